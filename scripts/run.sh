@@ -1,0 +1,11 @@
+#!/bin/sh
+# Installs what is missing, builds, and starts Sparkloom.
+set -eu
+here=$(cd "$(dirname "$0")/.." && pwd)
+"$here/scripts/setup-debian.sh"
+"$here/scripts/build.sh" "$here/build"
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  echo "No display found; starting Sparkloom on a virtual X display (xvfb-run)." >&2
+  exec xvfb-run -a "$here/build/src/sparkloom"
+fi
+exec "$here/build/src/sparkloom"

@@ -1,0 +1,19 @@
+#!/bin/sh
+# Installs the Debian 12 packages Sparkloom needs to build, run and test,
+# skipping those already present.
+set -eu
+packages="build-essential cmake pkg-config qt6-base-dev zlib1g-dev libminizip-dev
+  ffmpeg unzip zip python3 libarchive-tools xvfb xauth fonts-dejavu-core"
+missing=""
+for p in $packages; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing="$missing $p"
+  fi
+done
+[ -z "$missing" ] && exit 0
+echo "Installing:$missing"
+if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -q
+# shellcheck disable=SC2086
+$sudo apt-get install -y -q --no-install-recommends $missing

@@ -1,0 +1,13 @@
+#include "app/EventPump.h"
+
+#include <QCoreApplication>
+
+namespace sparkloom {
+
+void PumpEvents() {
+    if (QCoreApplication::instance() != nullptr) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    }
+}
+
+}  // namespace sparkloom

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+
+namespace sparkloom {
+
+// True for an existing regular file that is not hidden (its name does not start
+// with "."); false for folders, hidden or missing files and unusable paths.
+bool FileExists(const QString& path);
+
+// The folder holding the program's executable, without a trailing separator.
+QString ProgramFolder();
+
+}  // namespace sparkloom
