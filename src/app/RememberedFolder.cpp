@@ -17,8 +17,8 @@ QString ApplicationName() {
 }
 
 QSettings Store() {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, ApplicationName(),
-                     ApplicationName());
+    // One file per user: ~/.config/<program>.ini
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, ApplicationName());
 }
 
 }  // namespace

@@ -1,0 +1,623 @@
+#include "app/Form1.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTemporaryFile>
+#include <cstdio>
+#include <stdexcept>
+
+#include "app/Files.h"
+#include "app/RememberedFolder.h"
+#include "extract/Extraction.h"
+#include "extract/VideoNames.h"
+#include "package/FolderWalk.h"
+#include "package/SavePath.h"
+#include "package/Templates.h"
+#include "zip/AnsiText.h"
+#include "zip/ZipLibrary.h"
+#include "zip/Zipper.h"
+
+static void InitFormResources() { Q_INIT_RESOURCE(sparkloom); }
+
+namespace sparkloom {
+
+namespace {
+
+constexpr int kMaxFiles = 2000;
+
+// The reference layout is given in twips; 15 twips are one pixel at 96 dpi.
+QRect Twips(int left, int top, int width, int height) {
+    return QRect(left / 15, top / 15, width / 15, height / 15);
+}
+
+QGroupBox* MakeFrame(QWidget* parent, const char* name, const QString& caption, QRect geometry,
+                     bool redBold = false) {
+    auto* frame = new QGroupBox(caption, parent);
+    frame->setObjectName(QString::fromLatin1(name));
+    frame->setGeometry(geometry);
+    if (redBold) {
+        QPalette palette = frame->palette();
+        palette.setColor(QPalette::WindowText, Qt::red);
+        frame->setPalette(palette);
+        QFont font = frame->font();
+        font.setBold(true);
+        frame->setFont(font);
+    }
+    return frame;
+}
+
+// Children of a red, bold frame keep the window's plain font.
+void PlainFont(QWidget* widget, const QFont& font) { widget->setFont(font); }
+
+QLineEdit* MakeTextBox(QWidget* parent, const char* name, QRect geometry, bool enabled,
+                       bool redText = false) {
+    auto* box = new QLineEdit(parent);
+    box->setObjectName(QString::fromLatin1(name));
+    box->setGeometry(geometry);
+    box->setEnabled(enabled);
+    if (redText) {
+        QPalette palette = box->palette();
+        palette.setColor(QPalette::Text, Qt::red);
+        box->setPalette(palette);
+    }
+    return box;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption,
+                        QRect geometry, bool enabled) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setGeometry(geometry);
+    button->setEnabled(enabled);
+    return button;
+}
+
+QComboBox* MakeCombo(QWidget* parent, const char* name, QRect geometry) {
+    auto* combo = new QComboBox(parent);
+    combo->setObjectName(QString::fromLatin1(name));
+    combo->setGeometry(geometry);
+    combo->setEditable(true);
+    // Typed text stays typed; the list keeps its own entries.
+    combo->setInsertPolicy(QComboBox::NoInsert);
+    return combo;
+}
+
+}  // namespace
+
+const QUrl Form1::kTemplatesPage(QStringLiteral("https://example.org/sparkloom/templates"));
+const QUrl Form1::kDonationPage(QStringLiteral("https://example.org/sparkloom/donate"));
+
+void LinkPicture::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
+        emit clicked();
+    }
+    QLabel::mouseReleaseEvent(event);
+}
+
+Form1::Form1(UserSeam& seam, QWidget* parent) : QWidget(parent), mSeam(seam) {
+    InitFormResources();
+    BuildControls();
+    StartUp();
+}
+
+Form1::~Form1() = default;
+
+void Form1::BuildControls() {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Sparkloom v1.0.1"));
+    QFont windowFont(QStringLiteral("Tahoma"));
+    windowFont.setPointSize(9);
+    setFont(windowFont);
+    setFixedSize(7995 / 15, 9375 / 15);
+
+    Picture1 = new LinkPicture(this);
+    Picture1->setObjectName(QStringLiteral("Picture1"));
+    Picture1->setGeometry(Twips(0, 0, 7995, 1665));
+    Picture1->setToolTip(QStringLiteral("Visit Us"));
+    Picture1->setCursor(Qt::PointingHandCursor);
+
+    Frame7 = MakeFrame(this, "Frame7", QStringLiteral("PARTICLE NAME"),
+                       Twips(120, 1800, 3855, 975), true);
+    txtParticleName = MakeTextBox(Frame7, "txtParticleName", Twips(120, 360, 3615, 375), true, true);
+    PlainFont(txtParticleName, windowFont);
+
+    Frame1 = MakeFrame(this, "Frame1", QStringLiteral("Select Video file"),
+                       Twips(4080, 1800, 3855, 975));
+    txtVideoFile = MakeTextBox(Frame1, "txtVideoFile", Twips(120, 360, 2535, 375), false);
+    cmdProjectFile = MakeButton(Frame1, "cmdProjectFile", QStringLiteral("Browse"),
+                                Twips(2760, 360, 975, 375), true);
+
+    Frame8 = MakeFrame(this, "Frame8", QStringLiteral("Folder To Extract To"),
+                       Twips(120, 2880, 7815, 975), true);
+    txtExtractPath = MakeTextBox(Frame8, "txtExtractPath", Twips(120, 360, 5775, 375), true, true);
+    cmdExtract = MakeButton(Frame8, "cmdExtract", QStringLiteral("Extract Video"),
+                            Twips(6000, 360, 1695, 375), false);
+    PlainFont(txtExtractPath, windowFont);
+    PlainFont(cmdExtract, windowFont);
+
+    Frame3 = MakeFrame(this, "Frame3", QStringLiteral("Select JPG Thumbnail"),
+                       Twips(120, 3960, 3855, 975));
+    txtJPGThumb = MakeTextBox(Frame3, "txtJPGThumb", Twips(120, 360, 2535, 375), false);
+    cmdThumb = MakeButton(Frame3, "cmdThumb", QStringLiteral("Browse"),
+                          Twips(2760, 360, 975, 375), false);
+
+    Frame4 = MakeFrame(this, "Frame4", QStringLiteral("Select 1st Animation Image"),
+                       Twips(4080, 3960, 3855, 975));
+    txtAnimImage = MakeTextBox(Frame4, "txtAnimImage", Twips(120, 360, 2535, 375), false);
+    cmdAnimImage = MakeButton(Frame4, "cmdAnimImage", QStringLiteral("Browse"),
+                              Twips(2760, 360, 975, 375), false);
+
+    Frame6 = MakeFrame(this, "Frame6", QStringLiteral("Select Project Type"),
+                       Twips(120, 5040, 3855, 975));
+    cboType = MakeCombo(Frame6, "cboType", Twips(240, 360, 3375, 330));
+
+    Frame2 = MakeFrame(this, "Frame2", QStringLiteral("Express Project Category"),
+                       Twips(4080, 5040, 3855, 975));
+    cboCat = MakeCombo(Frame2, "cboCat", Twips(240, 360, 3375, 330));
+
+    Image1 = new LinkPicture(this);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setGeometry(Twips(1440, 6120, 5205, 1005));
+    Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Image1->setPixmap(QPixmap(QStringLiteral(":/images/donate.jpg")));
+    Image1->setToolTip(QStringLiteral("Please Click Here And Surprise Me :)"));
+    Image1->setCursor(Qt::PointingHandCursor);
+
+    Command3 = MakeButton(this, "Command3", QStringLiteral("&Cancel Process"),
+                          Twips(840, 7320, 1695, 495), true);
+    cmdDZP = MakeButton(this, "cmdDZP", QStringLiteral("Build Particle"),
+                        Twips(2880, 7320, 2535, 495), false);
+    cmdExit = MakeButton(this, "cmdExit", QStringLiteral("E&XIT"), Twips(5760, 7320, 1335, 495),
+                         true);
+
+    Frame5 = MakeFrame(this, "Frame5", QStringLiteral("RESULTS"), Twips(120, 8040, 7695, 855));
+    txtStatus = new QPlainTextEdit(Frame5);
+    txtStatus->setObjectName(QStringLiteral("txtStatus"));
+    txtStatus->setGeometry(Twips(120, 240, 7335, 555));
+    txtStatus->setReadOnly(true);
+    txtStatus->setFocusPolicy(Qt::NoFocus);
+    txtStatus->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    {
+        QPalette palette = txtStatus->palette();
+        palette.setColor(QPalette::Base, palette.color(QPalette::Button));
+        txtStatus->setPalette(palette);
+    }
+    txtStatus->setEnabled(false);
+
+    ProgressBar1 = new QProgressBar(this);
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setGeometry(Twips(120, 9000, 7695, 315));
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+
+    mZipper = new Zipper(this);
+    mZipper->setObjectName(QStringLiteral("Zipper"));
+    mZipper->SetTickInterval(Zipper::kDefaultTickInterval);
+
+    connect(cmdProjectFile, &QPushButton::clicked, this, &Form1::cmdProjectFile_Click);
+    connect(cmdExtract, &QPushButton::clicked, this, &Form1::cmdExtract_Click);
+    connect(cmdThumb, &QPushButton::clicked, this, &Form1::cmdThumb_Click);
+    connect(cmdAnimImage, &QPushButton::clicked, this, &Form1::cmdAnimImage_Click);
+    connect(cmdDZP, &QPushButton::clicked, this, &Form1::cmdDZP_Click);
+    connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
+    connect(cmdExit, &QPushButton::clicked, this, &Form1::cmdExit_Click);
+    connect(Picture1, &LinkPicture::clicked, this, &Form1::Picture1_Click);
+    connect(Image1, &LinkPicture::clicked, this, &Form1::Image1_Click);
+    connect(mZipper, &Zipper::StartFile, this, &Form1::Zipper_StartFile);
+    connect(mZipper, &Zipper::Progress, this, &Form1::Zipper_Progress);
+    connect(mZipper, &Zipper::EndFile, this, &Form1::Zipper_EndFile);
+    connect(mZipper, &Zipper::Error, this, &Form1::Zipper_Error);
+    connect(mZipper, &Zipper::Complete, this, &Form1::Zipper_Complete);
+}
+
+void Form1::StartUp() {
+    cboType->addItems({QStringLiteral("CUSTOM"), QStringLiteral("PRESET")});
+    cboType->setCurrentIndex(-1);
+    cboType->setEditText(QStringLiteral("Select"));
+    cboCat->addItems({QStringLiteral("Kelvane"), QStringLiteral("General"), QStringLiteral("Sports")});
+    cboCat->setCurrentIndex(-1);
+    cboCat->setEditText(QStringLiteral("Select"));
+    mProject.MaxFiles = kMaxFiles;
+    FitBannerPicture();
+    SetStatus(QStringLiteral("For FREE Templates pay us a visit by clicking on our banner :)"));
+
+    // Open centred on the screen.
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - rect().center());
+    }
+}
+
+void Form1::FitBannerPicture() {
+    if (mBannerPicture.isNull()) {
+        mBannerPicture.load(QStringLiteral(":/images/banner.jpg"));
+    }
+    // Stretched over the whole box; the aspect ratio is not kept.
+    QPixmap drawn(Picture1->size());
+    drawn.fill(Qt::white);
+    QPainter painter(&drawn);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawPixmap(drawn.rect(), mBannerPicture, mBannerPicture.rect());
+    painter.end();
+    Picture1->setPixmap(drawn);
+}
+
+void Form1::SetStatus(const QString& message) { txtStatus->setPlainText(message); }
+
+void Form1::RepaintStatus() { txtStatus->repaint(); }
+
+void Form1::SetProgress(double value) {
+    mProgressValue = value;
+    ProgressBar1->setValue(static_cast<int>(qBound(0.0, value, 100.0)));
+}
+
+void Form1::Warn(const QString& text) {
+    mSeam.ShowMessage(this, text, MessageIcon::Warning, MessageButtons::Ok);
+}
+
+void Form1::Inform(const QString& text) {
+    mSeam.ShowMessage(this, text, MessageIcon::Information, MessageButtons::Ok);
+}
+
+QString Form1::ShowOpen(const FileDialogRequest& request) {
+    const QString path = mSeam.ChooseFile(this, request);
+    if (!path.isEmpty()) {
+        CommonDialog1.FileName = path;
+        CommonDialog1.FileTitle = QFileInfo(path).fileName();
+    }
+    return path;
+}
+
+// ----- Video and frames -----------------------------------------------------
+
+void Form1::cmdProjectFile_Click() {
+    FileDialogRequest request;
+    request.title = QStringLiteral("Select Video File");
+    request.filter = QStringLiteral(
+        "All Files (*.*)|*.*|AVI Files (*.avi)|*.avi|MPEG Files (*.mpg)|*.mpg|MP4 Files "
+        "(*.mp4)|*.mp4|Windows Media Files (*.wmv)|*.wmv|Quicktime Files (*.mov)|*.mov");
+    request.defaultExtension = QStringLiteral("*.*");
+    // A cancelled dialog goes on with the video it held before, so another
+    // chooser's file can never become the video.
+    QString path = mSeam.ChooseFile(this, request);
+    if (path.isEmpty()) {
+        path = mProject.VideoFile;
+    }
+    const QString fileName = path.isEmpty() ? QString() : QFileInfo(path).fileName();
+
+    txtVideoFile->setText(fileName);
+    if (const auto name = ParticleNameFromFile(fileName)) {
+        txtParticleName->setText(*name);
+    }
+    mProject.ProjectFolder = ProjectFolderOf(path, fileName);
+    mProject.VideoFile = path;
+    cmdExtract->setEnabled(true);
+}
+
+void Form1::cmdExtract_Click() {
+    const QString remembered = ReadRememberedFolder();
+    mProject.ExtractFolder =
+        mSeam.BrowseForFolder(this, remembered, QStringLiteral("Please select a folder:"));
+    txtExtractPath->setText(mProject.ExtractFolder.isEmpty() ? QStringLiteral("Canceled")
+                                                             : mProject.ExtractFolder);
+    WriteRememberedFolder(mProject.ProjectFolder);
+    if (mProject.ExtractFolder.isEmpty()) {
+        return;  // cancelled: nothing to extract into
+    }
+
+    if (txtVideoFile->text().isEmpty()) {
+        Warn(QStringLiteral("Please select a Video first!"));
+        txtExtractPath->clear();
+        return;
+    }
+    if (mProject.ExtractFolder == mProject.ProjectFolder) {
+        Warn(QStringLiteral("You cannot Extract in the Project Folder!\r\n"
+                            "Please Choose Another Destination Folder"));
+        txtExtractPath->clear();
+        cmdDZP->setEnabled(true);
+        return;
+    }
+
+    Inform(QStringLiteral("Extracting Video. Please be patient!"));
+
+    const CountOutcome counted = CountFrames(mProject.VideoFile);
+    if (!counted.ok) {
+        Warn(counted.error);
+        return;
+    }
+    mProject.FrameCount = counted.frames;
+    mProject.AnimationDuration = AnimationDurationFor(mProject.FrameCount);
+
+    const QString prefix = FramePrefixOf(txtParticleName->text());
+    const int32_t frameCount = mProject.FrameCount;
+    SetProgress(0);
+    const ExtractOutcome extracted = ExtractFrames(
+        mProject.VideoFile, mProject.ExtractFolder, prefix, [this, frameCount](int32_t frame) {
+            if (frameCount > 0) {
+                SetProgress(qMin(100.0, 100.0 * frame / frameCount));
+            }
+        });
+    if (!extracted.ok) {
+        Warn(extracted.error);
+        return;
+    }
+    SetProgress(100);
+    cmdAnimImage->setEnabled(true);
+    cmdThumb->setEnabled(true);
+}
+
+// ----- First frame and thumbnail --------------------------------------------
+
+void Form1::cmdAnimImage_Click() {
+    FileDialogRequest request;
+    request.title = QStringLiteral("Select Thumbnail Image");
+    request.filter = QStringLiteral("JPG Files (*.jpg)|*.jpg|PNG Files(*.png)|*.png");
+    request.defaultExtension = QStringLiteral("jpg");
+    const QString path = ShowOpen(request);
+    if (!path.isEmpty()) {
+        txtAnimImage->setText(QFileInfo(path).fileName());
+    }
+    cmdDZP->setEnabled(true);
+}
+
+void Form1::cmdThumb_Click() {
+    FileDialogRequest request;
+    request.title = QStringLiteral("Select Thumbnail Image");
+    request.filter = QStringLiteral("Image Files (*.jpg)|*.jpg|(*.png)|*.png");
+    request.defaultExtension = QStringLiteral("jpg");
+    const QString path = ShowOpen(request);
+    if (path.isEmpty()) {
+        return;  // keep the previous choice; nothing to copy
+    }
+    if (mProject.ExtractFolder.isEmpty()) {
+        Warn(QStringLiteral("Please extract the video into a folder first!"));
+        return;
+    }
+    txtJPGThumb->setText(QFileInfo(path).fileName());
+    QString error;
+    if (!CopyThumbnail(path, error)) {
+        // An empty box makes the build ask for a thumbnail again.
+        txtJPGThumb->clear();
+        Warn(error);
+    }
+}
+
+bool Form1::CopyThumbnail(const QString& source, QString& error) {
+    for (const QString name : {QStringLiteral("Thumb.jpg"), QStringLiteral("Thumb.png")}) {
+        const QString target = mProject.ExtractFolder + u'/' + name;
+        // Copy beside the target and rename over it: an existing thumbnail is
+        // replaced only by a complete copy, and choosing the target itself as
+        // the source cannot destroy it.
+        QTemporaryFile partial(mProject.ExtractFolder + QStringLiteral("/.Thumb-XXXXXX"));
+        QFile input(source);
+        bool copied = partial.open() && input.open(QIODevice::ReadOnly);
+        while (copied && !input.atEnd()) {
+            const QByteArray chunk = input.read(1 << 20);
+            copied = input.error() == QFileDevice::NoError &&
+                     partial.write(chunk) == chunk.size();
+        }
+        copied = copied && partial.flush();
+        if (copied) {
+            partial.setAutoRemove(false);
+            partial.close();
+            if (std::rename(QFile::encodeName(partial.fileName()).constData(),
+                            QFile::encodeName(target).constData()) != 0) {
+                QFile::remove(partial.fileName());
+                copied = false;
+            }
+        }
+        if (!copied) {
+            const QString reason = input.error() != QFileDevice::NoError ? input.errorString()
+                                                                         : partial.errorString();
+            error = QStringLiteral("Could not copy the thumbnail to %1: %2")
+                        .arg(QDir::toNativeSeparators(target), reason);
+            return false;
+        }
+    }
+    return true;
+}
+
+// ----- Build Particle ---------------------------------------------------------
+
+void Form1::cmdDZP_Click() {
+    Command3->setEnabled(true);
+    BuildParticle();
+}
+
+void Form1::BuildParticle() {
+    // A second build would rewrite the templates and add to the running queue.
+    if (mZipper->Zipping()) {
+        Warn(QStringLiteral("A package is still being built.\r\n"
+                            "Please wait until it is finished or cancel it first."));
+        return;
+    }
+    if (mProject.ExtractFolder.isEmpty()) {
+        Warn(QStringLiteral("Please extract the video into a folder first!"));
+        return;
+    }
+
+    FileDialogRequest request;
+    request.kind = FileDialogRequest::Kind::Save;
+    request.filter = QStringLiteral("DZP Files (*.dzp)|*.dzp");
+    request.initialFileName = txtParticleName->text();
+    QString packagePath = mSeam.ChooseFile(this, request);
+    if (packagePath.isEmpty()) {
+        return;
+    }
+    CommonDialog1.FileName = packagePath;
+    CommonDialog1.FileTitle = QFileInfo(packagePath).fileName();
+
+    if (txtParticleName->text().isEmpty()) {
+        Warn(QStringLiteral("Please Enter A Particle Name!"));
+        return;
+    }
+    if (txtJPGThumb->text().isEmpty()) {
+        Warn(QStringLiteral("Please Select A Thumbnail!"));
+        return;
+    }
+    const QString type = cboType->currentText();
+    if (type.isEmpty() || type == QStringLiteral("Select")) {
+        Warn(QStringLiteral("You must select the Type of Project!"));
+        return;
+    }
+    const QString category = cboCat->currentText();
+    if (category.isEmpty() || category == QStringLiteral("Select")) {
+        Warn(QStringLiteral("You must select a Category!"));
+        return;
+    }
+
+    mProject.PackageFolder = PackageFolderOf(packagePath, CommonDialog1.FileTitle);
+    if (mProject.PackageFolder == mProject.ProjectFolder ||
+        mProject.PackageFolder == mProject.ExtractFolder) {
+        Warn(QStringLiteral("You cannot create the Installation File in the Project Folder!\r\n"
+                            "Please Choose Another Destination Folder"));
+        return;
+    }
+    if (!QFileInfo(mProject.ExtractFolder).isDir()) {
+        Warn(QStringLiteral("The frames folder %1 does not exist any more.")
+                 .arg(QDir::toNativeSeparators(mProject.ExtractFolder)));
+        return;
+    }
+    if (!QFileInfo(mProject.PackageFolder).isDir()) {
+        Warn(QStringLiteral("The folder %1 does not exist.")
+                 .arg(QDir::toNativeSeparators(mProject.PackageFolder)));
+        return;
+    }
+
+    // Entry names are stored in the host editor's 8-bit code page; refuse names
+    // it cannot carry before anything is written.
+    QStringList unstorable;
+    for (const QString& name : {txtParticleName->text(), txtAnimImage->text()}) {
+        if (!EncodeAnsi(name)) {
+            unstorable << name;
+        }
+    }
+    QDirIterator files(mProject.ExtractFolder, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot,
+                       QDirIterator::Subdirectories);
+    while (files.hasNext() && unstorable.size() < 5) {
+        files.next();
+        if (!EncodeAnsi(files.fileName())) {
+            unstorable << files.filePath();
+        }
+    }
+    if (!unstorable.isEmpty()) {
+        Warn(QStringLiteral("These names cannot be stored in the package "
+                            "(only Western European letters are possible):\r\n") +
+             unstorable.join(QStringLiteral("\r\n")));
+        return;
+    }
+
+    ProvideZipLibrary(mProject.PackageFolder);
+
+    const TemplateWrite xml = WriteTemplateXml(
+        mProject.ExtractFolder, TemplateXmlValues{type, category, txtParticleName->text()});
+    if (!xml.ok) {
+        Warn(xml.error);
+        return;
+    }
+    const TemplateWrite clt = WriteTemplateClt(mProject.ExtractFolder, txtAnimImage->text(),
+                                               mProject.AnimationDuration);
+    if (!clt.ok) {
+        Warn(clt.error);
+        return;
+    }
+
+    packagePath = WithPackageExtension(packagePath);
+    if (FileExists(packagePath)) {
+        if (mSeam.ShowMessage(this, QStringLiteral("Overwrite Existing File?"), MessageIcon::None,
+                              MessageButtons::OkCancel) != MessageAnswer::Ok) {
+            return;
+        }
+        QFile existing(packagePath);
+        if (!existing.remove()) {
+            Warn(QStringLiteral("Could not delete the existing package %1: %2")
+                     .arg(QDir::toNativeSeparators(packagePath), existing.errorString()));
+            return;
+        }
+    }
+
+    WalkReport walk;
+    if (!AddFolderToZip(*mZipper, mProject.ExtractFolder + u'/', QString(), mProject.MaxFiles,
+                        walk)) {
+        mZipper->ClearFiles();
+        SetStatus(walk.statusMessage);
+        return;
+    }
+    if (walk.leftOut > 0) {
+        const QString question =
+            QStringLiteral("%1 entries were left out because a folder holds more than %2 "
+                           "entries.\r\nBuild the package without them?")
+                .arg(walk.leftOut)
+                .arg(mProject.MaxFiles);
+        if (mSeam.ShowMessage(this, question, MessageIcon::Warning, MessageButtons::OkCancel) !=
+            MessageAnswer::Ok) {
+            mZipper->ClearFiles();
+            return;
+        }
+    }
+
+    ProgressBar1->setVisible(true);
+    if (mZipper->Zip(packagePath)) {
+        ProgressBar1->setVisible(false);
+        SetStatus(QStringLiteral("Err %1 in %2").arg(mZipper->Result()).arg(mZipper->Failed()));
+    }
+}
+
+void Form1::Zipper_StartFile() {
+    SetStatus(QStringLiteral("Packing ") + mZipper->CurrentFile()->SourceFile);
+    RepaintStatus();
+}
+
+void Form1::Zipper_Progress() {
+    if (mZipper->BytesToZip() > 0) {
+        SetProgress(static_cast<float>(static_cast<double>(mZipper->BytesZipped()) /
+                                       mZipper->BytesToZip() * 100.0));
+    }
+}
+
+void Form1::Zipper_EndFile() {
+    SetStatus(QStringLiteral("Packed ") + mZipper->CurrentFile()->SourceFile);
+    RepaintStatus();
+}
+
+void Form1::Zipper_Error() {
+    SetStatus(QStringLiteral("Err %1 in %2").arg(mZipper->Result()).arg(mZipper->Failed()));
+}
+
+void Form1::Zipper_Complete(bool Canceled) {
+    ReleaseZipLibrary(mProject.PackageFolder);
+    if (Canceled) {
+        SetStatus(QStringLiteral("Canceled"));
+    } else {
+        SetStatus(QStringLiteral("Success"));
+        Inform(QStringLiteral("Success!"));
+    }
+    Command3->setEnabled(false);
+    cmdDZP->setEnabled(true);
+}
+
+void Form1::Command3_Click() { mZipper->Cancel(); }
+
+// ----- Window -------------------------------------------------------------------
+
+void Form1::cmdExit_Click() { close(); }
+
+void Form1::Picture1_Click() { mSeam.OpenUrl(kTemplatesPage); }
+
+void Form1::Image1_Click() { mSeam.OpenUrl(kDonationPage); }
+
+}  // namespace sparkloom

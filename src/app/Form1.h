@@ -1,0 +1,123 @@
+#pragma once
+
+#include <QLabel>
+#include <QPixmap>
+#include <QString>
+#include <QUrl>
+#include <QWidget>
+
+#include "app/ParticleProject.h"
+#include "app/UserSeam.h"
+
+class QComboBox;
+class QGroupBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+
+namespace sparkloom {
+
+class Zipper;
+
+// A picture that opens a web page when clicked and shows the hand cursor.
+class LinkPicture : public QLabel {
+    Q_OBJECT
+public:
+    using QLabel::QLabel;
+signals:
+    void clicked();
+
+protected:
+    void mouseReleaseEvent(QMouseEvent* event) override;
+};
+
+// The shared open/save dialog: it keeps the last chosen file between uses.
+struct CommonDialog {
+    QString FileName;   // full path
+    QString FileTitle;  // name without folder
+};
+
+// The program's one window: each button drives one step of the conversion
+// from video to package; the logic of each step lives in the core library.
+class Form1 : public QWidget {
+    Q_OBJECT
+public:
+    static const QUrl kTemplatesPage;
+    static const QUrl kDonationPage;
+
+    explicit Form1(UserSeam& seam, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    ParticleProject& Project() { return mProject; }
+    Zipper& ArchiveBuilder() { return *mZipper; }
+    // The progress bar's value as set, fractions included.
+    double ProgressValue() const { return mProgressValue; }
+    void SetStatus(const QString& message);
+
+private slots:
+    void cmdProjectFile_Click();
+    void cmdExtract_Click();
+    void cmdThumb_Click();
+    void cmdAnimImage_Click();
+    void cmdDZP_Click();
+    void Command3_Click();
+    void cmdExit_Click();
+    void Picture1_Click();
+    void Image1_Click();
+
+    void Zipper_StartFile();
+    void Zipper_Progress();
+    void Zipper_EndFile();
+    void Zipper_Error();
+    void Zipper_Complete(bool Canceled);
+
+private:
+    void BuildControls();
+    void StartUp();
+    void FitBannerPicture();
+    void BuildParticle();
+    bool CopyThumbnail(const QString& source, QString& error);
+    void SetProgress(double value);
+    void RepaintStatus();
+
+    void Warn(const QString& text);
+    void Inform(const QString& text);
+    QString ShowOpen(const FileDialogRequest& request);
+
+    UserSeam& mSeam;
+    ParticleProject mProject;
+    CommonDialog CommonDialog1;
+    Zipper* mZipper = nullptr;
+    double mProgressValue = 0;
+    QPixmap mBannerPicture;
+
+    LinkPicture* Picture1 = nullptr;
+    QGroupBox* Frame7 = nullptr;
+    QLineEdit* txtParticleName = nullptr;
+    QGroupBox* Frame1 = nullptr;
+    QLineEdit* txtVideoFile = nullptr;
+    QPushButton* cmdProjectFile = nullptr;
+    QGroupBox* Frame8 = nullptr;
+    QLineEdit* txtExtractPath = nullptr;
+    QPushButton* cmdExtract = nullptr;
+    QGroupBox* Frame3 = nullptr;
+    QLineEdit* txtJPGThumb = nullptr;
+    QPushButton* cmdThumb = nullptr;
+    QGroupBox* Frame4 = nullptr;
+    QLineEdit* txtAnimImage = nullptr;
+    QPushButton* cmdAnimImage = nullptr;
+    QGroupBox* Frame6 = nullptr;
+    QComboBox* cboType = nullptr;
+    QGroupBox* Frame2 = nullptr;
+    QComboBox* cboCat = nullptr;
+    LinkPicture* Image1 = nullptr;
+    QPushButton* Command3 = nullptr;
+    QPushButton* cmdDZP = nullptr;
+    QPushButton* cmdExit = nullptr;
+    QGroupBox* Frame5 = nullptr;
+    QPlainTextEdit* txtStatus = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+};
+
+}  // namespace sparkloom

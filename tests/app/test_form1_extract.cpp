@@ -1,0 +1,234 @@
+// From video to frames through the window: the video chooser, the folder
+// browser, the remembered folder and a real ffmpeg extraction.
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include "app/Form1.h"
+#include "app/RememberedFolder.h"
+#include "support/GuiTestMain.h"
+#include "support/ScriptedSeam.h"
+#include "support/TestSupport.h"
+
+using namespace sparkloom;
+using sparkloom::test::ScriptedSeam;
+using Kind = ScriptedSeam::Shown::Kind;
+
+class TestForm1Extract : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir mRoot;
+    QString mClips;  // folder of the test videos
+    QString mVideo;  // ".../Clips/My Clip.mp4"
+
+    template <typename T>
+    static T* Control(Form1& form, const char* name) {
+        return form.findChild<T*>(QString::fromLatin1(name));
+    }
+    static void Click(Form1& form, const char* name) {
+        auto* button = Control<QPushButton>(form, name);
+        QVERIFY2(button->isEnabled(), name);
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
+    QString NewFolder(const QString& name) {
+        const QString path = mRoot.path() + u'/' + name;
+        QDir().mkpath(path);
+        return path;
+    }
+    static QStringList Frames(const QString& folder) {
+        return QDir(folder).entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name);
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(mRoot.isValid());
+        mClips = NewFolder(QStringLiteral("Clips"));
+        mVideo = mClips + QStringLiteral("/My Clip.mp4");
+        QVERIFY(test::MakeClip(mVideo));
+    }
+
+    void init() {
+        qunsetenv("SPARKLOOM_FFMPEG");
+        WriteRememberedFolder(QString());
+    }
+
+    void videoChooserFillsNameFolderAndEnablesExtract() {
+        ScriptedSeam seam;
+        Form1 form(seam);
+        seam.fileAnswers << mVideo;
+        Click(form, "cmdProjectFile");
+        QCOMPARE(seam.shown.size(), 1);
+        QCOMPARE(seam.shown[0].fileRequest.title, QStringLiteral("Select Video File"));
+        QVERIFY(seam.shown[0].fileRequest.filter.startsWith(QStringLiteral("All Files (*.*)|*.*|AVI")));
+        QCOMPARE(Control<QLineEdit>(form, "txtVideoFile")->text(), QStringLiteral("My Clip.mp4"));
+        QCOMPARE(Control<QLineEdit>(form, "txtParticleName")->text(), QStringLiteral("My Clip"));
+        QCOMPARE(form.Project().ProjectFolder, mClips);
+        QCOMPARE(form.Project().VideoFile, mVideo);
+        QVERIFY(Control<QPushButton>(form, "cmdExtract")->isEnabled());
+    }
+
+    void cancelledVideoChooserWithNothingChosenLeavesNamesEmpty() {
+        ScriptedSeam seam;
+        Form1 form(seam);
+        Control<QLineEdit>(form, "txtParticleName")->setText(QStringLiteral("Typed"));
+        Click(form, "cmdProjectFile");  // cancelled
+        QVERIFY(Control<QLineEdit>(form, "txtVideoFile")->text().isEmpty());
+        QVERIFY(form.Project().VideoFile.isEmpty());
+        QVERIFY(form.Project().ProjectFolder.isEmpty());
+        QCOMPARE(Control<QLineEdit>(form, "txtParticleName")->text(), QStringLiteral("Typed"));
+        QVERIFY(Control<QPushButton>(form, "cmdExtract")->isEnabled());
+    }
+
+    void extractWithoutVideoOpensTheBrowserFirstThenWarns() {
+        WriteRememberedFolder(QStringLiteral("/somewhere/else"));
+        ScriptedSeam seam;
+        Form1 form(seam);
+        Click(form, "cmdProjectFile");  // cancelled: no video
+        seam.folderAnswers << NewFolder(QStringLiteral("out-novideo"));
+        Click(form, "cmdExtract");
+        QCOMPARE(seam.Kinds(), (QList<Kind>{Kind::File, Kind::Folder, Kind::Message}));
+        QCOMPARE(seam.shown[1].title, QStringLiteral("Please select a folder:"));
+        QCOMPARE(seam.shown[1].initialFolder, QStringLiteral("/somewhere/else"));
+        QCOMPARE(seam.shown[2].text, QStringLiteral("Please select a Video first!"));
+        QCOMPARE(seam.shown[2].icon, MessageIcon::Warning);
+        QVERIFY(Control<QLineEdit>(form, "txtExtractPath")->text().isEmpty());
+        QVERIFY(ReadRememberedFolder().isEmpty());
+        QVERIFY(!Control<QPushButton>(form, "cmdThumb")->isEnabled());
+    }
+
+    void cancelledBrowseShowsCanceledAndStoresTheVideoFolder() {
+        ScriptedSeam seam;
+        Form1 form(seam);
+        seam.fileAnswers << mVideo;
+        Click(form, "cmdProjectFile");
+        Click(form, "cmdExtract");  // browser cancelled
+        QCOMPARE(Control<QLineEdit>(form, "txtExtractPath")->text(), QStringLiteral("Canceled"));
+        QVERIFY(form.Project().ExtractFolder.isEmpty());
+        QCOMPARE(ReadRememberedFolder(), mClips);
+        // Nothing is counted or extracted after a cancel.
+        QVERIFY(seam.Messages().isEmpty());
+        QCOMPARE(form.Project().FrameCount, 0);
+        QVERIFY(!Control<QPushButton>(form, "cmdThumb")->isEnabled());
+
+        // The next browse opens at the remembered folder.
+        Click(form, "cmdExtract");
+        QCOMPARE(seam.shown.last().initialFolder, mClips);
+    }
+
+    void theVideosOwnFolderIsRefused() {
+        ScriptedSeam seam;
+        Form1 form(seam);
+        seam.fileAnswers << mVideo;
+        Click(form, "cmdProjectFile");
+        seam.folderAnswers << mClips;
+        Click(form, "cmdExtract");
+        QCOMPARE(seam.Messages(), QStringList{QStringLiteral(
+                                      "You cannot Extract in the Project Folder!\r\n"
+                                      "Please Choose Another Destination Folder")});
+        QVERIFY(Control<QLineEdit>(form, "txtExtractPath")->text().isEmpty());
+        QCOMPARE(form.Project().ExtractFolder, mClips);
+        QVERIFY(Control<QPushButton>(form, "cmdDZP")->isEnabled());
+        QVERIFY(!Control<QPushButton>(form, "cmdThumb")->isEnabled());
+        QVERIFY(Frames(mClips).isEmpty());
+    }
+
+    void aFolderDifferingOnlyInCaseIsAcceptedAndFramesAreExtracted() {
+        ScriptedSeam seam;
+        Form1 form(seam);
+        seam.fileAnswers << mVideo;
+        Click(form, "cmdProjectFile");
+        const QString target = NewFolder(QStringLiteral("clips"));
+        seam.folderAnswers << target;
+        // The window must stay live while ffmpeg runs.
+        int ticks = 0;
+        QTimer heartbeat;
+        connect(&heartbeat, &QTimer::timeout, [&ticks] { ++ticks; });
+        heartbeat.start(5);
+        Click(form, "cmdExtract");
+        heartbeat.stop();
+
+        QCOMPARE(seam.Messages(), QStringList{QStringLiteral("Extracting Video. Please be patient!")});
+        QCOMPARE(seam.shown.last().icon, MessageIcon::Information);
+        QCOMPARE(Control<QLineEdit>(form, "txtExtractPath")->text(), target);
+        QCOMPARE(form.Project().ExtractFolder, target);
+        QCOMPARE(form.Project().FrameCount, 30);
+        QCOMPARE(form.Project().AnimationDuration, 1000);
+        const QStringList frames = Frames(target);
+        QCOMPARE(frames.size(), 30);
+        QCOMPARE(frames.first(), QStringLiteral("My_Clip_00001.jpg"));
+        QCOMPARE(frames.last(), QStringLiteral("My_Clip_00030.jpg"));
+        QVERIFY(Control<QPushButton>(form, "cmdThumb")->isEnabled());
+        QVERIFY(Control<QPushButton>(form, "cmdAnimImage")->isEnabled());
+        QVERIFY(!Control<QPushButton>(form, "cmdDZP")->isEnabled());
+        QCOMPARE(Control<QProgressBar>(form, "ProgressBar1")->value(), 100);
+        QVERIFY2(ticks > 0, "no event was served while ffmpeg ran");
+    }
+
+    void theParticleNameAtExtractionNamesTheFrames() {
+        ScriptedSeam seam;
+        Form1 form(seam);
+        seam.fileAnswers << mVideo;
+        Click(form, "cmdProjectFile");
+        Control<QLineEdit>(form, "txtParticleName")->setText(QStringLiteral("50% Fire"));
+        const QString target = NewFolder(QStringLiteral("percent"));
+        seam.folderAnswers << target;
+        Click(form, "cmdExtract");
+        const QStringList frames = Frames(target);
+        QCOMPARE(frames.size(), 30);
+        QCOMPARE(frames.first(), QStringLiteral("50%_Fire_00001.jpg"));
+    }
+
+    void missingFfmpegIsReportedAndEnablesNothing() {
+        qputenv("SPARKLOOM_FFMPEG", QByteArray("/nonexistent/ffmpeg"));
+        ScriptedSeam seam;
+        Form1 form(seam);
+        seam.fileAnswers << mVideo;
+        Click(form, "cmdProjectFile");
+        seam.folderAnswers << NewFolder(QStringLiteral("no-ffmpeg"));
+        Click(form, "cmdExtract");
+        QCOMPARE(seam.Messages().size(), 2);
+        QVERIFY2(seam.Messages()[1].contains(QStringLiteral("ffmpeg")), qPrintable(seam.Messages()[1]));
+        QCOMPARE(seam.shown.last().icon, MessageIcon::Warning);
+        QVERIFY(!Control<QPushButton>(form, "cmdThumb")->isEnabled());
+        QVERIFY(!Control<QPushButton>(form, "cmdAnimImage")->isEnabled());
+        // Still usable: the next attempt with ffmpeg present works.
+        qunsetenv("SPARKLOOM_FFMPEG");
+        const QString target = NewFolder(QStringLiteral("after-missing"));
+        seam.folderAnswers << target;
+        Click(form, "cmdExtract");
+        QCOMPARE(Frames(target).size(), 30);
+        QVERIFY(Control<QPushButton>(form, "cmdThumb")->isEnabled());
+    }
+
+    void aVideoOfRandomBytesIsReported() {
+        const QString junk = mClips + QStringLiteral("/junk.mp4");
+        {
+            QFile file(junk);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QByteArray bytes(64 * 1024, '\0');
+            for (int i = 0; i < bytes.size(); ++i) {
+                bytes[i] = static_cast<char>((i * 7919 + 13) % 251);
+            }
+            file.write(bytes);
+        }
+        ScriptedSeam seam;
+        Form1 form(seam);
+        seam.fileAnswers << junk;
+        Click(form, "cmdProjectFile");
+        const QString target = NewFolder(QStringLiteral("junk-out"));
+        seam.folderAnswers << target;
+        Click(form, "cmdExtract");
+        QCOMPARE(seam.Messages().size(), 2);
+        QCOMPARE(seam.shown.last().icon, MessageIcon::Warning);
+        QVERIFY(Frames(target).isEmpty());
+        QVERIFY(!Control<QPushButton>(form, "cmdThumb")->isEnabled());
+    }
+};
+
+SPARKLOOM_GUI_TEST_MAIN(TestForm1Extract)
+#include "test_form1_extract.moc"
