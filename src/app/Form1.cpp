@@ -15,8 +15,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
-#include <QTemporaryFile>
-#include <cstdio>
 #include <stdexcept>
 
 #include "app/Files.h"
@@ -26,6 +24,7 @@
 #include "package/FolderWalk.h"
 #include "package/SavePath.h"
 #include "package/Templates.h"
+#include "package/Thumbnail.h"
 #include "zip/AnsiText.h"
 #include "zip/ZipLibrary.h"
 #include "zip/Zipper.h"
@@ -389,46 +388,11 @@ void Form1::cmdThumb_Click() {
     }
     txtJPGThumb->setText(QFileInfo(path).fileName());
     QString error;
-    if (!CopyThumbnail(path, error)) {
+    if (!CopyThumbnail(path, mProject.ExtractFolder, error)) {
         // An empty box makes the build ask for a thumbnail again.
         txtJPGThumb->clear();
         Warn(error);
     }
-}
-
-bool Form1::CopyThumbnail(const QString& source, QString& error) {
-    for (const QString name : {QStringLiteral("Thumb.jpg"), QStringLiteral("Thumb.png")}) {
-        const QString target = mProject.ExtractFolder + u'/' + name;
-        // Copy beside the target and rename over it: an existing thumbnail is
-        // replaced only by a complete copy, and choosing the target itself as
-        // the source cannot destroy it.
-        QTemporaryFile partial(mProject.ExtractFolder + QStringLiteral("/.Thumb-XXXXXX"));
-        QFile input(source);
-        bool copied = partial.open() && input.open(QIODevice::ReadOnly);
-        while (copied && !input.atEnd()) {
-            const QByteArray chunk = input.read(1 << 20);
-            copied = input.error() == QFileDevice::NoError &&
-                     partial.write(chunk) == chunk.size();
-        }
-        copied = copied && partial.flush();
-        if (copied) {
-            partial.setAutoRemove(false);
-            partial.close();
-            if (std::rename(QFile::encodeName(partial.fileName()).constData(),
-                            QFile::encodeName(target).constData()) != 0) {
-                QFile::remove(partial.fileName());
-                copied = false;
-            }
-        }
-        if (!copied) {
-            const QString reason = input.error() != QFileDevice::NoError ? input.errorString()
-                                                                         : partial.errorString();
-            error = QStringLiteral("Could not copy the thumbnail to %1: %2")
-                        .arg(QDir::toNativeSeparators(target), reason);
-            return false;
-        }
-    }
-    return true;
 }
 
 // ----- Build Particle ---------------------------------------------------------

@@ -77,7 +77,6 @@ private:
     void StartUp();
     void FitBannerPicture();
     void BuildParticle();
-    bool CopyThumbnail(const QString& source, QString& error);
     void SetProgress(double value);
     void RepaintStatus();
 

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+
+namespace sparkloom {
+
+// Copies the chosen picture into the frames folder as Thumb.jpg and Thumb.png,
+// unconverted. Each copy replaces its target only once it is complete, so a
+// failure never leaves a half-written thumbnail, and choosing one of the
+// copies itself as the source cannot destroy it. Returns false with a
+// user-facing reason in error.
+bool CopyThumbnail(const QString& source, const QString& framesFolder, QString& error);
+
+}  // namespace sparkloom
