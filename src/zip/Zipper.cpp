@@ -1,1 +1,220 @@
-// to be written
+#include "zip/Zipper.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+#include <limits>
+#include <stdexcept>
+
+#include "zip/DosAttributes.h"
+
+namespace sparkloom {
+
+namespace {
+
+// Reads exactly size bytes into data; false on a read error or an early end.
+bool ReadFully(QFile& file, char* data, qint64 size) {
+    while (size > 0) {
+        const qint64 got = file.read(data, size);
+        if (got <= 0) {
+            return false;
+        }
+        data += got;
+        size -= got;
+    }
+    return true;
+}
+
+}  // namespace
+
+Zipper::Zipper(QObject* parent) : QObject(parent) {
+    tmrNext.setSingleShot(true);
+    tmrNext.setInterval(kDefaultTickInterval);
+    connect(&tmrNext, &QTimer::timeout, this, &Zipper::Tick);
+}
+
+Zipper::~Zipper() = default;
+
+int Zipper::TickInterval() const {
+    return tmrNext.interval();
+}
+
+void Zipper::SetTickInterval(int milliseconds) {
+    tmrNext.setInterval(milliseconds);
+}
+
+bool Zipper::AddFile(const QString& SourceFile, const QString& AsFile, int32_t ZMethod,
+                     int32_t ZLevel, int32_t Attrs, const QString& Comment) {
+    const auto ownAttrs = DosAttributes(SourceFile);
+    // Only regular files can be read as a byte stream of known length; a fifo
+    // would block the window on open.
+    if (!ownAttrs || (*ownAttrs & (kDosDirectory | kDosSystem)) != 0) {
+        return true;
+    }
+    const qint64 size = QFileInfo(SourceFile).size();
+    if (size > std::numeric_limits<int32_t>::max() - qint64{mBytesToZip}) {
+        throw std::overflow_error("Zipper::AddFile: queued bytes exceed 2147483647");
+    }
+
+    auto entry = std::make_shared<ZipFile>();
+    entry->SourceFile = SourceFile;
+    if (AsFile.isEmpty()) {
+        const auto cut = std::max(SourceFile.lastIndexOf(u'\\'), SourceFile.lastIndexOf(u'/'));
+        entry->AsFile = SourceFile.mid(cut + 1);
+    } else {
+        entry->AsFile = AsFile;
+    }
+    entry->ZMethod = ZMethod;
+    entry->ZLevel = ZLevel;
+    entry->Attrs = Attrs == 0 ? *ownAttrs : Attrs;
+    entry->Comment = Comment;
+    entry->ByteCount = static_cast<int32_t>(size);
+    mBytesToZip += entry->ByteCount;
+    mFiles.push_back(std::move(entry));
+    return false;
+}
+
+void Zipper::ClearFiles() {
+    mFiles.clear();
+}
+
+void Zipper::Cancel() {
+    if (mZipping) {
+        mCancel = true;
+    }
+}
+
+bool Zipper::Zip(const QString& FilePath, int32_t AppendMode) {
+    if (mZipping) {
+        mResult = 0;
+        mFailed = QStringLiteral("Already mZipping");
+        return true;
+    }
+    mBytesZipped = 0;
+    if (mWriter.OpenZip(FilePath, AppendMode)) {
+        mFailed = QStringLiteral("OpenZip");
+        mResult = mWriter.Result();
+        ClearFiles();
+        return true;
+    }
+    mZipping = true;
+    tmrNext.start();
+    return false;
+}
+
+void Zipper::Tick() {
+    tmrNext.stop();
+    if (!mZipping) {
+        return;  // a stray direct call between runs
+    }
+    if (!mSource && !StartNextFile()) {
+        return;
+    }
+    if (mCancel) {
+        ClearFiles();
+        mRemaining = 0;
+    }
+    for (int chunk = 0; chunk < kChunksPerTick; ++chunk) {
+        if (mRemaining == 0) {
+            // A file whose length moved while it was read is not packed as if
+            // nothing happened; a cut by Cancel is meant to be short.
+            const bool changed = !mCancel && mSource->size() != mCurrentFile->ByteCount;
+            mSource.reset();
+            if (changed) {
+                EndWithError("ReadFile", 0);
+                return;
+            }
+            if (mWriter.CloseFileInZip()) {
+                EndWithError("CloseFileInZip", mWriter.Result());
+                return;
+            }
+            emit EndFile();
+            break;
+        }
+        const int32_t size = std::min(mRemaining, kChunkSize);
+        if (mBuffer.size() != static_cast<size_t>(size)) {
+            mBuffer.resize(static_cast<size_t>(size));  // the last, short chunk: no reallocation
+        }
+        mBytesZipped += size;
+        mRemaining -= size;
+        if (!ReadFully(*mSource, mBuffer.data(), size)) {
+            mSource.reset();
+            EndWithError("ReadFile", 0);
+            return;
+        }
+        if (mWriter.WriteBytes(mBuffer)) {
+            mSource.reset();
+            EndWithError("WriteBytes", mWriter.Result());
+            return;
+        }
+        emit Progress();
+    }
+    tmrNext.start();
+}
+
+// Between files: closes the archive when the queue is done, otherwise makes the
+// next entry current and opens it. False when the tick has nothing more to do.
+bool Zipper::StartNextFile() {
+    if (mFiles.empty()) {
+        if (mWriter.CloseZip()) {
+            EndWithError("CloseZip", mWriter.Result());
+            return false;
+        }
+        std::vector<char>().swap(mBuffer);
+        mBytesToZip = 0;
+        mZipping = false;
+        emit Complete(mCancel);
+        mCancel = false;
+        return false;
+    }
+    const auto entry = mFiles.front();
+    mCurrentFile = entry;
+    emit StartFile();
+    if (!mFiles.empty() && mFiles.front() == entry) {
+        mFiles.pop_front();  // a StartFile handler may have emptied the queue
+    }
+
+    // The source is opened before the entry, so a file that is gone or has
+    // changed since it was queued leaves no entry with the wrong bytes behind.
+    auto source = std::make_unique<QFile>(entry->SourceFile);
+    if (!source->open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        EndWithError("OpenFile", 0);
+        return false;
+    }
+    if (source->size() != entry->ByteCount) {
+        EndWithError("ReadFile", 0);
+        return false;
+    }
+    if (mWriter.OpenFileInZip(entry->AsFile, entry->ZMethod, entry->ZLevel, entry->Attrs,
+                              entry->Comment)) {
+        EndWithError("OpenFileInZip", mWriter.Result());
+        return false;
+    }
+    mSource = std::move(source);
+    mRemaining = entry->ByteCount;
+    mBuffer.resize(static_cast<size_t>(std::min(mRemaining, kChunkSize)));
+    return true;
+}
+
+// Ends the run on a failed step. Unlike a completed run it also drops a pending
+// cancel and closes the archive (entry first), so the next Zip starts clean.
+void Zipper::EndWithError(const char* step, int32_t result) {
+    mSource.reset();
+    mFailed = QString::fromLatin1(step);
+    mResult = result;
+    ClearFiles();
+    std::vector<char>().swap(mBuffer);
+    mBytesToZip = 0;
+    mZipping = false;
+    mCancel = false;
+    mRemaining = 0;
+    if (mWriter.IsFileOpen()) {
+        mWriter.CloseFileInZip();  // the run has already failed; this close is best effort
+    }
+    if (mWriter.IsArchiveOpen()) {
+        mWriter.CloseZip();
+    }
+    emit Error();
+}
+
+}  // namespace sparkloom

@@ -59,6 +59,9 @@ signals:
     void Complete(bool Canceled);
 
 private:
+    bool StartNextFile();
+    void EndWithError(const char* step, int32_t result);
+
     ZipWriter mWriter;
     std::deque<std::shared_ptr<ZipFile>> mFiles;
     std::unique_ptr<QFile> mSource;  // stands for the file channel: null while no source is open

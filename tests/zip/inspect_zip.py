@@ -1,0 +1,40 @@
+#!/usr/bin/env python3
+"""Reads a ZIP archive with Python's own zipfile module and prints, as JSON, what
+the tests compare: raw entry-name bytes, method, DOS time, attributes, sizes and
+a SHA-256 of each entry's data (reading it checks the CRC)."""
+import hashlib
+import json
+import sys
+import zipfile
+
+
+def describe(info, archive):
+    digest = hashlib.sha256()
+    with archive.open(info) as data:
+        for block in iter(lambda: data.read(1 << 20), b""):
+            digest.update(block)
+    utf8 = bool(info.flag_bits & 0x800)
+    return {
+        "name": info.orig_filename.encode("utf-8" if utf8 else "cp437").hex(),
+        "method": info.compress_type,
+        "time": list(info.date_time),
+        "external": info.external_attr,
+        "internal": info.internal_attr,
+        "system": info.create_system,
+        "flags": info.flag_bits,
+        "size": info.file_size,
+        "sha256": digest.hexdigest(),
+        "comment": info.comment.hex(),
+    }
+
+
+def main():
+    try:
+        with zipfile.ZipFile(sys.argv[1]) as archive:
+            entries = [describe(info, archive) for info in archive.infolist()]
+        print(json.dumps({"error": "", "entries": entries}))
+    except Exception as error:  # the test shows whatever the reader objected to
+        print(json.dumps({"error": f"{type(error).__name__}: {error}", "entries": []}))
+
+
+main()
