@@ -1,1 +1,24 @@
-// to be written
+#include "extract/ExecAndCapture.h"
+
+#include "app/EventPump.h"
+
+namespace sparkloom {
+
+namespace {
+// Short enough that the window never feels a wait, long enough not to spin.
+constexpr int kPollMilliseconds = 15;
+}  // namespace
+
+ExecResult ExecAndCapture(const QString& program, const QStringList& arguments,
+                          const QString& sStartInFolder,
+                          const std::function<void(QByteArrayView)>& onOutput) {
+    const platform::OutputSink sink = [&onOutput](const char* data, std::size_t size) {
+        if (onOutput) {
+            onOutput(QByteArrayView(data, static_cast<qsizetype>(size)));
+        }
+    };
+    return platform::RunChild(program, arguments, sStartInFolder, sink, PumpEvents,
+                              kPollMilliseconds);
+}
+
+}  // namespace sparkloom
