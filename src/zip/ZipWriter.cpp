@@ -63,7 +63,7 @@ bool ZipWriter::OpenFileInZip(const QString& FileName, int32_t ZMethod, int32_t 
     std::tm local{};
     localtime_r(&now, &local);
     zip_fileinfo info{};
-    info.tmz_date.tm_sec = static_cast<uInt>(local.tm_sec);
+    info.tmz_date.tm_sec = static_cast<uInt>(std::min(local.tm_sec, 59));  // no leap second
     info.tmz_date.tm_min = static_cast<uInt>(local.tm_min);
     info.tmz_date.tm_hour = static_cast<uInt>(local.tm_hour);
     info.tmz_date.tm_mday = static_cast<uInt>(local.tm_mday);

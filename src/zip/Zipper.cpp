@@ -132,18 +132,14 @@ void Zipper::Tick() {
             break;
         }
         const int32_t size = std::min(mRemaining, kChunkSize);
-        if (mBuffer.size() != static_cast<size_t>(size)) {
-            mBuffer.resize(static_cast<size_t>(size));  // the last, short chunk: no reallocation
-        }
+        mBuffer.resize(static_cast<size_t>(size));  // shrinks for the last chunk only, in place
         mBytesZipped += size;
         mRemaining -= size;
         if (!ReadFully(*mSource, mBuffer.data(), size)) {
-            mSource.reset();
             EndWithError("ReadFile", 0);
             return;
         }
         if (mWriter.WriteBytes(mBuffer)) {
-            mSource.reset();
             EndWithError("WriteBytes", mWriter.Result());
             return;
         }
@@ -196,8 +192,10 @@ bool Zipper::StartNextFile() {
     return true;
 }
 
-// Ends the run on a failed step. Unlike a completed run it also drops a pending
-// cancel and closes the archive (entry first), so the next Zip starts clean.
+// Ends the run on a failed step. The source-file steps "OpenFile" and "ReadFile"
+// (a source gone, unreadable, or of another length than when queued) carry
+// Result 0, as no writer call failed. Unlike a completed run this also drops a
+// pending cancel and closes the archive (entry first), so the next Zip works.
 void Zipper::EndWithError(const char* step, int32_t result) {
     mSource.reset();
     mFailed = QString::fromLatin1(step);

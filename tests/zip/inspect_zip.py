@@ -19,7 +19,6 @@ def describe(info, archive):
         "method": info.compress_type,
         "time": list(info.date_time),
         "external": info.external_attr,
-        "internal": info.internal_attr,
         "system": info.create_system,
         "flags": info.flag_bits,
         "size": info.file_size,
