@@ -331,6 +331,25 @@ void Form1::cmdExtract_Click() {
         return;
     }
 
+    // The frames are named after the particle; refuse names that would put them
+    // elsewhere, exceed the file system's name length or could not be stored
+    // in the package later.
+    const QString prefix = FramePrefixOf(txtParticleName->text());
+    if (prefix.contains(u'/') || prefix.contains(QChar(u'\0'))) {
+        Warn(QStringLiteral("The particle name names the frame files and cannot contain \"/\"."));
+        return;
+    }
+    if (QFile::encodeName(prefix).size() + 10 > 255) {
+        Warn(QStringLiteral("The particle name is too long to name the frame files."));
+        return;
+    }
+    if (!EncodeAnsi(prefix)) {
+        Warn(QStringLiteral("The particle name names the frame files and can only hold "
+                            "Western European letters:\r\n") +
+             prefix);
+        return;
+    }
+
     Inform(QStringLiteral("Extracting Video. Please be patient!"));
 
     const CountOutcome counted = CountFrames(mProject.VideoFile);
@@ -341,7 +360,6 @@ void Form1::cmdExtract_Click() {
     mProject.FrameCount = counted.frames;
     mProject.AnimationDuration = AnimationDurationFor(mProject.FrameCount);
 
-    const QString prefix = FramePrefixOf(txtParticleName->text());
     const int32_t frameCount = mProject.FrameCount;
     SetProgress(0);
     const ExtractOutcome extracted = ExtractFrames(

@@ -8,7 +8,7 @@
 namespace sparkloom {
 
 bool CopyThumbnail(const QString& source, const QString& framesFolder, QString& error) {
-    for (const QString name : {QStringLiteral("Thumb.jpg"), QStringLiteral("Thumb.png")}) {
+    for (const QString& name : {QStringLiteral("Thumb.jpg"), QStringLiteral("Thumb.png")}) {
         const QString target = framesFolder + u'/' + name;
         QTemporaryFile partial(framesFolder + QStringLiteral("/.Thumb-XXXXXX"));
         QFile input(source);

@@ -183,6 +183,32 @@ private slots:
         QCOMPARE(frames.first(), QStringLiteral("50%_Fire_00001.jpg"));
     }
 
+    void namesThatCannotNameTheFramesAreRefusedBeforeExtraction() {
+        ScriptedSeam seam;
+        Form1 form(seam);
+        seam.fileAnswers << mVideo;
+        Click(form, "cmdProjectFile");
+        const QString target = NewFolder(QStringLiteral("refused-names"));
+        for (const QString& name : {QStringLiteral("a/b"), QStringLiteral("火花"),
+                                    QString(250, u'x')}) {
+            seam.shown.clear();
+            Control<QLineEdit>(form, "txtParticleName")->setText(name);
+            seam.folderAnswers << target;
+            Click(form, "cmdExtract");
+            QCOMPARE(seam.Messages().size(), 1);
+            QCOMPARE(seam.shown.last().icon, MessageIcon::Warning);
+            QVERIFY(QDir(target).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
+            QVERIFY(!Control<QPushButton>(form, "cmdThumb")->isEnabled());
+        }
+        // Quotes, "$", backticks and a leading "-" are only characters here.
+        seam.shown.clear();
+        Control<QLineEdit>(form, "txtParticleName")->setText(QStringLiteral("-\"q\" $HOME `x`"));
+        seam.folderAnswers << target;
+        Click(form, "cmdExtract");
+        QCOMPARE(Frames(target).size(), 30);
+        QCOMPARE(Frames(target).first(), QStringLiteral("-\"q\"_$HOME_`x`_00001.jpg"));
+    }
+
     void missingFfmpegIsReportedAndEnablesNothing() {
         qputenv("SPARKLOOM_FFMPEG", QByteArray("/nonexistent/ffmpeg"));
         ScriptedSeam seam;
