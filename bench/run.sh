@@ -1,0 +1,282 @@
+#!/usr/bin/env bash
+# Sparkloom benchmark: sparkloom-cli and its steps against the hand road
+# (ffmpeg to count, ffmpeg to extract, zip to pack), side by side in one run.
+#
+#   bench/run.sh            # prints a Markdown table on stdout
+#
+# Settings (environment): BUILD (build folder, default build-cli), WORK (scratch
+# folder, default /tmp/sparkloom-bench; clips are kept there between runs),
+# REPS (repetitions on the small clip, default 5), REPS_LARGE (on the large
+# clip, default 3), REPS_TICK (window builder at 16 ms, default 3), BIG_MB
+# (MiB in the memory folder, default 500).
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$here")
+BUILD=${BUILD:-$root/build-cli}
+WORK=${WORK:-${TMPDIR:-/tmp}/sparkloom-bench}
+REPS=${REPS:-5}
+REPS_LARGE=${REPS_LARGE:-3}
+REPS_TICK=${REPS_TICK:-3}
+BIG_MB=${BIG_MB:-500}
+TICK_MS=16
+
+log() { printf '%s\n' "$*" >&2; }
+die() {
+    log "bench: $*"
+    exit 1
+}
+
+for tool in ffmpeg zip unzip bsdtar python3 cmake; do
+    command -v "$tool" >/dev/null || die "$tool is missing"
+done
+
+started=$(date +%s)
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+log "building sparkloom-cli and sparkloom-bench in $BUILD"
+cmake -S "$root" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$BUILD" -j2 --target sparkloom-cli sparkloom-bench >/dev/null
+CLI=$BUILD/src/cli/sparkloom-cli
+DRV=$BUILD/bench/sparkloom-bench
+
+mkdir -p "$WORK"
+errlog=$WORK/stderr.log
+: >"$errlog"
+
+# ----- clips: lavfi test pattern with fixed-seed noise, so the JPEGs are not
+# trivially small; made once and kept (x264 "ultrafast" keeps this quick) ---
+declare -A CLIP_DESC
+make_clip() { # name seconds size
+    local out=$WORK/$1.mp4
+    CLIP_DESC[$1]="$2 s ${3/x/×} at 30 fps"
+    [[ -s $out ]] && return
+    log "generating $1.mp4 ($2 s $3)"
+    ffmpeg -nostdin -v error -y -f lavfi -i "testsrc2=size=$3:rate=30:duration=$2" \
+        -vf noise=alls=20:allf=t+u:all_seed=42 -pix_fmt yuv420p \
+        -c:v libx264 -preset ultrafast "$out.part.mp4"
+    mv "$out.part.mp4" "$out"
+}
+make_clip small 10 640x360
+make_clip large 20 1280x720
+
+# ----- timing helpers ----------------------------------------------------------
+declare -A T # key -> "ms ms ms"
+now_ns() { date +%s%N; }
+# timed KEY COMMAND...: runs the command, appends its wall time in ms to T[KEY].
+timed() {
+    local key=$1
+    shift
+    local t0 t1
+    t0=$(now_ns)
+    "$@" >/dev/null 2>>"$errlog" || die "failed: $* (see $errlog)"
+    t1=$(now_ns)
+    T[$key]+="$(((t1 - t0) / 1000)) "
+}
+median() { # values in µs -> median in ms with one decimal
+    printf '%s\n' $1 | sort -n | awk '{v[NR]=$1} END {
+        m = (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2; printf "%.1f", m / 1000 }'
+}
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
+check_zip() { unzip -tqq "$1" >/dev/null 2>>"$errlog" || die "unzip -t rejects $1"; }
+# unzip calls an archive without entries an error; Python's reader does not.
+check_empty_zip() {
+    python3 -c 'import sys, zipfile; sys.exit(len(zipfile.ZipFile(sys.argv[1]).namelist()))' \
+        "$1" || die "$1 is no empty archive"
+}
+
+# ----- the roads ---------------------------------------------------------------
+raw_count() { ffmpeg -nostdin -i "$1" -map 0:0 -vcodec copy -f null - 2>"$WORK/count.txt"; }
+raw_extract() { ffmpeg -nostdin -y -i "$1" "$2/x_%05d.jpg" 2>/dev/null; }
+zip_folder() { (cd "$1" && zip -r -q -6 "$2" .); } # folder archive (absolute)
+hand_road() { # video frames-folder archive
+    raw_count "$1"
+    grep -ao 'frame= *[0-9]*' "$WORK/count.txt" | tail -n 1 >/dev/null
+    mkdir -p "$2"
+    raw_extract "$1" "$2"
+    zip_folder "$2" "$3"
+}
+cli_road() { # video package
+    "$CLI" "$1" -o "$2" --type CUSTOM --category General --force --quiet
+}
+# Two measurements, taking turns at going first, so drift hits both alike.
+pair() { # rep command-a command-b (as text)
+    if (($1 % 2)); then
+        eval "$2"
+        eval "$3"
+    else
+        eval "$3"
+        eval "$2"
+    fi
+}
+
+run_clip() { # name reps
+    local name=$1 reps=$2 video=$WORK/$1.mp4 d=$WORK/$1
+    rm -rf "$d"
+    mkdir -p "$d"
+    for ((rep = 1; rep <= reps; rep++)); do
+        log "$name: repetition $rep of $reps"
+        # counting
+        pair $rep 'timed "$name.count.ours" "$DRV" count "$video"' \
+            'timed "$name.count.raw" raw_count "$video"'
+        # extraction into fresh folders
+        rm -rf "$d/ours" "$d/raw"
+        mkdir -p "$d/ours" "$d/raw"
+        pair $rep 'timed "$name.extract.ours" "$DRV" extract "$video" "$d/ours" x' \
+            'timed "$name.extract.raw" raw_extract "$video" "$d/raw"'
+        cmp -s "$d/ours/x_00001.jpg" "$d/raw/x_00001.jpg" || die "$name: extractions differ"
+        # packing the same frames folder
+        rm -f "$d/ours.dzp" "$d/zip.zip" "$d/tar.zip"
+        pair $rep 'timed "$name.pack.ours" "$DRV" pack --tick 0 "$d/raw" "$d/ours.dzp"' \
+            'timed "$name.pack.zip" zip_folder "$d/raw" "$d/zip.zip"'
+        timed "$name.pack.bsdtar" bsdtar --format zip -cf "$d/tar.zip" -C "$d/raw" .
+        check_zip "$d/ours.dzp"
+        check_zip "$d/zip.zip"
+        check_zip "$d/tar.zip"
+        # the whole road, each from nothing
+        rm -rf "$d/hand" "$d/hand.zip" "$d/cli" "$d/cli_frames" "$d/cli.dzp"
+        mkdir -p "$d/cli"
+        pair $rep 'timed "$name.whole.cli" cli_road "$video" "$d/cli/$name"' \
+            'timed "$name.whole.hand" hand_road "$video" "$d/hand" "$d/hand.zip"'
+        check_zip "$d/cli/$name.dzp"
+        check_zip "$d/hand.zip"
+        rm -rf "$d/cli" "$d/hand" "$d/hand.zip"
+    done
+    FRAMES[$name]=$(find "$d/raw" -name 'x_*.jpg' | wc -l)
+    JPEG_MB[$name]=$(du -sm "$d/raw" | cut -f1)
+}
+
+declare -A FRAMES JPEG_MB
+run_clip small "$REPS"
+run_clip large "$REPS_LARGE"
+
+# ----- the window's builder at its 16 ms tick, through the core --------------
+# Its design floor: one 16 ms wait per tick plus the work done inside ticks.
+tick_wall=""
+tick_floor=""
+tick_count=0
+for ((rep = 1; rep <= REPS_TICK; rep++)); do
+    log "window builder at $TICK_MS ms: repetition $rep of $REPS_TICK"
+    rm -f "$WORK/tick.dzp"
+    line=$("$DRV" pack --tick $TICK_MS "$WORK/small/raw" "$WORK/tick.dzp")
+    check_zip "$WORK/tick.dzp"
+    eval "$(tr ' ' '\n' <<<"$line" | grep -E '^(ticks|tick_work_ms|pack_ms)=')"
+    tick_count=$ticks
+    tick_wall+="$(awk -v v="$pack_ms" 'BEGIN { printf "%d", v * 1000 }') "
+    tick_floor+="$(awk -v n="$ticks" -v w="$tick_work_ms" -v t=$TICK_MS \
+        'BEGIN { printf "%d", (n * t + w) * 1000 }') "
+done
+
+# ----- memory: an empty folder against a BIG_MB folder of JPEG data -----------
+big=$WORK/big
+if [[ ! -f $big.complete-${BIG_MB}MiB ]]; then
+    log "assembling a $BIG_MB MiB folder from the large clip's frames"
+    rm -rf "$big"
+    mkdir -p "$big"
+    # 1998 files (the walk takes 2000 entries per folder, "." and ".." included),
+    # each a run of consecutive frames, together BIG_MB MiB.
+    python3 - "$WORK/large/raw" "$big" "$BIG_MB" <<'PY'
+import os, sys
+src, dst, mb = sys.argv[1], sys.argv[2], int(sys.argv[3])
+frames = sorted(os.path.join(src, n) for n in os.listdir(src))
+data = [open(f, "rb").read() for f in frames]
+files = 1998
+each = mb * 1024 * 1024 // files + 1
+i = 0
+for n in range(files):
+    chunk = bytearray()
+    while len(chunk) < each:
+        chunk += data[i % len(data)]
+        i += 1
+    with open(os.path.join(dst, "f_%05d.jpg" % (n + 1)), "wb") as out:
+        out.write(chunk[:each])
+PY
+    touch "$big.complete-${BIG_MB}MiB"
+fi
+big_mb=$(du -sm "$big" | cut -f1)
+empty=$WORK/empty
+rm -rf "$empty"
+mkdir -p "$empty"
+rss_of() { # folder archive -> peak resident KiB as /usr/bin/time sees it
+    rm -f "$2"
+    /usr/bin/time -f '%M' -o "$WORK/rss.txt" "$DRV" pack --tick 0 "$1" "$2" >/dev/null \
+        2>>"$errlog" || die "packing $1 failed"
+    cat "$WORK/rss.txt"
+}
+log "memory: packing an empty folder"
+rss_empty=$(rss_of "$empty" "$WORK/empty.dzp")
+check_empty_zip "$WORK/empty.dzp"
+log "memory: packing $big_mb MiB"
+t0=$(now_ns)
+rss_big=$(rss_of "$big" "$WORK/big.dzp")
+t1=$(now_ns)
+check_zip "$WORK/big.dzp"
+big_ours=$(((t1 - t0) / 1000))
+log "packing $big_mb MiB with zip -r -q -6"
+rm -f "$WORK/big.zip"
+timed big.zip zip_folder "$big" "$WORK/big.zip"
+check_zip "$WORK/big.zip"
+rm -f "$WORK/big.dzp" "$WORK/big.zip"
+
+# ----- the table -----------------------------------------------------------------
+elapsed=$(($(date +%s) - started))
+cpu=$(lscpu | awk -F: '/^Model name/ { gsub(/^ +/, "", $2); print $2; exit }')
+ram=$(free -g | awk '/^Mem:/ { print $2 " GiB" }')
+verdict() { awk -v v="$1" -v limit="$2" -v op="$3" 'BEGIN {
+    ok = (op == "<=") ? (v <= limit) : (v < limit); print ok ? "met" : "**missed**" }'; }
+
+row() { # label ours-key anchor-key anchor-label
+    local o a
+    o=$(median "${T[$2]}")
+    a=$(median "${T[$3]}")
+    printf '| %s | %s | %s | %s | %s |\n' "$1" "$o" "$4" "$a" "$(ratio "$o" "$a")"
+}
+
+whole_worst=0
+pack_worst=0
+echo "## Benchmark: sparkloom-cli against the hand road"
+echo
+echo "Machine: $(nproc) CPUs ($cpu), $ram RAM, $(uname -sr); $(ffmpeg -version | head -n 1 |
+    cut -d' ' -f1-3), $(zip -v | sed -n 2p | awk '{print $3, $4}'), $(bsdtar --version | cut -d' ' -f1-2)."
+echo "Load average before the run: $load_before. Run took ${elapsed} s on $(date -u +%Y-%m-%d)."
+echo
+echo "Clips (lavfi testsrc2 + noise, seed 42): small = ${CLIP_DESC[small]}," \
+    "${FRAMES[small]} frames, ${JPEG_MB[small]} MB of JPEG; large = ${CLIP_DESC[large]}," \
+    "${FRAMES[large]} frames, ${JPEG_MB[large]} MB of JPEG."
+echo "Times are medians in ms (small: $REPS runs, large: $REPS_LARGE runs); ratio = ours ÷ anchor."
+echo
+echo "| step | ours (ms) | anchor | anchor (ms) | ratio |"
+echo "|---|---:|---|---:|---:|"
+for c in small large; do
+    row "$c: count (\`CountFrames\`)" "$c.count.ours" "$c.count.raw" '`ffmpeg … -f null -`'
+    row "$c: extraction (\`ExtractFrames\`)" "$c.extract.ours" "$c.extract.raw" \
+        '`ffmpeg -i V x_%05d.jpg`'
+    row "$c: packing (converter's packing, tick 0)" "$c.pack.ours" "$c.pack.zip" '`zip -r -q -6`'
+    row "$c: packing (converter's packing, tick 0)" "$c.pack.ours" "$c.pack.bsdtar" \
+        '`bsdtar --format zip`'
+    row "$c: whole road (\`sparkloom-cli\`)" "$c.whole.cli" "$c.whole.hand" \
+        'count + extraction + `zip -r -6`'
+    r=$(ratio "$(median "${T[$c.whole.cli]}")" "$(median "${T[$c.whole.hand]}")")
+    whole_worst=$(awk -v a="$whole_worst" -v b="$r" 'BEGIN { print (b > a) ? b : a }')
+    r=$(ratio "$(median "${T[$c.pack.ours]}")" "$(median "${T[$c.pack.zip]}")")
+    pack_worst=$(awk -v a="$pack_worst" -v b="$r" 'BEGIN { print (b > a) ? b : a }')
+done
+bz=$(median "${T[big.zip]}")
+bo=$(median "$big_ours")
+printf '| %s MiB folder: packing (1 run) | %s | `zip -r -q -6` | %s | %s |\n' \
+    "$big_mb" "$bo" "$bz" "$(ratio "$bo" "$bz")"
+tw=$(median "$tick_wall")
+tf=$(median "$tick_floor")
+tick_ratio=$(ratio "$tw" "$tf")
+printf '| small: window builder at %d ms (%d ticks, %d runs) | %s | ticks × %d ms + work in ticks | %s | %s |\n' \
+    $TICK_MS "$tick_count" "$REPS_TICK" "$tw" $TICK_MS "$tf" "$tick_ratio"
+growth=$(awk -v a="$rss_big" -v b="$rss_empty" 'BEGIN { printf "%.1f", (a - b) / 1024 }')
+echo
+echo "Peak resident memory of packing (\`/usr/bin/time\`): empty folder $((rss_empty / 1024)) MiB," \
+    "$big_mb MiB folder (1998 files) $((rss_big / 1024)) MiB: growth $growth MiB."
+echo
+echo "| target | measured | |"
+echo "|---|---:|---|"
+echo "| whole road, cli ÷ hand road ≤ 1.00 (worst clip) | $whole_worst | $(verdict "$whole_worst" 1.00 '<=') |"
+echo "| packing, cli ÷ \`zip -r -q -6\` ≤ 1.05 (worst clip) | $pack_worst | $(verdict "$pack_worst" 1.05 '<=') |"
+echo "| packing memory growth, empty → $big_mb MiB < 16 MiB | $growth MiB | $(verdict "$growth" 16 '<') |"
+echo "| window builder ÷ design floor ≤ 1.05 | $tick_ratio | $(verdict "$tick_ratio" 1.05 '<=') |"

@@ -1,0 +1,137 @@
+// sparkloom-cli: the window's conversion from video to particle package,
+// without the window, for scripts and batches of clips.
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <cstdio>
+
+#include "cli/Allocator.h"
+#include "cli/Converter.h"
+#include "cli/TerminalProgress.h"
+
+using namespace sparkloom::cli;
+
+namespace {
+
+int UsageError(const QString& text) {
+    const QByteArray bytes =
+        (QStringLiteral("sparkloom-cli: ") + text +
+         QStringLiteral("\nTry 'sparkloom-cli --help' for more information.\n"))
+            .toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
+    return kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    KeepFreedMemoryForReuse();
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("sparkloom-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(SPARKLOOM_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Turns a video clip into a particle package (.dzp) for the host editor: counts and\n"
+        "extracts the frames with ffmpeg, copies the thumbnail, writes the templates and\n"
+        "packs the frames folder, the same steps as the Sparkloom window.\n"
+        "Exit status: 0 success, 1 failure, 2 usage error."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("VIDEO"), QStringLiteral("The video clip."));
+
+    const QCommandLineOption output(
+        {QStringLiteral("o"), QStringLiteral("output")},
+        QStringLiteral("The package to write (required); \".dzp\" is added when PACKAGE holds no "
+                       "\".\". It must not lie in the video's folder."),
+        QStringLiteral("PACKAGE"));
+    const QCommandLineOption name(
+        QStringLiteral("name"),
+        QStringLiteral("Particle name (default: the video's file name without its last four "
+                       "characters). Blanks become \"_\" in the frame names."),
+        QStringLiteral("NAME"));
+    const QCommandLineOption type(QStringLiteral("type"),
+                                  QStringLiteral("Project type: CUSTOM or PRESET (required)."),
+                                  QStringLiteral("TYPE"));
+    const QCommandLineOption category(
+        QStringLiteral("category"),
+        QStringLiteral("Category in the host's template manager, e.g. General (required)."),
+        QStringLiteral("NAME"));
+    const QCommandLineOption thumb(
+        QStringLiteral("thumb"),
+        QStringLiteral("Picture copied as Thumb.jpg and Thumb.png (default: the first frame)."),
+        QStringLiteral("PICTURE"));
+    const QCommandLineOption first(
+        QStringLiteral("first"),
+        QStringLiteral("File name of the animation's first image in the frames folder "
+                       "(default: NAME_00001.jpg)."),
+        QStringLiteral("FRAME"));
+    const QCommandLineOption framesDir(
+        QStringLiteral("frames-dir"),
+        QStringLiteral("Folder for the frames (default: PACKAGE's base name + \"_frames\" "
+                       "beside the package). It must be new or empty unless --force."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption force(
+        QStringLiteral("force"),
+        QStringLiteral("Overwrite an existing package, extract into a folder that holds files, "
+                       "and pack even when entries are left out (more than 2000 in a folder)."));
+    const QCommandLineOption quiet(QStringLiteral("quiet"),
+                                   QStringLiteral("Print only errors and warnings."));
+    const QCommandLineOption timings(QStringLiteral("timings"),
+                                     QStringLiteral("Print how long each step took."));
+    parser.addOptions(
+        {output, name, type, category, thumb, first, framesDir, force, quiet, timings});
+
+    if (!parser.parse(QCoreApplication::arguments())) {
+        return UsageError(parser.errorText());
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        parser.showHelp(kExitSuccess);
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        parser.showVersion();
+    }
+
+    const QStringList positional = parser.positionalArguments();
+    if (positional.isEmpty()) {
+        return UsageError(QStringLiteral("no VIDEO given."));
+    }
+    if (positional.size() > 1) {
+        return UsageError(QStringLiteral("one VIDEO at a time; also given: %1")
+                              .arg(positional.mid(1).join(QStringLiteral(" "))));
+    }
+    if (positional.first().isEmpty()) {
+        return UsageError(QStringLiteral("VIDEO is empty."));
+    }
+    if (!parser.isSet(output) || parser.value(output).isEmpty()) {
+        return UsageError(QStringLiteral("no package given: -o PACKAGE is required."));
+    }
+    // An empty or "Select" type is left to the window's own check and its text.
+    if (parser.isSet(type)) {
+        const QString value = parser.value(type);
+        if (!value.isEmpty() && value != QStringLiteral("Select") && !IsKnownType(value)) {
+            return UsageError(
+                QStringLiteral("unknown --type \"%1\"; CUSTOM or PRESET.").arg(value));
+        }
+    }
+
+    ConvertOptions options;
+    options.video = positional.first();
+    options.package = parser.value(output);
+    auto optional = [&parser](const QCommandLineOption& option) -> std::optional<QString> {
+        if (!parser.isSet(option)) {
+            return std::nullopt;
+        }
+        return parser.value(option);
+    };
+    options.name = optional(name);
+    options.type = optional(type);
+    options.category = optional(category);
+    options.thumb = optional(thumb);
+    options.first = optional(first);
+    options.framesDir = parser.value(framesDir);
+    options.force = parser.isSet(force);
+    options.timings = parser.isSet(timings);
+
+    TerminalProgress progress(TerminalProgress::ModeFor(parser.isSet(quiet)));
+    return Convert(options, progress);
+}

@@ -1,0 +1,404 @@
+// sparkloom-cli as a user runs it: a child process on a real clip, its package
+// read back by Python's zipfile and unzip, its refusals with their exact texts.
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QXmlStreamReader>
+#include <QtTest>
+
+#include "support/TestSupport.h"
+
+using sparkloom::test::ArchiveEntry;
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+QByteArray ReadAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+bool WriteFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// The value of one attribute of the first element called element, in a UTF-16 template.
+QString AttributeOf(const QByteArray& file, const QString& element, const QString& attribute) {
+    QXmlStreamReader reader(file);
+    while (!reader.atEnd()) {
+        if (reader.readNext() == QXmlStreamReader::StartElement && reader.name() == element) {
+            return reader.attributes().value(attribute).toString();
+        }
+    }
+    return QStringLiteral("<missing: %1>").arg(reader.errorString());
+}
+
+QStringList NamesOf(const QList<ArchiveEntry>& entries) {
+    QStringList names;
+    for (const ArchiveEntry& entry : entries) {
+        names << QString::fromLatin1(entry.rawName);
+    }
+    return names;
+}
+
+}  // namespace
+
+class TestCli : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir mRoot;
+    QString mClips;  // holds the clips: the video's folder
+    QString mOut;    // where packages go
+    QString mClip;   // 1 s, 30 frames, 64×48
+    int mCase = 0;
+
+    Run RunCli(const QStringList& arguments, const QStringList& environment = {}) {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const QString& setting : environment) {
+            env.insert(setting.section(u'=', 0, 0), setting.section(u'=', 1));
+        }
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(mRoot.path());
+        process.start(QStringLiteral(SPARKLOOM_CLI), arguments);
+        Run run;
+        if (process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit) {
+            run.exitCode = process.exitCode();
+        }
+        run.out = process.readAllStandardOutput();
+        run.err = process.readAllStandardError();
+        return run;
+    }
+
+    // A fresh, not yet existing path under the output folder.
+    QString Fresh(const QString& name) {
+        return mOut + QStringLiteral("/%1-%2").arg(++mCase).arg(name);
+    }
+
+    // Every argument the window would want, so a row changes only what it tests.
+    QStringList Complete(const QString& package) const {
+        return {mClip,
+                QStringLiteral("-o"),
+                package,
+                QStringLiteral("--type"),
+                QStringLiteral("CUSTOM"),
+                QStringLiteral("--category"),
+                QStringLiteral("General")};
+    }
+
+    static void CompareWithFolder(const QList<ArchiveEntry>& entries, const QString& folder) {
+        for (const ArchiveEntry& entry : entries) {
+            const QString file = folder + u'/' + QString::fromLatin1(entry.rawName.mid(2));
+            QVERIFY2(entry.data == ReadAll(file), qPrintable(file));
+            QCOMPARE(entry.method, 8);
+        }
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(mRoot.isValid());
+        mClips = mRoot.filePath(QStringLiteral("clips"));
+        mOut = mRoot.filePath(QStringLiteral("out"));
+        QVERIFY(QDir().mkpath(mClips) && QDir().mkpath(mOut));
+        mClip = mClips + QStringLiteral("/clip.mp4");
+        QVERIFY(sparkloom::test::MakeClip(mClip));
+    }
+
+    void convertsWithTheDefaults() {
+        const QString base = Fresh(QStringLiteral("Fire"));  // no ".": ".dzp" is added
+        const Run run = RunCli(Complete(base));
+        QVERIFY2(run.exitCode == 0, run.err.constData());
+        QCOMPARE(run.out, QByteArray());
+        QCOMPARE(run.err,
+                 QByteArray("Counting frames…\nExtracting 30 frames…\nPacking…\nSuccess\n"));
+
+        const QString package = base + QStringLiteral(".dzp");
+        const QString frames = base + QStringLiteral("_frames");
+        QVERIFY(sparkloom::test::UnzipTestsClean(package));
+        QList<ArchiveEntry> entries;
+        QVERIFY(sparkloom::test::ReadArchive(package, entries));  // CRCs checked there
+
+        QStringList expected;
+        for (int frame = 1; frame <= 30; ++frame) {
+            expected << QStringLiteral(".\\clip_%1.jpg").arg(frame, 5, 10, QLatin1Char('0'));
+        }
+        expected << ".\\Thumb.jpg"
+                 << ".\\Thumb.png"
+                 << ".\\TitleTemplate.clt"
+                 << ".\\TitleTemplate.xml";
+        QCOMPARE(NamesOf(entries), expected);
+        CompareWithFolder(entries, frames);
+        QCOMPARE(QDir(frames).entryList(QDir::Files).size(), expected.size());
+
+        // The thumbnail defaults to the first frame.
+        const QByteArray first = entries.first().data;
+        QCOMPARE(entries[30].data, first);
+        QCOMPARE(entries[31].data, first);
+
+        const QByteArray clt = entries[32].data;
+        const QByteArray xml = entries[33].data;
+        QVERIFY(clt.startsWith("\xff\xfe") && xml.startsWith("\xff\xfe"));
+        QCOMPARE(AttributeOf(clt, "ParticleAttribExt", "AnimationImage"),
+                 QStringLiteral("clip_00001.jpg"));
+        QCOMPARE(AttributeOf(clt, "ParticleAttribExt", "AnimationDuration"),
+                 QStringLiteral("1000"));  // 30 frames at 30 per second
+        QCOMPARE(AttributeOf(clt, "Extension", "ReferencePath"), frames + u'/');
+        QCOMPARE(AttributeOf(xml, "TEMPLATE", "TYPE"), QStringLiteral("CUSTOM"));
+        QCOMPARE(AttributeOf(xml, "TEMPLATE", "CATEGORY"), QStringLiteral("General"));
+        QCOMPARE(AttributeOf(xml, "TEMPLATE", "ALIAS"), QStringLiteral("clip"));
+    }
+
+    void convertsWithEveryOptionGiven() {
+        const QString picture = mRoot.filePath(QStringLiteral("picture.png"));
+        QVERIFY(WriteFile(picture, QByteArray("not converted, only copied")));
+        const QString frames = Fresh(QStringLiteral("frames here"));
+        const QString package = Fresh(QStringLiteral("Fire.zip"));  // a "." keeps the path
+        const Run run = RunCli(
+            {QStringLiteral("--quiet"), mClip, QStringLiteral("--output"), package,
+             QStringLiteral("--name"), QStringLiteral("My Fire"), QStringLiteral("--type"),
+             QStringLiteral("PRESET"), QStringLiteral("--category"), QStringLiteral("Sports"),
+             QStringLiteral("--thumb"), picture, QStringLiteral("--first"),
+             QStringLiteral("My_Fire_00007.jpg"), QStringLiteral("--frames-dir"), frames});
+        QVERIFY2(run.exitCode == 0, run.err.constData());
+        QCOMPARE(run.err, QByteArray());  // quiet
+
+        QList<ArchiveEntry> entries;
+        QVERIFY(sparkloom::test::ReadArchive(package, entries));
+        QCOMPARE(entries.size(), 34);
+        QCOMPARE(entries.first().rawName, QByteArray(".\\My_Fire_00001.jpg"));
+        CompareWithFolder(entries, frames);
+        QCOMPARE(entries[30].rawName, QByteArray(".\\Thumb.jpg"));
+        QCOMPARE(entries[30].data, ReadAll(picture));
+        QCOMPARE(entries[31].data, ReadAll(picture));
+        QCOMPARE(AttributeOf(entries[32].data, "ParticleAttribExt", "AnimationImage"),
+                 QStringLiteral("My_Fire_00007.jpg"));
+        QCOMPARE(AttributeOf(entries[33].data, "TEMPLATE", "TYPE"), QStringLiteral("PRESET"));
+        QCOMPARE(AttributeOf(entries[33].data, "TEMPLATE", "CATEGORY"), QStringLiteral("Sports"));
+        QCOMPARE(AttributeOf(entries[33].data, "TEMPLATE", "ALIAS"), QStringLiteral("My Fire"));
+    }
+
+    void helpAndVersion() {
+        const Run version = RunCli({QStringLiteral("--version")});
+        QCOMPARE(version.exitCode, 0);
+        QCOMPARE(version.out, QByteArray("sparkloom-cli 1.0.1\n"));
+        const Run help = RunCli({QStringLiteral("--help")});
+        QCOMPARE(help.exitCode, 0);
+        for (const char* option : {"--output", "--name", "--type", "--category", "--thumb",
+                                   "--first", "--frames-dir", "--force", "--quiet"}) {
+            QVERIFY2(help.out.contains(option), option);
+        }
+    }
+
+    void refusesUsageErrors_data() {
+        QTest::addColumn<QStringList>("arguments");
+        const QString clip = QStringLiteral("clips/clip.mp4");
+        const QString o = QStringLiteral("-o");
+        const QString package = QStringLiteral("out/usage.dzp");
+        QTest::newRow("nothing") << QStringList{};
+        QTest::newRow("no package") << QStringList{clip, "--type", "CUSTOM"};
+        QTest::newRow("empty package") << QStringList{clip, o, ""};
+        QTest::newRow("-o without value") << QStringList{clip, o};
+        QTest::newRow("no video") << QStringList{o, package};
+        QTest::newRow("two videos") << QStringList{clip, clip, o, package};
+        QTest::newRow("unknown option") << QStringList{clip, o, package, "--colour", "red"};
+        QTest::newRow("unknown type") << QStringList{clip, o, package, "--type", "custom"};
+    }
+    void refusesUsageErrors() {
+        QFETCH(QStringList, arguments);
+        const Run run = RunCli(arguments);
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY2(run.err.startsWith("sparkloom-cli: "), run.err.constData());
+        QVERIFY(run.err.contains("--help"));
+        QVERIFY(!QFileInfo::exists(mOut + QStringLiteral("/usage.dzp")));
+        QVERIFY(!QFileInfo::exists(mOut + QStringLiteral("/usage_frames")));
+    }
+
+    // The window's checks, in the window's order, with its texts; nothing is touched.
+    void refusesWhatTheWindowRefuses_data() {
+        // Option and value pairs, replacing the option's value or added; "<absent>" drops it.
+        QTest::addColumn<QStringList>("change");
+        QTest::addColumn<QString>("video");
+        QTest::addColumn<QByteArray>("text");
+        const QString clip = QStringLiteral("clip.mp4");
+        QTest::newRow("type missing") << QStringList{"--type", "<absent>"} << clip
+                                      << QByteArray("You must select the Type of Project!");
+        QTest::newRow("no type") << QStringList{"--type", ""} << clip
+                                 << QByteArray("You must select the Type of Project!");
+        QTest::newRow("type Select") << QStringList{"--type", "Select"} << clip
+                                     << QByteArray("You must select the Type of Project!");
+        QTest::newRow("category missing") << QStringList{"--category", "<absent>"} << clip
+                                          << QByteArray("You must select a Category!");
+        QTest::newRow("no category")
+            << QStringList{"--category", ""} << clip << QByteArray("You must select a Category!");
+        QTest::newRow("category Select") << QStringList{"--category", "Select"} << clip
+                                         << QByteArray("You must select a Category!");
+        QTest::newRow("empty name")
+            << QStringList{"--name", ""} << clip << QByteArray("Please Enter A Particle Name!");
+        // "abc" is too short to give a name: the window's box would stay empty.
+        QTest::newRow("no name from the file") << QStringList{} << QStringLiteral("abc")
+                                               << QByteArray("Please Enter A Particle Name!");
+        QTest::newRow("empty thumbnail")
+            << QStringList{"--thumb", ""} << clip << QByteArray("Please Select A Thumbnail!");
+        QTest::newRow("no first frame, so no thumbnail")
+            << QStringList{"--first", ""} << clip << QByteArray("Please Select A Thumbnail!");
+        QTest::newRow("name before type") << QStringList{"--name", "", "--type", ""} << clip
+                                          << QByteArray("Please Enter A Particle Name!");
+        QTest::newRow("frames in the video's folder")
+            << QStringList{"--frames-dir", "clips/"} << clip
+            << QByteArray(
+                   "You cannot Extract in the Project Folder!\n"
+                   "Please Choose Another Destination Folder");
+        QTest::newRow("package in the video's folder")
+            << QStringList{"-o", "clips/check.dzp"} << clip
+            << QByteArray(
+                   "You cannot create the Installation File in the Project Folder!\n"
+                   "Please Choose Another Destination Folder");
+        QTest::newRow("package in the frames folder")
+            << QStringList{"--frames-dir", "out/../out"} << clip
+            << QByteArray(
+                   "You cannot create the Installation File in the Project Folder!\n"
+                   "Please Choose Another Destination Folder");
+    }
+    void refusesWhatTheWindowRefuses() {
+        QFETCH(QStringList, change);
+        QFETCH(QString, video);
+        QFETCH(QByteArray, text);
+        const QString videoPath = mClips + u'/' + video;
+        if (!QFileInfo::exists(videoPath)) {
+            QVERIFY(QFile::copy(mClip, videoPath));
+        }
+        QStringList arguments{videoPath, "-o",         "out/check.dzp", "--type",
+                              "CUSTOM",  "--category", "General"};
+        for (qsizetype i = 0; i + 1 < change.size(); i += 2) {
+            const qsizetype at = arguments.indexOf(change[i]);
+            if (change[i + 1] == QStringLiteral("<absent>")) {
+                arguments.remove(at, 2);
+            } else if (at >= 0) {
+                arguments[at + 1] = change[i + 1];
+            } else {
+                arguments << change[i] << change[i + 1];
+            }
+        }
+        const Run run = RunCli(arguments);
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.err, text + '\n');
+        QVERIFY(!QFileInfo::exists(mOut + QStringLiteral("/check.dzp")));
+        QVERIFY(!QFileInfo::exists(mOut + QStringLiteral("/check_frames")));
+    }
+
+    void overwritesOnlyWithForce() {
+        const QString package = Fresh(QStringLiteral("again.dzp"));
+        QVERIFY(WriteFile(package, "an older package"));
+        QStringList arguments = Complete(package);
+        arguments << "--frames-dir" << Fresh(QStringLiteral("frames"));
+
+        const Run refused = RunCli(arguments);
+        QCOMPARE(refused.exitCode, 1);
+        QVERIFY2(refused.err.contains(QFile::encodeName(package)), refused.err.constData());
+        QVERIFY(refused.err.contains("--force"));
+        QCOMPARE(ReadAll(package), QByteArray("an older package"));
+        QVERIFY(!QFileInfo::exists(arguments.last()));  // refused before any work
+
+        const Run forced = RunCli(arguments << QStringLiteral("--force"));
+        QVERIFY2(forced.exitCode == 0, forced.err.constData());
+        QVERIFY(sparkloom::test::UnzipTestsClean(package));
+    }
+
+    void takesAFilledFramesFolderOnlyWithForce() {
+        const QString frames = Fresh(QStringLiteral("filled"));
+        QVERIFY(QDir().mkpath(frames));
+        QVERIFY(WriteFile(frames + QStringLiteral("/notes.txt"), "left by the user"));
+        const QString package = Fresh(QStringLiteral("filled.dzp"));
+        QStringList arguments = Complete(package) << "--frames-dir" << frames;
+
+        const Run refused = RunCli(arguments);
+        QCOMPARE(refused.exitCode, 1);
+        QVERIFY2(refused.err.contains("--force"), refused.err.constData());
+        QVERIFY(!QFileInfo::exists(package));
+
+        const Run forced = RunCli(arguments << QStringLiteral("--force"));
+        QVERIFY2(forced.exitCode == 0, forced.err.constData());
+        QList<ArchiveEntry> entries;
+        QVERIFY(sparkloom::test::ReadArchive(package, entries));
+        QVERIFY(NamesOf(entries).contains(QStringLiteral(".\\notes.txt")));  // as the window does
+    }
+
+    // More than 2000 entries in the frames folder: the walk leaves some out,
+    // which is refused, or with --force done and said.
+    void neverLeavesEntriesOutSilently() {
+        const QString longClip = mClips + QStringLiteral("/long.mp4");
+        int code = -1;
+        sparkloom::test::RunTool(
+            "ffmpeg",
+            {"-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
+             "testsrc=duration=20.1:size=16x16:rate=100", "-pix_fmt", "yuv420p", longClip},
+            &code);
+        QCOMPARE(code, 0);
+        const QString package = Fresh(QStringLiteral("long.dzp"));
+        QStringList arguments = Complete(package);
+        arguments[0] = longClip;
+
+        const Run refused = RunCli(arguments);
+        QCOMPARE(refused.exitCode, 1);
+        // 2010 frames, 2 thumbnails, 2 templates, "." and "..": 16 over the limit.
+        QVERIFY2(refused.err.contains("16 entries were left out"), refused.err.constData());
+        QVERIFY(!QFileInfo::exists(package));
+
+        const Run forced = RunCli(arguments << QStringLiteral("--force") << "--quiet");
+        QVERIFY2(forced.exitCode == 0, forced.err.constData());
+        QVERIFY2(forced.err.contains("16 entries were left out"), forced.err.constData());
+        QList<ArchiveEntry> entries;
+        QVERIFY(sparkloom::test::ReadArchive(package, entries));
+        QCOMPARE(entries.size(), 1998);
+    }
+
+    // A package that cannot be created fails in the builder, with the window's status text.
+    void reportsAFailedPackingAsTheWindowDoes() {
+        const QString package = Fresh(QStringLiteral("nowhere.dzp"));
+        QVERIFY(QFile::link(mRoot.filePath(QStringLiteral("no/such/folder/x.dzp")), package));
+        QStringList arguments = Complete(package)
+                                << "--frames-dir" << Fresh(QStringLiteral("frames"));
+        const Run run = RunCli(arguments);
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.endsWith("Packing…\nErr -1 in OpenZip\n"), run.err.constData());
+    }
+
+    void failsClearlyWithoutFfmpeg() {
+        const QString package = Fresh(QStringLiteral("noffmpeg.dzp"));
+        const Run run =
+            RunCli(Complete(package), {QStringLiteral("SPARKLOOM_FFMPEG=/nonexistent")});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains("ffmpeg was not found") && run.err.contains("/nonexistent"),
+                 run.err.constData());
+        QVERIFY(!QFileInfo::exists(package));
+        QVERIFY(!QFileInfo::exists(package.chopped(4) + QStringLiteral("_frames")));
+    }
+
+    void failsOnAVideoFfmpegCannotRead() {
+        const QString notVideo = mClips + QStringLiteral("/notes.mp4");
+        QVERIFY(WriteFile(notVideo, "plain text, no video"));
+        const QString package = Fresh(QStringLiteral("unreadable.dzp"));
+        QStringList arguments = Complete(package);
+        arguments[0] = notVideo;
+        const Run run = RunCli(arguments);
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains("The video could not be read."), run.err.constData());
+        QVERIFY(!run.err.contains("Success"));
+        QVERIFY(!QFileInfo::exists(package));
+        QVERIFY(!QFileInfo::exists(package.chopped(4) + QStringLiteral("_frames")));
+
+        const Run missing = RunCli(Complete(package).replaceInStrings(mClip, mClips + "/gone.mp4"));
+        QCOMPARE(missing.exitCode, 1);
+        QVERIFY2(missing.err.contains("gone.mp4"), missing.err.constData());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "test_cli.moc"
