@@ -59,7 +59,10 @@ QGroupBox* MakeFrame(QWidget* parent, const char* name, const QString& caption, 
 }
 
 // Children of a red, bold frame keep the window's plain font.
-void PlainFont(QWidget* widget, const QFont& font) { widget->setFont(font); }
+void PlainFont(QWidget* widget, QFont font) {
+    font.setBold(false);
+    widget->setFont(font);
+}
 
 QLineEdit* MakeTextBox(QWidget* parent, const char* name, QRect geometry, bool enabled,
                        bool redText = false) {
