@@ -5,25 +5,28 @@
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-"$here/build"}
-work=$(mktemp -d)
+# No "." in the folder names: the package name would then be kept as typed.
+work=$(mktemp -d /tmp/sparkloomXXXXXX)
 mkdir -p "$work/clips" "$work/frames" "$work/out" "$work/cfg"
 ffmpeg -v error -nostdin -f lavfi -i "testsrc2=size=320x240:rate=30:duration=2" \
   -pix_fmt yuv420p "$work/clips/Blue Spark.mp4"
 export DISPLAY=:97
 Xvfb "$DISPLAY" -screen 0 1024x768x24 >/dev/null 2>&1 &
 xvfb=$!
-trap 'kill $xvfb 2>/dev/null; rm -rf "$work"' EXIT
+app=""
+trap 'kill $app $xvfb 2>/dev/null; rm -rf "$work"' EXIT
 sleep 1
 XDG_CONFIG_HOME="$work/cfg" "$build/src/sparkloom" >/dev/null 2>&1 &
+app=$!
 sleep 2
 shot() { ffmpeg -v error -y -f x11grab -video_size 1024x768 -i "$DISPLAY" -frames:v 1 \
-  -vf crop=533:625:245:71 "$1"; }
+  -vf crop=533:625:245:71 "${SHOTS:-$here/docs}/$1"; }
 pick() { xdotool mousemove "$1" "$2" click 1; sleep 1.2; xdotool type --delay 10 "$3"; \
   xdotool key Return; sleep 1; }
 pick 733 227 "$work/clips/Blue Spark.mp4"
 pick 709 299 "$work/frames"
 xdotool key Return; sleep 3            # "Extracting Video. Please be patient!"
-shot "$here/docs/screenshot-extracted.png"
+shot screenshot-extracted.png
 pick 469 371 "$work/frames/Blue_Spark_00010.jpg"
 pick 733 371 "$work/frames/Blue_Spark_00001.jpg"
 xdotool mousemove 483 441 click 1; sleep 0.6; xdotool mousemove 300 459 click 1; sleep 0.4
@@ -31,5 +34,5 @@ xdotool mousemove 747 441 click 1; sleep 0.6; xdotool mousemove 560 473 click 1;
 pick 521 575 "$work/out/Blue Spark"
 sleep 2; xdotool key Return; sleep 0.5   # "Success!"
 xdotool mousemove 900 700; sleep 0.3
-shot "$here/docs/screenshot.png"
+shot screenshot.png
 unzip -tq "$work/out/Blue Spark.dzp"
