@@ -29,7 +29,9 @@
 #include "zip/ZipLibrary.h"
 #include "zip/Zipper.h"
 
-static void InitFormResources() { Q_INIT_RESOURCE(sparkloom); }
+static void InitFormResources() {
+    Q_INIT_RESOURCE(sparkloom);
+}
 
 namespace sparkloom {
 
@@ -78,8 +80,8 @@ QLineEdit* MakeTextBox(QWidget* parent, const char* name, QRect geometry, bool e
     return box;
 }
 
-QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption,
-                        QRect geometry, bool enabled) {
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption, QRect geometry,
+                        bool enabled) {
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(QString::fromLatin1(name));
     button->setGeometry(geometry);
@@ -131,9 +133,10 @@ void Form1::BuildControls() {
     Picture1->setToolTip(QStringLiteral("Visit Us"));
     Picture1->setCursor(Qt::PointingHandCursor);
 
-    Frame7 = MakeFrame(this, "Frame7", QStringLiteral("PARTICLE NAME"),
-                       Twips(120, 1800, 3855, 975), true);
-    txtParticleName = MakeTextBox(Frame7, "txtParticleName", Twips(120, 360, 3615, 375), true, true);
+    Frame7 = MakeFrame(this, "Frame7", QStringLiteral("PARTICLE NAME"), Twips(120, 1800, 3855, 975),
+                       true);
+    txtParticleName =
+        MakeTextBox(Frame7, "txtParticleName", Twips(120, 360, 3615, 375), true, true);
     PlainFont(txtParticleName, windowFont);
 
     Frame1 = MakeFrame(this, "Frame1", QStringLiteral("Select Video file"),
@@ -153,8 +156,8 @@ void Form1::BuildControls() {
     Frame3 = MakeFrame(this, "Frame3", QStringLiteral("Select JPG Thumbnail"),
                        Twips(120, 3960, 3855, 975));
     txtJPGThumb = MakeTextBox(Frame3, "txtJPGThumb", Twips(120, 360, 2535, 375), false);
-    cmdThumb = MakeButton(Frame3, "cmdThumb", QStringLiteral("Browse"),
-                          Twips(2760, 360, 975, 375), false);
+    cmdThumb =
+        MakeButton(Frame3, "cmdThumb", QStringLiteral("Browse"), Twips(2760, 360, 975, 375), false);
 
     Frame4 = MakeFrame(this, "Frame4", QStringLiteral("Select 1st Animation Image"),
                        Twips(4080, 3960, 3855, 975));
@@ -182,8 +185,8 @@ void Form1::BuildControls() {
                           Twips(840, 7320, 1695, 495), true);
     cmdDZP = MakeButton(this, "cmdDZP", QStringLiteral("Build Particle"),
                         Twips(2880, 7320, 2535, 495), false);
-    cmdExit = MakeButton(this, "cmdExit", QStringLiteral("E&XIT"), Twips(5760, 7320, 1335, 495),
-                         true);
+    cmdExit =
+        MakeButton(this, "cmdExit", QStringLiteral("E&XIT"), Twips(5760, 7320, 1335, 495), true);
 
     Frame5 = MakeFrame(this, "Frame5", QStringLiteral("RESULTS"), Twips(120, 8040, 7695, 855));
     txtStatus = new QPlainTextEdit(Frame5);
@@ -230,7 +233,8 @@ void Form1::StartUp() {
     cboType->addItems({QStringLiteral("CUSTOM"), QStringLiteral("PRESET")});
     cboType->setCurrentIndex(-1);
     cboType->setEditText(QStringLiteral("Select"));
-    cboCat->addItems({QStringLiteral("Kelvane"), QStringLiteral("General"), QStringLiteral("Sports")});
+    cboCat->addItems(
+        {QStringLiteral("Kelvane"), QStringLiteral("General"), QStringLiteral("Sports")});
     cboCat->setCurrentIndex(-1);
     cboCat->setEditText(QStringLiteral("Select"));
     mProject.MaxFiles = kMaxFiles;
@@ -258,9 +262,13 @@ void Form1::FitBannerPicture() {
     Picture1->setPixmap(drawn);
 }
 
-void Form1::SetStatus(const QString& message) { txtStatus->setPlainText(message); }
+void Form1::SetStatus(const QString& message) {
+    txtStatus->setPlainText(message);
+}
 
-void Form1::RepaintStatus() { txtStatus->repaint(); }
+void Form1::RepaintStatus() {
+    txtStatus->repaint();
+}
 
 void Form1::SetProgress(double value) {
     mProgressValue = value;
@@ -327,8 +335,9 @@ void Form1::cmdExtract_Click() {
         return;
     }
     if (mProject.ExtractFolder == mProject.ProjectFolder) {
-        Warn(QStringLiteral("You cannot Extract in the Project Folder!\r\n"
-                            "Please Choose Another Destination Folder"));
+        Warn(
+            QStringLiteral("You cannot Extract in the Project Folder!\r\n"
+                           "Please Choose Another Destination Folder"));
         txtExtractPath->clear();
         cmdDZP->setEnabled(true);
         return;
@@ -426,8 +435,9 @@ void Form1::cmdDZP_Click() {
 void Form1::BuildParticle() {
     // A second build would rewrite the templates and add to the running queue.
     if (mZipper->Zipping()) {
-        Warn(QStringLiteral("A package is still being built.\r\n"
-                            "Please wait until it is finished or cancel it first."));
+        Warn(
+            QStringLiteral("A package is still being built.\r\n"
+                           "Please wait until it is finished or cancel it first."));
         return;
     }
     if (mProject.ExtractFolder.isEmpty()) {
@@ -468,8 +478,9 @@ void Form1::BuildParticle() {
     mProject.PackageFolder = PackageFolderOf(packagePath, CommonDialog1.FileTitle);
     if (mProject.PackageFolder == mProject.ProjectFolder ||
         mProject.PackageFolder == mProject.ExtractFolder) {
-        Warn(QStringLiteral("You cannot create the Installation File in the Project Folder!\r\n"
-                            "Please Choose Another Destination Folder"));
+        Warn(
+            QStringLiteral("You cannot create the Installation File in the Project Folder!\r\n"
+                           "Please Choose Another Destination Folder"));
         return;
     }
     if (!QFileInfo(mProject.ExtractFolder).isDir()) {
@@ -514,8 +525,8 @@ void Form1::BuildParticle() {
         Warn(xml.error);
         return;
     }
-    const TemplateWrite clt = WriteTemplateClt(mProject.ExtractFolder, txtAnimImage->text(),
-                                               mProject.AnimationDuration);
+    const TemplateWrite clt =
+        WriteTemplateClt(mProject.ExtractFolder, txtAnimImage->text(), mProject.AnimationDuration);
     if (!clt.ok) {
         Warn(clt.error);
         return;
@@ -543,11 +554,11 @@ void Form1::BuildParticle() {
         return;
     }
     if (walk.leftOut > 0) {
-        const QString question =
-            QStringLiteral("%1 entries were left out because a folder holds more than %2 "
-                           "entries.\r\nBuild the package without them?")
-                .arg(walk.leftOut)
-                .arg(mProject.MaxFiles);
+        const QString question = QStringLiteral(
+                                     "%1 entries were left out because a folder holds more than %2 "
+                                     "entries.\r\nBuild the package without them?")
+                                     .arg(walk.leftOut)
+                                     .arg(mProject.MaxFiles);
         if (mSeam.ShowMessage(this, question, MessageIcon::Warning, MessageButtons::OkCancel) !=
             MessageAnswer::Ok) {
             mZipper->ClearFiles();
@@ -595,14 +606,22 @@ void Form1::Zipper_Complete(bool Canceled) {
     cmdDZP->setEnabled(true);
 }
 
-void Form1::Command3_Click() { mZipper->Cancel(); }
+void Form1::Command3_Click() {
+    mZipper->Cancel();
+}
 
 // ----- Window -------------------------------------------------------------------
 
-void Form1::cmdExit_Click() { close(); }
+void Form1::cmdExit_Click() {
+    close();
+}
 
-void Form1::Picture1_Click() { mSeam.OpenUrl(kTemplatesPage); }
+void Form1::Picture1_Click() {
+    mSeam.OpenUrl(kTemplatesPage);
+}
 
-void Form1::Image1_Click() { mSeam.OpenUrl(kDonationPage); }
+void Form1::Image1_Click() {
+    mSeam.OpenUrl(kDonationPage);
+}
 
 }  // namespace sparkloom

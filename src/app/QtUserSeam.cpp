@@ -87,9 +87,15 @@ MessageAnswer QtUserSeam::ShowMessage(QWidget* owner, const QString& text, Messa
     box.setWindowTitle(QStringLiteral("Sparkloom"));
     box.setText(text);
     switch (icon) {
-        case MessageIcon::None: box.setIcon(QMessageBox::NoIcon); break;
-        case MessageIcon::Information: box.setIcon(QMessageBox::Information); break;
-        case MessageIcon::Warning: box.setIcon(QMessageBox::Warning); break;
+        case MessageIcon::None:
+            box.setIcon(QMessageBox::NoIcon);
+            break;
+        case MessageIcon::Information:
+            box.setIcon(QMessageBox::Information);
+            break;
+        case MessageIcon::Warning:
+            box.setIcon(QMessageBox::Warning);
+            break;
     }
     if (buttons == MessageButtons::OkCancel) {
         box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
@@ -100,6 +106,8 @@ MessageAnswer QtUserSeam::ShowMessage(QWidget* owner, const QString& text, Messa
     return box.exec() == QMessageBox::Ok ? MessageAnswer::Ok : MessageAnswer::Cancel;
 }
 
-bool QtUserSeam::OpenUrl(const QUrl& url) { return QDesktopServices::openUrl(url); }
+bool QtUserSeam::OpenUrl(const QUrl& url) {
+    return QDesktopServices::openUrl(url);
+}
 
 }  // namespace sparkloom

@@ -10,10 +10,10 @@ namespace sparkloom {
 struct FileDialogRequest {
     enum class Kind { Open, Save };
     Kind kind = Kind::Open;
-    QString title;            // empty: the toolkit's own
-    QString filter;           // "Text (*.x)|*.x|Other (*.y)|*.y"
+    QString title;   // empty: the toolkit's own
+    QString filter;  // "Text (*.x)|*.x|Other (*.y)|*.y"
     QString defaultExtension;
-    QString initialFolder;    // empty: where the system puts it
+    QString initialFolder;  // empty: where the system puts it
     QString initialFileName;
 };
 

@@ -121,6 +121,22 @@ bool MakePlan(const ConvertOptions& options, Plan& plan, QString& error) {
     plan.particleName =
         options.name ? *options.name : ParticleNameFromFile(video.fileName()).value_or(QString());
     plan.framePrefix = FramePrefixOf(plan.particleName);
+    // The Extract command's checks of the name the frame files are called by.
+    if (plan.framePrefix.contains(u'/') || plan.framePrefix.contains(QChar(u'\0'))) {
+        error = QStringLiteral("The particle name names the frame files and cannot contain \"/\".");
+        return false;
+    }
+    if (QFile::encodeName(plan.framePrefix).size() + 10 > 255) {
+        error = QStringLiteral("The particle name is too long to name the frame files.");
+        return false;
+    }
+    if (!EncodeAnsi(plan.framePrefix)) {
+        error = QStringLiteral(
+                    "The particle name names the frame files and can only hold "
+                    "Western European letters:\r\n") +
+                plan.framePrefix;
+        return false;
+    }
     plan.firstFrame = options.first ? QFileInfo(*options.first).fileName()
                                     : plan.framePrefix + QStringLiteral("_00001.jpg");
     if (options.thumb) {

@@ -28,8 +28,8 @@ bool CopyThumbnail(const QString& source, const QString& framesFolder, QString& 
             }
         }
         if (!copied) {
-            QString reason = input.error() != QFileDevice::NoError ? input.errorString()
-                                                                   : partial.errorString();
+            QString reason =
+                input.error() != QFileDevice::NoError ? input.errorString() : partial.errorString();
             if (reason.isEmpty()) {
                 reason = QStringLiteral("the file could not be replaced");
             }

@@ -147,10 +147,12 @@ private slots:
         Click(form, "cmdAnimImage");
         QCOMPARE(seam.shown.last().fileRequest.filter,
                  QStringLiteral("JPG Files (*.jpg)|*.jpg|PNG Files(*.png)|*.png"));
-        QCOMPARE(Control<QLineEdit>(form, "txtAnimImage")->text(), QStringLiteral("My_Clip_00001.jpg"));
+        QCOMPARE(Control<QLineEdit>(form, "txtAnimImage")->text(),
+                 QStringLiteral("My_Clip_00001.jpg"));
         QVERIFY(Control<QPushButton>(form, "cmdDZP")->isEnabled());
         Click(form, "cmdAnimImage");  // cancelled
-        QCOMPARE(Control<QLineEdit>(form, "txtAnimImage")->text(), QStringLiteral("My_Clip_00001.jpg"));
+        QCOMPARE(Control<QLineEdit>(form, "txtAnimImage")->text(),
+                 QStringLiteral("My_Clip_00001.jpg"));
     }
 
     void wholeRoadGivesACompletePackage() {
@@ -167,8 +169,7 @@ private slots:
         QCOMPARE(seam.shown[0].fileRequest.filter, QStringLiteral("DZP Files (*.dzp)|*.dzp"));
         QCOMPARE(seam.shown[0].fileRequest.initialFileName, QStringLiteral("Fire & Ice"));
         QVERIFY(form.ArchiveBuilder().Zipping());
-        QVERIFY(Control<QProgressBar>(form, "ProgressBar1")->isVisible() ||
-                !form.isVisible());
+        QVERIFY(Control<QProgressBar>(form, "ProgressBar1")->isVisible() || !form.isVisible());
         QVERIFY(WaitUntilIdle(form));
 
         QCOMPARE(Status(form), QStringLiteral("Success"));
@@ -211,9 +212,9 @@ private slots:
                  QStringLiteral("General"));
         QCOMPARE(AttributeOf(clt, QStringLiteral("Extension"), QStringLiteral("ReferencePath")),
                  frames + u'/');
-        QCOMPARE(AttributeOf(clt, QStringLiteral("ParticleAttribExt"),
-                             QStringLiteral("AnimationImage")),
-                 QStringLiteral("My_Clip_00001.jpg"));
+        QCOMPARE(
+            AttributeOf(clt, QStringLiteral("ParticleAttribExt"), QStringLiteral("AnimationImage")),
+            QStringLiteral("My_Clip_00001.jpg"));
         QCOMPARE(AttributeOf(clt, QStringLiteral("ParticleAttribExt"),
                              QStringLiteral("AnimationDuration")),
                  QStringLiteral("1000"));
@@ -420,7 +421,8 @@ private slots:
         seam.messageAnswers << MessageAnswer::Cancel;
         Click(form, "cmdDZP");
         QCOMPARE(seam.Messages().size(), 1);
-        QVERIFY2(seam.Messages()[0].startsWith(QStringLiteral("24 ")), qPrintable(seam.Messages()[0]));
+        QVERIFY2(seam.Messages()[0].startsWith(QStringLiteral("24 ")),
+                 qPrintable(seam.Messages()[0]));
         QCOMPARE(seam.shown.last().buttons, MessageButtons::OkCancel);
         QVERIFY(!form.ArchiveBuilder().Zipping());
         QCOMPARE(form.ArchiveBuilder().QueuedCount(), 0);

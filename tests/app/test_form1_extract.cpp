@@ -64,7 +64,8 @@ private slots:
         Click(form, "cmdProjectFile");
         QCOMPARE(seam.shown.size(), 1);
         QCOMPARE(seam.shown[0].fileRequest.title, QStringLiteral("Select Video File"));
-        QVERIFY(seam.shown[0].fileRequest.filter.startsWith(QStringLiteral("All Files (*.*)|*.*|AVI")));
+        QVERIFY(
+            seam.shown[0].fileRequest.filter.startsWith(QStringLiteral("All Files (*.*)|*.*|AVI")));
         QCOMPARE(Control<QLineEdit>(form, "txtVideoFile")->text(), QStringLiteral("My Clip.mp4"));
         QCOMPARE(Control<QLineEdit>(form, "txtParticleName")->text(), QStringLiteral("My Clip"));
         QCOMPARE(form.Project().ProjectFolder, mClips);
@@ -127,9 +128,9 @@ private slots:
         Click(form, "cmdProjectFile");
         seam.folderAnswers << mClips;
         Click(form, "cmdExtract");
-        QCOMPARE(seam.Messages(), QStringList{QStringLiteral(
-                                      "You cannot Extract in the Project Folder!\r\n"
-                                      "Please Choose Another Destination Folder")});
+        QCOMPARE(seam.Messages(),
+                 QStringList{QStringLiteral("You cannot Extract in the Project Folder!\r\n"
+                                            "Please Choose Another Destination Folder")});
         QVERIFY(Control<QLineEdit>(form, "txtExtractPath")->text().isEmpty());
         QCOMPARE(form.Project().ExtractFolder, mClips);
         QVERIFY(Control<QPushButton>(form, "cmdDZP")->isEnabled());
@@ -152,7 +153,8 @@ private slots:
         Click(form, "cmdExtract");
         heartbeat.stop();
 
-        QCOMPARE(seam.Messages(), QStringList{QStringLiteral("Extracting Video. Please be patient!")});
+        QCOMPARE(seam.Messages(),
+                 QStringList{QStringLiteral("Extracting Video. Please be patient!")});
         QCOMPARE(seam.shown.last().icon, MessageIcon::Information);
         QCOMPARE(Control<QLineEdit>(form, "txtExtractPath")->text(), target);
         QCOMPARE(form.Project().ExtractFolder, target);
@@ -189,8 +191,8 @@ private slots:
         seam.fileAnswers << mVideo;
         Click(form, "cmdProjectFile");
         const QString target = NewFolder(QStringLiteral("refused-names"));
-        for (const QString& name : {QStringLiteral("a/b"), QStringLiteral("火花"),
-                                    QString(250, u'x')}) {
+        for (const QString& name :
+             {QStringLiteral("a/b"), QStringLiteral("火花"), QString(250, u'x')}) {
             seam.shown.clear();
             Control<QLineEdit>(form, "txtParticleName")->setText(name);
             seam.folderAnswers << target;
@@ -218,7 +220,8 @@ private slots:
         seam.folderAnswers << NewFolder(QStringLiteral("no-ffmpeg"));
         Click(form, "cmdExtract");
         QCOMPARE(seam.Messages().size(), 2);
-        QVERIFY2(seam.Messages()[1].contains(QStringLiteral("ffmpeg")), qPrintable(seam.Messages()[1]));
+        QVERIFY2(seam.Messages()[1].contains(QStringLiteral("ffmpeg")),
+                 qPrintable(seam.Messages()[1]));
         QCOMPARE(seam.shown.last().icon, MessageIcon::Warning);
         QVERIFY(!Control<QPushButton>(form, "cmdThumb")->isEnabled());
         QVERIFY(!Control<QPushButton>(form, "cmdAnimImage")->isEnabled());

@@ -153,7 +153,8 @@ private slots:
         Form1 form(seam);
         form.SetStatus(QStringLiteral("first"));
         form.SetStatus(QStringLiteral("second"));
-        QCOMPARE(Control<QPlainTextEdit>(form, "txtStatus")->toPlainText(), QStringLiteral("second"));
+        QCOMPARE(Control<QPlainTextEdit>(form, "txtStatus")->toPlainText(),
+                 QStringLiteral("second"));
     }
 
     void exitClosesTheWindow() {

@@ -248,6 +248,14 @@ private slots:
             << QStringList{"--thumb", ""} << clip << QByteArray("Please Select A Thumbnail!");
         QTest::newRow("no first frame, so no thumbnail")
             << QStringList{"--first", ""} << clip << QByteArray("Please Select A Thumbnail!");
+        QTest::newRow("name with a slash")
+            << QStringList{"--name", "a/b"} << clip
+            << QByteArray("The particle name names the frame files and cannot contain \"/\".");
+        QTest::newRow("name beyond the code page")
+            << QStringList{"--name", "Fire \u03a9"} << clip
+            << QByteArray(
+                   "The particle name names the frame files and can only hold Western "
+                   "European letters:\nFire_\u03a9");
         QTest::newRow("name before type") << QStringList{"--name", "", "--type", ""} << clip
                                           << QByteArray("Please Enter A Particle Name!");
         QTest::newRow("frames in the video's folder")

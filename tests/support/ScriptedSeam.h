@@ -26,8 +26,8 @@ public:
         QUrl url;
     };
 
-    QQueue<QString> fileAnswers;     // "" cancels
-    QQueue<QString> folderAnswers;   // "" cancels
+    QQueue<QString> fileAnswers;           // "" cancels
+    QQueue<QString> folderAnswers;         // "" cancels
     QQueue<MessageAnswer> messageAnswers;  // empty: OK
     bool browserAvailable = true;
     // Runs while a message is "on screen", e.g. to check the window state then.

@@ -66,8 +66,8 @@ with zipfile.ZipFile(sys.argv[1]) as z:
 )PY";
     int code = 0;
     const QByteArray json =
-        RunTool(QStringLiteral("python3"), {QStringLiteral("-c"), QString::fromLatin1(script), path},
-                &code);
+        RunTool(QStringLiteral("python3"),
+                {QStringLiteral("-c"), QString::fromLatin1(script), path}, &code);
     if (code != 0) {
         return false;
     }
