@@ -14,24 +14,39 @@ bool IsBlank(char c) {
 }  // namespace
 
 bool FrameNumberOfLine(QByteArrayView line, int32_t& number) {
-    QByteArray text = line.toByteArray();
-    if (!text.toLower().contains("frame=")) {
+    if (!line.toByteArray().toLower().contains("frame=")) {
         return false;
     }
-    text.replace("frame=", "");  // only the lower-case tag; any other case leaves junk behind
+    // The number must follow the lower-case tag (repeated tags and blanks may
+    // stand between them); any other case leaves junk in front. Cutting every tag
+    // out of the whole line instead would join digits written before the tag, or
+    // between two tags, into a number the line does not hold.
+    const QByteArrayView tag("frame=");
     qsizetype at = 0;
-    while (at < text.size() && IsBlank(text[at])) {
-        ++at;
+    const auto skipBlanks = [&] {
+        while (at < line.size() && IsBlank(line[at])) {
+            ++at;
+        }
+    };
+    skipBlanks();
+    bool tagged = false;
+    while (line.sliced(at).startsWith(tag)) {
+        at += tag.size();
+        tagged = true;
+        skipBlanks();
+    }
+    if (!tagged) {
+        return false;
     }
     const qsizetype first = at;
     int64_t value = 0;
-    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
-        value = value * 10 + (text[at] - '0');
+    for (; at < line.size() && line[at] >= '0' && line[at] <= '9'; ++at) {
+        value = value * 10 + (line[at] - '0');
         if (value > std::numeric_limits<int32_t>::max()) {
             return false;
         }
     }
-    if (at == first || (at < text.size() && !IsBlank(text[at]))) {
+    if (at == first || (at < line.size() && !IsBlank(line[at]))) {
         return false;
     }
     number = static_cast<int32_t>(value);

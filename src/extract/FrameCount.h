@@ -27,7 +27,8 @@ private:
     bool mFound = false;
 };
 
-// The number of a line, when it contains "frame=" and its number reads whole.
+// The number after the line's leading "frame=" tag (blanks allowed before and
+// after it), when the line contains "frame=" and the number reads whole.
 bool FrameNumberOfLine(QByteArrayView line, int32_t& number);
 int32_t ParseFrameCount(QByteArrayView output);
 

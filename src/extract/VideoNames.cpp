@@ -13,7 +13,14 @@ std::optional<QString> ParticleNameFromFile(const QString& fileName) {
     if (fileName.size() < 4) {
         return std::nullopt;
     }
-    return fileName.left(fileName.size() - 4);
+    QString name = fileName.left(fileName.size() - 4);
+    // A character outside the BMP is two code units; half of one is no letter
+    // and could never name a frame file.
+    if (!name.isEmpty() && name.back().isHighSurrogate() &&
+        fileName[name.size()].isLowSurrogate()) {
+        name.chop(1);
+    }
+    return name;
 }
 
 QString FramePrefixOf(const QString& particleName) {

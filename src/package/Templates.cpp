@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QSaveFile>
 #include <QStringEncoder>
+#include <initializer_list>
+#include <utility>
 
 // The resources sit in a static library, whose unreferenced objects the linker drops;
 // registering them by hand keeps them. Q_INIT_RESOURCE must not stand inside a namespace.
@@ -20,9 +22,53 @@ namespace {
 // The UTF-8 byte-order mark of the resources, read one character per byte.
 const QString kBomAsAnsi = QStringLiteral(u"\u00EF\u00BB\u00BF");
 
-// Values go between double quotes, so these four would break the file.
+// A value ends at its first NUL, as the text it is written into would.
+QString UpToNul(QString value) {
+    return StripNulls(value);
+}
+
+// Values go between double quotes, so "<", ">", "&" and '"' would break the file;
+// a tab or line end would read back as a blank, so those go as references too.
 QString XmlEscaped(const QString& value) {
-    return value.toHtmlEscaped();
+    return UpToNul(value)
+        .toHtmlEscaped()
+        .replace(QLatin1Char('\t'), QStringLiteral("&#9;"))
+        .replace(QLatin1Char('\n'), QStringLiteral("&#10;"))
+        .replace(QLatin1Char('\r'), QStringLiteral("&#13;"));
+}
+
+// XML 1.0 has no form at all, escaped or not, for the other control characters,
+// unpaired surrogates, U+FFFE and U+FFFF. Returns the first such code, or -1.
+int UncarriableCode(const QString& value) {
+    const QString text = UpToNul(value);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            ++i;
+            continue;
+        }
+        const bool carried = c == u'\t' || c == u'\n' || c == u'\r' || (c >= 0x20 && c <= 0xD7FF) ||
+                             (c >= 0xE000 && c <= 0xFFFD);
+        if (!carried) {
+            return c;
+        }
+    }
+    return -1;
+}
+
+// Refuses the write when one of the values cannot go into the file; "" when all can.
+QString Uncarriable(const QString& fileName,
+                    std::initializer_list<std::pair<const char*, const QString*>> values) {
+    for (const auto& [what, value] : values) {
+        const int code = UncarriableCode(*value);
+        if (code >= 0) {
+            return QStringLiteral("The %1 holds a character (U+%2) that %3 cannot carry.")
+                .arg(QString::fromLatin1(what))
+                .arg(QString::number(code, 16).toUpper().rightJustified(4, QLatin1Char('0')))
+                .arg(fileName);
+        }
+    }
+    return QString();
 }
 
 // The resource as text, one character per byte. It holds only ASCII and the BOM bytes,
@@ -90,22 +136,36 @@ QString FilledTemplateXml(const TemplateXmlValues& values) {
 }
 
 QString FilledTemplateClt(const QString& sFolder, const QString& sFirstFile, int32_t lDuration) {
-    QString firstFile = sFirstFile;
+    QString firstFile = UpToNul(sFirstFile);
     firstFile.replace(QLatin1Char(' '), QLatin1Char('_'));
     QString text = TemplateText(QStringLiteral("CLT"));
     // The folder goes in first, so placeholder text inside it is filled by the later steps.
-    text.replace(QStringLiteral("{{SOURCEDIRECTORYPATH}}"), XmlEscaped(sFolder + QLatin1Char('/')));
+    text.replace(QStringLiteral("{{SOURCEDIRECTORYPATH}}"),
+                 XmlEscaped(UpToNul(sFolder) + QLatin1Char('/')));
     text.replace(QStringLiteral("{{FIRSTFILENAME}}"), XmlEscaped(firstFile));
     text.replace(QStringLiteral("{{ANIMATIONDURATION}}"), QString::number(lDuration));
     return Finished(text);
 }
 
 TemplateWrite WriteTemplateXml(const QString& sFolder, const TemplateXmlValues& values) {
+    const QString fileName = QStringLiteral("TitleTemplate.xml");
+    const QString refusal = Uncarriable(fileName, {{"type", &values.type},
+                                                   {"category", &values.category},
+                                                   {"particle name", &values.particleName}});
+    if (!refusal.isEmpty()) {
+        return TemplateWrite{false, sFolder + QLatin1Char('/') + fileName, refusal};
+    }
     return WriteUtf16(sFolder, QStringLiteral("TitleTemplate.xml"), FilledTemplateXml(values));
 }
 
 TemplateWrite WriteTemplateClt(const QString& sFolder, const QString& sFirstFile,
                                int32_t lDuration) {
+    const QString fileName = QStringLiteral("TitleTemplate.clt");
+    const QString refusal = Uncarriable(
+        fileName, {{"frames folder's path", &sFolder}, {"first frame's name", &sFirstFile}});
+    if (!refusal.isEmpty()) {
+        return TemplateWrite{false, sFolder + QLatin1Char('/') + fileName, refusal};
+    }
     return WriteUtf16(sFolder, QStringLiteral("TitleTemplate.clt"),
                       FilledTemplateClt(sFolder, sFirstFile, lDuration));
 }

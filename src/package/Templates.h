@@ -27,11 +27,15 @@ QString& StripNulls(QString& OriginalStr);
 QByteArray TemplateResource(const QString& name);
 
 // The filled texts as they go into the files (without the UTF-16 byte-order mark).
+// Each value ends at its first NUL and is escaped for an XML attribute, tabs and
+// line ends included, so it reads back as given.
 QString FilledTemplateXml(const TemplateXmlValues& values);
 QString FilledTemplateClt(const QString& sFolder, const QString& sFirstFile, int32_t lDuration);
 
 // Write sFolder/TitleTemplate.xml and sFolder/TitleTemplate.clt as UTF-16LE with
 // byte-order mark, replacing existing files only once the new one is complete.
+// A value holding a character XML cannot carry at all (most control characters,
+// an unpaired surrogate) is refused before anything is written.
 TemplateWrite WriteTemplateXml(const QString& sFolder, const TemplateXmlValues& values);
 TemplateWrite WriteTemplateClt(const QString& sFolder, const QString& sFirstFile, int32_t lDuration);
 
