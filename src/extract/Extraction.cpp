@@ -4,6 +4,7 @@
 #include <QStandardPaths>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "app/Files.h"
@@ -51,10 +52,22 @@ QString NotFoundText() {
 }
 
 QString WithReason(const QString& what, const ExecResult& run, const OutputTail& tail) {
-    QString reason = run.started ? tail.LastLine() : run.error;
-    if (reason.isEmpty()) {
-        reason = run.exited ? QStringLiteral("ffmpeg ended with code %1").arg(run.exitCode)
-                            : QStringLiteral("ffmpeg was stopped by signal %1").arg(run.termSignal);
+    if (!run.started) {
+        return run.error;  // about ffmpeg, not the video
+    }
+    QString reason;
+    if (!run.error.isEmpty()) {
+        reason = run.error;  // lost
+    } else if (!run.exited && run.termSignal != 0) {
+        // Killed: its last line is only the progress it had made, no reason.
+        reason = QStringLiteral("ffmpeg was stopped by signal %1 (%2).")
+                     .arg(run.termSignal)
+                     .arg(QString::fromLocal8Bit(strsignal(run.termSignal)));
+    } else {
+        reason = tail.LastLine();
+        if (reason.isEmpty()) {
+            reason = QStringLiteral("ffmpeg ended with code %1").arg(run.exitCode);
+        }
     }
     return QStringLiteral("%1\n%2").arg(what, reason);
 }
