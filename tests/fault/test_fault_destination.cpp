@@ -1,0 +1,242 @@
+// The package's folder failing under the build: full (writes past a file-size
+// limit fail with EFBIG), read-only, or gone. The user must see why, never
+// "Success", and the frames folder and any earlier package must stay as they were.
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include "fault/FaultSupport.h"
+#include "support/GuiTestMain.h"
+
+using namespace sparkloom;
+using namespace sparkloom::test;
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+constexpr int kCannotBecomeNobody = 77;
+
+// "Err <code> in <step>" as the window writes a failed packing.
+bool IsErrLine(const QString& status) {
+    static const QRegularExpression form(QStringLiteral("^Err -?\\d+ in \\w+$"));
+    return form.match(status).hasMatch();
+}
+
+// One run of the build helper: a first build, then fault() is applied while the
+// helper waits, then the second build's report.
+struct HelperRun {
+    QString firstStatus;
+    QJsonObject report;
+    int exitCode = -1;
+    QByteArray errors;
+};
+
+}  // namespace
+
+class TestFaultDestination : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir mRoot;
+    QString mVideo;
+    QString mSettings;
+    int mCase = 0;
+
+    QString NewFolder(const QString& name) {
+        const QString path = mRoot.path() + QStringLiteral("/%1-%2").arg(name).arg(++mCase);
+        QDir().mkpath(path);
+        // Open to everyone: the helper may run as another user.
+        QFile::setPermissions(
+            path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                      QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther |
+                      QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup);
+        return path;
+    }
+
+    HelperRun RunHelper(const QString& frames, const QString& out, qint64 fileSizeLimit,
+                        bool asNobody, const std::function<void()>& fault) {
+        HelperRun run;
+        QProcess helper;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), mSettings);
+        env.insert(QStringLiteral("HOME"), mSettings);
+        env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        helper.setProcessEnvironment(env);
+        helper.setWorkingDirectory(mRoot.path());
+        if (asNobody) {
+            helper.setChildProcessModifier([] {
+                if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) {
+                    _exit(kCannotBecomeNobody);
+                }
+            });
+        }
+        QStringList args{mVideo, frames, out};
+        if (fileSizeLimit > 0) {
+            args << QString::number(fileSizeLimit);
+        }
+        helper.start(QStringLiteral(FAULT_BUILD_HELPER), args);
+        if (!helper.waitForStarted()) {
+            return run;
+        }
+        while (!helper.canReadLine() && helper.state() == QProcess::Running) {
+            helper.waitForReadyRead(60000);
+        }
+        const QByteArray ready = helper.readLine().trimmed();
+        if (ready.startsWith("READY ")) {
+            run.firstStatus = QString::fromUtf8(ready.mid(6));
+            fault();
+            helper.write("go\n");
+            helper.closeWriteChannel();
+        }
+        helper.waitForFinished(60000);
+        run.exitCode = helper.exitStatus() == QProcess::NormalExit ? helper.exitCode() : -1;
+        run.report = QJsonDocument::fromJson(helper.readAllStandardOutput().trimmed()).object();
+        run.errors = ready + '\n' + helper.readAllStandardError();
+        return run;
+    }
+
+    static QStringList MessagesOf(const HelperRun& run) {
+        QStringList messages;
+        for (const QJsonValue& m : run.report.value("messages").toArray()) {
+            messages << m.toString();
+        }
+        return messages;
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(mRoot.isValid());
+        QFile::setPermissions(mRoot.path(), QFile::permissions(mRoot.path()) |
+                                                QFileDevice::ReadOther | QFileDevice::ExeOther);
+        const QString clips = NewFolder(QStringLiteral("clips"));
+        mVideo = clips + QStringLiteral("/My Clip.mp4");
+        QVERIFY(MakeClip(mVideo));
+        QFile::setPermissions(mVideo, QFile::permissions(mVideo) | QFileDevice::ReadOther);
+        mSettings = NewFolder(QStringLiteral("settings"));
+    }
+
+    // A full disk during packing: the write fails with EFBIG part way through.
+    void fullDestinationEndsWithErrNotSuccess() {
+        const QString frames = NewFolder(QStringLiteral("frames"));
+        const QString out = NewFolder(QStringLiteral("out"));
+        // Three MB deflate cannot shrink: the package outgrows the 1 MB limit.
+        QVERIFY(WriteNoise(frames + QStringLiteral("/Noise.bin"), 3 << 20, 1));
+        Snapshot before;
+        QByteArray first;
+        const HelperRun run = RunHelper(frames, out, 1 << 20, false, [&] {
+            before = SnapshotOf(frames);
+            first = ReadAll(out + QStringLiteral("/First.dzp"));
+        });
+        QVERIFY2(run.exitCode == 0, run.errors.constData());
+        QCOMPARE(run.firstStatus, QStringLiteral("Success"));
+        QVERIFY(run.report.value("ended").toBool());
+        const QString status = run.report.value("status").toString();
+        qInfo("out of space: %s", qPrintable(status));
+        QVERIFY2(IsErrLine(status), qPrintable(status));
+        QVERIFY(!MessagesOf(run).contains(QStringLiteral("Success!")));
+
+        // Nothing of the user's is lost or changed: the templates were rewritten
+        // with the same bytes, the first package is untouched.
+        QCOMPARE(SnapshotOf(frames), before);
+        QVERIFY(before.size() >= 35);
+        QCOMPARE(ReadAll(out + QStringLiteral("/First.dzp")), first);
+        QList<ArchiveEntry> entries;
+        QVERIFY(ReadArchive(out + QStringLiteral("/First.dzp"), entries));
+        QCOMPARE(EntriesMatchSources(entries, before), QString());
+        QCOMPARE(entries.size(), before.size());
+        // What was cut off is no package: a reader refuses it, or at least misses
+        // entries; it never passes for a whole one.
+        const QString second = out + QStringLiteral("/Second.dzp");
+        QVERIFY(QFileInfo(second).size() <= (1 << 20));
+        if (ReadArchive(second, entries)) {
+            QVERIFY(entries.size() < before.size());
+        }
+    }
+
+    // A folder the user may not write into: refused when the archive is opened.
+    void readOnlyDestinationIsReported() {
+        const bool asNobody = geteuid() == 0;  // root writes anywhere
+        const QString frames = NewFolder(QStringLiteral("frames"));
+        const QString out = NewFolder(QStringLiteral("readonly"));
+        Snapshot before;
+        QByteArray first;
+        const HelperRun run = RunHelper(frames, out, 0, asNobody, [&] {
+            before = SnapshotOf(frames);
+            first = ReadAll(out + QStringLiteral("/First.dzp"));
+            QVERIFY(QFile::setPermissions(out, QFileDevice::ReadOwner | QFileDevice::ExeOwner |
+                                                   QFileDevice::ReadOther | QFileDevice::ExeOther));
+        });
+        if (run.exitCode == kCannotBecomeNobody) {
+            QSKIP("running as root, and cannot switch to uid 65534 to lose root's rights");
+        }
+        QVERIFY2(run.exitCode == 0, run.errors.constData());
+        QCOMPARE(run.firstStatus, QStringLiteral("Success"));
+        const QString status = run.report.value("status").toString();
+        QCOMPARE(status, QStringLiteral("Err -1 in OpenZip"));
+        QVERIFY(!MessagesOf(run).contains(QStringLiteral("Success!")));
+        QVERIFY(!QFile::exists(out + QStringLiteral("/Second.dzp")));
+        QCOMPARE(ReadAll(out + QStringLiteral("/First.dzp")), first);
+        QCOMPARE(SnapshotOf(frames), before);
+    }
+
+    // Gone before the build: the folder check names it. Gone while the build
+    // writes its templates (it yields to the event loop there): opening the
+    // archive fails and says so.
+    void removedDestinationIsReported() {
+        ScriptedSeam seam;
+        Form1 form(seam);
+        const QString frames = NewFolder(QStringLiteral("frames"));
+        QCOMPARE(PrepareBuild(form, seam, mVideo, frames), QString());
+        const QString out = NewFolder(QStringLiteral("gone"));
+        seam.fileAnswers << out + QStringLiteral("/First.dzp");
+        Click(form, "cmdDZP");
+        QVERIFY(WaitUntilIdle(form));
+        QCOMPARE(Status(form), QStringLiteral("Success"));
+        const Snapshot before = SnapshotOf(frames);
+
+        QVERIFY(QDir(out).removeRecursively());
+        seam.shown.clear();
+        seam.fileAnswers << out + QStringLiteral("/Second.dzp");
+        Click(form, "cmdDZP");
+        QCOMPARE(seam.Messages().size(), 1);
+        QVERIFY2(seam.Messages()[0].contains(out) &&
+                     seam.Messages()[0].contains(QStringLiteral("does not exist")),
+                 qPrintable(seam.Messages()[0]));
+        QCOMPARE(seam.shown.last().icon, MessageIcon::Warning);
+        QVERIFY(!form.ArchiveBuilder().Zipping());
+        QVERIFY(!QFileInfo::exists(out));
+
+        const QString late = NewFolder(QStringLiteral("late"));
+        seam.shown.clear();
+        seam.fileAnswers << late + QStringLiteral("/Third.dzp");
+        QTimer::singleShot(0, this, [late] { QDir(late).removeRecursively(); });
+        Click(form, "cmdDZP");
+        QVERIFY(!QFileInfo::exists(late));
+        QVERIFY(WaitUntilIdle(form));
+        QCOMPARE(Status(form), QStringLiteral("Err -1 in OpenZip"));
+        QVERIFY(!seam.Messages().contains(QStringLiteral("Success!")));
+        QVERIFY(!QFileInfo::exists(late));
+        QCOMPARE(SnapshotOf(frames), before);
+
+        // The window goes on working.
+        const QString again = NewFolder(QStringLiteral("again"));
+        seam.fileAnswers << again + QStringLiteral("/Fourth.dzp");
+        Click(form, "cmdDZP");
+        QVERIFY(WaitUntilIdle(form));
+        QCOMPARE(Status(form), QStringLiteral("Success"));
+        QList<ArchiveEntry> entries;
+        QVERIFY(ReadArchive(again + QStringLiteral("/Fourth.dzp"), entries));
+        QCOMPARE(EntriesMatchSources(entries, before), QString());
+        QCOMPARE(entries.size(), before.size());
+    }
+};
+
+SPARKLOOM_GUI_TEST_MAIN(TestFaultDestination)
+#include "test_fault_destination.moc"
