@@ -65,14 +65,27 @@ make_clip large 20 1280x720
 declare -A T # key -> "ms ms ms"
 now_ns() { date +%s%N; }
 # timed KEY COMMAND...: runs the command, appends its wall time in ms to T[KEY].
+# Also the CPU time (user + system) of the children it waited for, in C[KEY]:
+# unlike wall time it hardly moves when other work shares the machine.
+declare -A C
+children_cpu() { # -> CPU_US; `times` runs in this shell, a subshell has no children yet
+    times >"$WORK/times.txt"
+    CPU_US=$(awk 'END { split($1, u, /[ms]/); split($2, s, /[ms]/)
+                        printf "%d", ((u[1] + s[1]) * 60 + u[2] + s[2]) * 1000000 }' "$WORK/times.txt")
+}
 timed() {
     local key=$1
     shift
-    local t0 t1
+    local t0 t1 c0 c1
+    children_cpu
+    c0=$CPU_US
     t0=$(now_ns)
     "$@" >/dev/null 2>>"$errlog" || die "failed: $* (see $errlog)"
     t1=$(now_ns)
+    children_cpu
+    c1=$CPU_US
     T[$key]+="$(((t1 - t0) / 1000)) "
+    C[$key]+="$((c1 - c0)) "
 }
 median() { # values in µs -> median in ms with one decimal
     printf '%s\n' $1 | sort -n | awk '{v[NR]=$1} END {
@@ -269,6 +282,10 @@ for c in small large; do
         '`bsdtar --format zip`'
     row "$c: whole road (\`sparkloom-cli\`)" "$c.whole.cli" "$c.whole.hand" \
         'count + extraction + `zip -r -6`'
+    o=$(median "${C[$c.whole.cli]}")
+    a=$(median "${C[$c.whole.hand]}")
+    printf '| %s | %s | %s | %s | %s |\n' "$c: whole road, CPU time (user + system)" "$o" \
+        "the hand road's CPU time" "$a" "$(paired_ratio "${C[$c.whole.cli]}" "${C[$c.whole.hand]}")"
     r=$(paired_ratio "${T[$c.whole.cli]}" "${T[$c.whole.hand]}")
     whole_worst=$(awk -v a="$whole_worst" -v b="$r" 'BEGIN { print (b > a) ? b : a }')
     r=$(paired_ratio "${T[$c.pack.ours]}" "${T[$c.pack.zip]}")
