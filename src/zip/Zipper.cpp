@@ -1,5 +1,6 @@
 #include "zip/Zipper.h"
 
+#include <sys/stat.h>
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
@@ -97,9 +98,24 @@ bool Zipper::Zip(const QString& FilePath, int32_t AppendMode) {
         ClearFiles();
         return true;
     }
+    mArchivePath = FilePath;
+    struct stat st {};
+    const bool known = ::stat(QFile::encodeName(FilePath).constData(), &st) == 0;
+    mArchiveDevice = known ? static_cast<quint64>(st.st_dev) : 0;
+    mArchiveInode = known ? static_cast<quint64>(st.st_ino) : 0;
     mZipping = true;
     tmrNext.start();
     return false;
+}
+
+bool Zipper::ArchiveStillAtItsPath() const {
+    if (mArchiveInode == 0) {
+        return true;  // nothing to compare with
+    }
+    struct stat st {};
+    return ::stat(QFile::encodeName(mArchivePath).constData(), &st) == 0 &&
+           static_cast<quint64>(st.st_dev) == mArchiveDevice &&
+           static_cast<quint64>(st.st_ino) == mArchiveInode;
 }
 
 void Zipper::Tick() {
@@ -154,6 +170,12 @@ bool Zipper::StartNextFile() {
     if (mFiles.empty()) {
         if (mWriter.CloseZip()) {
             EndWithError("CloseZip", mWriter.Result());
+            return false;
+        }
+        // Bytes written after the archive's folder was removed or the file moved
+        // went where nobody finds them: that is no finished package.
+        if (!ArchiveStillAtItsPath()) {
+            EndWithError("CloseZip", ZipWriter::kCannotOpenArchive);
             return false;
         }
         std::vector<char>().swap(mBuffer);

@@ -61,8 +61,14 @@ signals:
 private:
     bool StartNextFile();
     void EndWithError(const char* step, int32_t result);
+    bool ArchiveStillAtItsPath() const;
 
     ZipWriter mWriter;
+    // Where the archive was created and which file it was, to notice at the end
+    // when its path no longer leads to it (folder removed, file renamed).
+    QString mArchivePath;
+    quint64 mArchiveDevice = 0;
+    quint64 mArchiveInode = 0;
     std::deque<std::shared_ptr<ZipFile>> mFiles;
     std::unique_ptr<QFile> mSource;  // stands for the file channel: null while no source is open
     std::vector<char> mBuffer;
