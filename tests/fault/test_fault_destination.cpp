@@ -236,6 +236,65 @@ private slots:
         QCOMPARE(EntriesMatchSources(entries, before), QString());
         QCOMPARE(entries.size(), before.size());
     }
+
+    // Removed, or moved away, while packing: what was written went to a file
+    // nobody can reach any more. That is no package, and no "Success".
+    void destinationGoneWhilePacking_data() {
+        QTest::addColumn<bool>("moved");
+        QTest::newRow("folder removed") << false;
+        QTest::newRow("package moved away") << true;
+    }
+    void destinationGoneWhilePacking() {
+        QFETCH(bool, moved);
+        ScriptedSeam seam;
+        Form1 form(seam);
+        const QString frames = NewFolder(QStringLiteral("frames"));
+        QCOMPARE(PrepareBuild(form, seam, mVideo, frames), QString());
+        Zipper& zipper = form.ArchiveBuilder();
+        zipper.SetTickInterval(3600 * 1000);  // ticks by hand
+        const QString out = NewFolder(QStringLiteral("vanishing"));
+        seam.fileAnswers << out + QStringLiteral("/Fire.dzp");
+        Click(form, "cmdDZP");
+        zipper.Tick();
+        zipper.Tick();
+        if (moved) {
+            QVERIFY(QFile::rename(out + QStringLiteral("/Fire.dzp"),
+                                  out + QStringLiteral("/Elsewhere.dzp")));
+        } else {
+            QVERIFY(QDir(out).removeRecursively());
+        }
+        for (int i = 0; i < 1000 && zipper.Zipping(); ++i) {
+            zipper.Tick();
+        }
+        QVERIFY(!zipper.Zipping());
+        QCOMPARE(Status(form), QStringLiteral("Err -1 in CloseZip"));
+        QVERIFY(!seam.Messages().contains(QStringLiteral("Success!")));
+        QVERIFY(!QFileInfo::exists(out + QStringLiteral("/Fire.dzp")));
+    }
+
+    // The package's folder is the save path less "/" + the file's name, every
+    // time it occurs; a package named like the frames folder, saved inside it,
+    // so hides the frames folder from the check meant to keep it out of there.
+    void packageInsideTheFramesFolderUnderItsNameIsRefused() {
+        ScriptedSeam seam;
+        Form1 form(seam);
+        const QString frames = NewFolder(QStringLiteral("frames"));
+        QCOMPARE(PrepareBuild(form, seam, mVideo, frames), QString());
+        const QString name = QFileInfo(frames).fileName();
+        const QString package = frames + u'/' + name + QStringLiteral(".dzp");
+        seam.fileAnswers << frames + u'/' + name;  // typed without extension
+        Click(form, "cmdDZP");
+        WaitUntilIdle(form);
+        QEXPECT_FAIL("",
+                     "the window takes the package folder as the save path with every "
+                     "\"/<name>\" removed, which here also removes the frames folder's own name",
+                     Abort);
+        QCOMPARE(seam.Messages(),
+                 QStringList{QStringLiteral(
+                     "You cannot create the Installation File in the Project Folder!\r\n"
+                     "Please Choose Another Destination Folder")});
+        QVERIFY(!QFileInfo::exists(package));
+    }
 };
 
 SPARKLOOM_GUI_TEST_MAIN(TestFaultDestination)

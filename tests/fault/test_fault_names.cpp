@@ -2,6 +2,7 @@
 // numbering or to a file system. Each is either carried exactly (frame files,
 // package entries, template values) or refused with a message that says why; a
 // shell never sees any of them.
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 #include <QtTest>
@@ -181,6 +182,30 @@ private slots:
         QCOMPARE(Status(form), QStringLiteral("Err -1 in OpenZip"));
         QVERIFY(!seam.Messages().contains(QStringLiteral("Success!")));
         QCOMPARE(QDir(out).entryList(QDir::Files).size(), 5);
+    }
+
+    // The converter names its frames the same way and has the same hole.
+    void converterWithALeadingDotName() {
+        const QString package = NewFolder(QStringLiteral("cli")) + QStringLiteral("/Fire.dzp");
+        QProcess cli;
+        cli.start(QStringLiteral(SPARKLOOM_CLI),
+                  {mClip, QStringLiteral("-o"), package, QStringLiteral("--name"),
+                   QStringLiteral(".Fire"), QStringLiteral("--type"), QStringLiteral("CUSTOM"),
+                   QStringLiteral("--category"), QStringLiteral("General")});
+        QVERIFY(cli.waitForFinished(60000));
+        const QByteArray errors = cli.readAllStandardError();
+        if (cli.exitCode() != 0) {
+            QVERIFY2(errors.contains("hidden"), errors.constData());  // refused, and says why
+            QVERIFY(!QFileInfo::exists(package));
+            return;
+        }
+        QList<ArchiveEntry> entries;
+        QVERIFY(ReadArchive(package, entries));
+        QEXPECT_FAIL("",
+                     "the frames are hidden files, the walk leaves them out, and the "
+                     "converter reports success for a package without any frame",
+                     Abort);
+        QCOMPARE(entries.size(), 34);
     }
 };
 
