@@ -47,6 +47,7 @@ class TestFaultDestination : public QObject {
     QTemporaryDir mRoot;
     QString mVideo;
     QString mSettings;
+    QString mHelper;  // a copy another user can run, whatever the build folder's rights
     int mCase = 0;
 
     QString NewFolder(const QString& name) {
@@ -81,7 +82,7 @@ class TestFaultDestination : public QObject {
         if (fileSizeLimit > 0) {
             args << QString::number(fileSizeLimit);
         }
-        helper.start(QStringLiteral(FAULT_BUILD_HELPER), args);
+        helper.start(mHelper, args);
         if (!helper.waitForStarted()) {
             return run;
         }
@@ -120,6 +121,10 @@ private slots:
         QVERIFY(MakeClip(mVideo));
         QFile::setPermissions(mVideo, QFile::permissions(mVideo) | QFileDevice::ReadOther);
         mSettings = NewFolder(QStringLiteral("settings"));
+        mHelper = mRoot.path() + QStringLiteral("/fault_build_helper");
+        QVERIFY(QFile::copy(QStringLiteral(FAULT_BUILD_HELPER), mHelper));
+        QVERIFY(QFile::setPermissions(mHelper, QFile::permissions(mHelper) | QFileDevice::ExeOwner |
+                                                   QFileDevice::ReadOther | QFileDevice::ExeOther));
     }
 
     // A full disk during packing: the write fails with EFBIG part way through.
