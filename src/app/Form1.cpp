@@ -351,6 +351,12 @@ void Form1::cmdExtract_Click() {
         Warn(QStringLiteral("The particle name names the frame files and cannot contain \"/\"."));
         return;
     }
+    if (prefix.startsWith(u'.')) {
+        Warn(
+            QStringLiteral("The particle name names the frame files and cannot start with "
+                           "\".\": such frames would be hidden files, which no package takes."));
+        return;
+    }
     if (QFile::encodeName(prefix).size() + 10 > 255) {
         Warn(QStringLiteral("The particle name is too long to name the frame files."));
         return;
@@ -476,8 +482,12 @@ void Form1::BuildParticle() {
     }
 
     mProject.PackageFolder = PackageFolderOf(packagePath, CommonDialog1.FileTitle);
+    // Removing every "/" + name can also remove a folder of that name, so the
+    // folder the package really goes to is checked as well.
+    const QString savedInto = packagePath.left(packagePath.lastIndexOf(u'/'));
     if (mProject.PackageFolder == mProject.ProjectFolder ||
-        mProject.PackageFolder == mProject.ExtractFolder) {
+        mProject.PackageFolder == mProject.ExtractFolder || savedInto == mProject.ProjectFolder ||
+        savedInto == mProject.ExtractFolder) {
         Warn(
             QStringLiteral("You cannot create the Installation File in the Project Folder!\r\n"
                            "Please Choose Another Destination Folder"));

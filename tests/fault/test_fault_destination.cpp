@@ -290,10 +290,6 @@ private slots:
         seam.fileAnswers << frames + u'/' + name;  // typed without extension
         Click(form, "cmdDZP");
         WaitUntilIdle(form);
-        QEXPECT_FAIL("",
-                     "the window takes the package folder as the save path with every "
-                     "\"/<name>\" removed, which here also removes the frames folder's own name",
-                     Abort);
         QCOMPARE(seam.Messages(),
                  QStringList{QStringLiteral(
                      "You cannot create the Installation File in the Project Folder!\r\n"
