@@ -15,7 +15,7 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "cli/Allocator.h"
+#include "platform/Allocator.h"
 #include "cli/Converter.h"
 #include "extract/Extraction.h"
 #include "zip/Zipper.h"
@@ -67,7 +67,7 @@ int Fail(const QString& text) {
 
 int main(int argc, char* argv[]) {
     // As the converter does, so its packing is measured as it runs there.
-    sparkloom::cli::KeepFreedMemoryForReuse();
+    sparkloom::platform::KeepFreedMemoryForReuse();
     TickTimingApp app(argc, argv);
     QStringList args = QCoreApplication::arguments().mid(1);
     if (args.isEmpty()) {

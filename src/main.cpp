@@ -3,8 +3,10 @@
 
 #include "app/Form1.h"
 #include "app/QtUserSeam.h"
+#include "platform/Allocator.h"
 
 int main(int argc, char* argv[]) {
+    sparkloom::platform::KeepFreedMemoryForReuse();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Sparkloom"));
     QApplication::setApplicationVersion(QStringLiteral(SPARKLOOM_VERSION));

@@ -126,6 +126,12 @@ bool MakePlan(const ConvertOptions& options, Plan& plan, QString& error) {
         error = QStringLiteral("The particle name names the frame files and cannot contain \"/\".");
         return false;
     }
+    if (plan.framePrefix.startsWith(u'.')) {
+        error = QStringLiteral(
+            "The particle name names the frame files and cannot start with \".\": such frames "
+            "would be hidden files, which no package takes.");
+        return false;
+    }
     if (QFile::encodeName(plan.framePrefix).size() + 10 > 255) {
         error = QStringLiteral("The particle name is too long to name the frame files.");
         return false;

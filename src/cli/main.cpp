@@ -4,7 +4,7 @@
 #include <QCoreApplication>
 #include <cstdio>
 
-#include "cli/Allocator.h"
+#include "platform/Allocator.h"
 #include "cli/Converter.h"
 #include "cli/TerminalProgress.h"
 
@@ -24,7 +24,7 @@ int UsageError(const QString& text) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    KeepFreedMemoryForReuse();
+    sparkloom::platform::KeepFreedMemoryForReuse();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("sparkloom-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(SPARKLOOM_VERSION));

@@ -1,8 +1,8 @@
-#include "cli/Allocator.h"
+#include "platform/Allocator.h"
 
 #include <malloc.h>
 
-namespace sparkloom::cli {
+namespace sparkloom::platform {
 
 namespace {
 constexpr int kTrimThreshold = 8 << 20;
@@ -19,4 +19,4 @@ void KeepFreedMemoryForReuse() {
 #endif
 }
 
-}  // namespace sparkloom::cli
+}  // namespace sparkloom::platform

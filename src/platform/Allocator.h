@@ -1,6 +1,6 @@
 #pragma once
 
-namespace sparkloom::cli {
+namespace sparkloom::platform {
 
 // Packing opens one deflate stream per archive entry, about 260 KB that is
 // allocated and freed again for every file. glibc hands such a freed heap top
@@ -9,4 +9,4 @@ namespace sparkloom::cli {
 // for reuse removes that; call once at start-up.
 void KeepFreedMemoryForReuse();
 
-}  // namespace sparkloom::cli
+}  // namespace sparkloom::platform
