@@ -498,9 +498,15 @@ void Form1::BuildParticle() {
                  .arg(QDir::toNativeSeparators(mProject.ExtractFolder)));
         return;
     }
-    if (!QFileInfo(mProject.PackageFolder).isDir()) {
+    if (QFileInfo(packagePath).isDir()) {
+        Warn(QStringLiteral("%1 is a folder; please name the package file.")
+                 .arg(QDir::toNativeSeparators(packagePath)));
+        return;
+    }
+    const QString packageDir = QFileInfo(packagePath).absolutePath();
+    if (!QFileInfo(packageDir).isDir()) {
         Warn(QStringLiteral("The folder %1 does not exist.")
-                 .arg(QDir::toNativeSeparators(mProject.PackageFolder)));
+                 .arg(QDir::toNativeSeparators(packageDir)));
         return;
     }
 
