@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QString>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QXmlStreamReader>
 
@@ -171,5 +172,69 @@ inline QStringList ExpectedFrames(const QString& prefix) {
     }
     return names;
 }
+
+inline QString WithPackageName(const QString& path) {
+    return path.contains(u'.') ? path : path + QStringLiteral(".dzp");
+}
+
+// Builds the prepared window into package; the package's entries by raw name,
+// none unless the build ended with "Success".
+inline QMap<QByteArray, QByteArray> BuildAndRead(Form1& form, ScriptedSeam& seam,
+                                                 const QString& package) {
+    seam.shown.clear();
+    seam.fileAnswers << package;
+    Click(form, "cmdDZP");
+    QMap<QByteArray, QByteArray> entries;
+    QList<ArchiveEntry> read;
+    if (WaitUntilIdle(form) && Status(form) == QStringLiteral("Success") &&
+        ReadArchive(WithPackageName(package), read)) {
+        for (const ArchiveEntry& entry : read) {
+            entries.insert(entry.rawName, entry.data);
+        }
+    }
+    return entries;
+}
+
+// A folder per case under one temporary root, a test clip, and a working folder
+// for ffmpeg that must stay empty: together they show that no shell bait ran.
+class BaitSandbox {
+public:
+    QString NewFolder(const QString& name) {
+        const QString path = mRoot.path() + QStringLiteral("/%1/%2").arg(++mCase).arg(name);
+        QDir().mkpath(path);
+        return path;
+    }
+    // Empty when ready, else what went wrong.
+    QString Prepare() {
+        if (!mRoot.isValid()) {
+            return QStringLiteral("no temporary folder");
+        }
+        mClip = NewFolder(QStringLiteral("clip")) + QStringLiteral("/clip.mp4");
+        mWorking = NewFolder(QStringLiteral("working"));
+        if (!MakeClip(mClip) || !QDir::setCurrent(mWorking)) {
+            return QStringLiteral("no test clip or working folder");
+        }
+        return QString();
+    }
+    // Empty when no bait ran anywhere and the working folder stayed empty.
+    QString BaitsThatRan() const {
+        QDirIterator all(mRoot.path(), {QStringLiteral("canary*")}, QDir::Files,
+                         QDirIterator::Subdirectories);
+        if (all.hasNext()) {
+            return all.next();
+        }
+        if (!QDir(mWorking).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
+            return mWorking + QStringLiteral(" is not empty");
+        }
+        return QString();
+    }
+    const QString& Clip() const { return mClip; }
+
+private:
+    QTemporaryDir mRoot;
+    QString mClip;
+    QString mWorking;  // the working folder ffmpeg inherits
+    int mCase = 0;
+};
 
 }  // namespace sparkloom::test

@@ -16,53 +16,24 @@ using namespace sparkloom::test;
 class TestFaultNames : public QObject {
     Q_OBJECT
 
-    QTemporaryDir mRoot;
+    BaitSandbox mSandbox;
     QString mClip;
-    QString mWorking;  // the working folder ffmpeg inherits
-    int mCase = 0;
 
-    QString NewFolder(const QString& name) {
-        const QString path = mRoot.path() + QStringLiteral("/%1/%2").arg(++mCase).arg(name);
-        QDir().mkpath(path);
-        return path;
-    }
-
-    // Builds the prepared window into package; the package's entries by raw name.
+    QString NewFolder(const QString& name) { return mSandbox.NewFolder(name); }
     static QMap<QByteArray, QByteArray> Build(Form1& form, ScriptedSeam& seam,
                                               const QString& package) {
-        seam.shown.clear();
-        seam.fileAnswers << package;
-        Click(form, "cmdDZP");
-        QMap<QByteArray, QByteArray> entries;
-        QList<ArchiveEntry> read;
-        if (WaitUntilIdle(form) && Status(form) == QStringLiteral("Success") &&
-            ReadArchive(WithPackageName(package), read)) {
-            for (const ArchiveEntry& entry : read) {
-                entries.insert(entry.rawName, entry.data);
-            }
-        }
-        return entries;
-    }
-
-    static QString WithPackageName(const QString& path) {
-        return path.contains(u'.') ? path : path + QStringLiteral(".dzp");
+        return BuildAndRead(form, seam, package);
     }
 
 private slots:
     void initTestCase() {
-        QVERIFY(mRoot.isValid());
-        mClip = NewFolder(QStringLiteral("clip")) + QStringLiteral("/clip.mp4");
-        QVERIFY(MakeClip(mClip));
-        mWorking = NewFolder(QStringLiteral("working"));
-        QVERIFY(QDir::setCurrent(mWorking));
+        QCOMPARE(mSandbox.Prepare(), QString());
+        mClip = mSandbox.Clip();
     }
 
     void cleanupTestCase() {
         // Not one of the baits was run, anywhere.
-        QDirIterator all(mRoot.path(), {QStringLiteral("canary*")}, QDir::Files,
-                         QDirIterator::Subdirectories);
-        QVERIFY2(!all.hasNext(), qPrintable(all.hasNext() ? all.next() : QString()));
-        QVERIFY(QDir(mWorking).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+        QCOMPARE(mSandbox.BaitsThatRan(), QString());
     }
 
     // Particle names name the frame files and the package's entries. "raw" is the
