@@ -397,12 +397,22 @@ void Form1::cmdExtract_Click() {
 
 // ----- First frame and thumbnail --------------------------------------------
 
-void Form1::cmdAnimImage_Click() {
+namespace {
+
+// Both picture choosers bear the same title; only their filters differ.
+FileDialogRequest PictureRequest(const QString& filter) {
     FileDialogRequest request;
     request.title = QStringLiteral("Select Thumbnail Image");
-    request.filter = QStringLiteral("JPG Files (*.jpg)|*.jpg|PNG Files(*.png)|*.png");
+    request.filter = filter;
     request.defaultExtension = QStringLiteral("jpg");
-    const QString path = ShowOpen(request);
+    return request;
+}
+
+}  // namespace
+
+void Form1::cmdAnimImage_Click() {
+    const QString path =
+        ShowOpen(PictureRequest(QStringLiteral("JPG Files (*.jpg)|*.jpg|PNG Files(*.png)|*.png")));
     if (!path.isEmpty()) {
         txtAnimImage->setText(QFileInfo(path).fileName());
     }
@@ -410,11 +420,8 @@ void Form1::cmdAnimImage_Click() {
 }
 
 void Form1::cmdThumb_Click() {
-    FileDialogRequest request;
-    request.title = QStringLiteral("Select Thumbnail Image");
-    request.filter = QStringLiteral("Image Files (*.jpg)|*.jpg|(*.png)|*.png");
-    request.defaultExtension = QStringLiteral("jpg");
-    const QString path = ShowOpen(request);
+    const QString path =
+        ShowOpen(PictureRequest(QStringLiteral("Image Files (*.jpg)|*.jpg|(*.png)|*.png")));
     if (path.isEmpty()) {
         return;  // keep the previous choice; nothing to copy
     }
