@@ -16,39 +16,12 @@
 #include "support/GuiTestMain.h"
 #include "support/ScriptedSeam.h"
 #include "support/TestSupport.h"
+#include "support/WindowDriver.h"
 #include "zip/Zipper.h"
 
 using namespace sparkloom;
-using sparkloom::test::ArchiveEntry;
-using sparkloom::test::ScriptedSeam;
+using namespace sparkloom::test;
 using Kind = ScriptedSeam::Shown::Kind;
-
-namespace {
-
-QByteArray ReadAll(const QString& path) {
-    QFile file(path);
-    file.open(QIODevice::ReadOnly);
-    return file.readAll();
-}
-
-void WriteFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
-// The value of one attribute of the first element called element.
-QString AttributeOf(const QByteArray& utf16File, const QString& element, const QString& attribute) {
-    QXmlStreamReader reader(utf16File);
-    while (!reader.atEnd()) {
-        if (reader.readNext() == QXmlStreamReader::StartElement && reader.name() == element) {
-            return reader.attributes().value(attribute).toString();
-        }
-    }
-    return QStringLiteral("<missing: %1>").arg(reader.errorString());
-}
-
-}  // namespace
 
 class TestForm1Build : public QObject {
     Q_OBJECT
@@ -57,46 +30,20 @@ class TestForm1Build : public QObject {
     QString mVideo;
     int mFolderNumber = 0;
 
-    template <typename T>
-    static T* Control(Form1& form, const char* name) {
-        return form.findChild<T*>(QString::fromLatin1(name));
-    }
-    static void Click(Form1& form, const char* name) {
-        QTest::mouseClick(Control<QPushButton>(form, name), Qt::LeftButton);
-    }
-    static QString Status(Form1& form) {
-        return Control<QPlainTextEdit>(form, "txtStatus")->toPlainText();
-    }
     QString NewFolder(const QString& name) {
         const QString path = mRoot.path() + QStringLiteral("/%1-%2").arg(name).arg(++mFolderNumber);
         QDir().mkpath(path);
         return path;
     }
 
-    // Video → frames → thumbnail → first frame → type and category, the way a
-    // user goes; returns the frames folder.
+    // The road up to "Build Particle" into a new frames folder, which it returns.
     QString Prepare(Form1& form, ScriptedSeam& seam) {
         const QString frames = NewFolder(QStringLiteral("frames"));
-        seam.fileAnswers << mVideo;
-        Click(form, "cmdProjectFile");
-        seam.folderAnswers << frames;
-        Click(form, "cmdExtract");
-        if (!Control<QPushButton>(form, "cmdThumb")->isEnabled()) {
-            qWarning() << "extraction failed:" << seam.Messages();
+        if (const QString why = PrepareBuild(form, seam, mVideo, frames); !why.isEmpty()) {
+            qWarning() << why;
             return QString();
         }
-        seam.fileAnswers << frames + QStringLiteral("/My_Clip_00005.jpg");
-        Click(form, "cmdThumb");
-        seam.fileAnswers << frames + QStringLiteral("/My_Clip_00001.jpg");
-        Click(form, "cmdAnimImage");
-        Control<QComboBox>(form, "cboType")->setCurrentIndex(0);
-        Control<QComboBox>(form, "cboCat")->setCurrentIndex(1);
-        seam.shown.clear();
         return frames;
-    }
-
-    static bool WaitUntilIdle(Form1& form) {
-        return QTest::qWaitFor([&form] { return !form.ArchiveBuilder().Zipping(); }, 60000);
     }
 
 private slots:
@@ -119,7 +66,7 @@ private slots:
 
         // A PNG picture is stored under both names, content unchanged.
         const QString png = NewFolder(QStringLiteral("pictures")) + QStringLiteral("/logo.png");
-        WriteFile(png, QByteArray("\x89PNG\r\n\x1a\n-not-converted-", 24));
+        QVERIFY(WriteFile(png, QByteArray("\x89PNG\r\n\x1a\n-not-converted-", 24)));
         seam.fileAnswers << png;
         Click(form, "cmdThumb");
         QCOMPARE(seam.shown[0].fileRequest.title, QStringLiteral("Select Thumbnail Image"));
@@ -295,7 +242,7 @@ private slots:
         // A subfolder of the frames folder is accepted and packed too.
         const QString inside = frames + QStringLiteral("/Package");
         QDir().mkpath(inside);
-        WriteFile(inside + QStringLiteral("/note.txt"), "note");
+        QVERIFY(WriteFile(inside + QStringLiteral("/note.txt"), "note"));
         seam.shown.clear();
         seam.fileAnswers << inside + QStringLiteral("/Fire.dzp");
         Click(form, "cmdDZP");
@@ -312,7 +259,7 @@ private slots:
         QVERIFY(!Prepare(form, seam).isEmpty());
         const QString out = NewFolder(QStringLiteral("overwrite"));
         const QString package = out + QStringLiteral("/Fire.dzp");
-        WriteFile(package, "old package");
+        QVERIFY(WriteFile(package, "old package"));
         form.SetStatus(QStringLiteral("before"));
 
         seam.fileAnswers << package;

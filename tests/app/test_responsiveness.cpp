@@ -20,10 +20,11 @@
 #include "support/GuiTestMain.h"
 #include "support/ScriptedSeam.h"
 #include "support/TestSupport.h"
+#include "support/WindowDriver.h"
 #include "zip/Zipper.h"
 
 using namespace sparkloom;
-using sparkloom::test::ScriptedSeam;
+using namespace sparkloom::test;
 
 namespace {
 
@@ -77,44 +78,12 @@ private:
     QList<qint64> mGaps;
 };
 
-// Fills a file with bytes deflate cannot shrink, as frames mostly are.
-bool WriteNoise(const QString& path, qint64 size, quint64 seed) {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        return false;
-    }
-    QByteArray block(1 << 20, Qt::Uninitialized);
-    quint64 state = seed * 0x9E3779B97F4A7C15ull + 1;
-    for (qint64 left = size; left > 0; left -= block.size()) {
-        auto* words = reinterpret_cast<quint64*>(block.data());
-        for (qsizetype i = 0; i < block.size() / 8; ++i) {
-            state ^= state << 13;
-            state ^= state >> 7;
-            state ^= state << 17;
-            words[i] = state;
-        }
-        if (file.write(block.constData(), qMin<qint64>(left, block.size())) !=
-            qMin<qint64>(left, block.size())) {
-            return false;
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
 class TestResponsiveness : public QObject {
     Q_OBJECT
 
     QTemporaryDir mRoot;
-
-    template <typename T>
-    static T* Control(Form1& form, const char* name) {
-        return form.findChild<T*>(QString::fromLatin1(name));
-    }
-    static void Click(Form1& form, const char* name) {
-        QTest::mouseClick(Control<QPushButton>(form, name), Qt::LeftButton);
-    }
 
 private slots:
     void extractingAndPackingKeepTheWindowLive() {

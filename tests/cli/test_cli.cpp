@@ -10,6 +10,8 @@
 #include "support/TestSupport.h"
 
 using sparkloom::test::ArchiveEntry;
+using sparkloom::test::AttributeOf;
+using sparkloom::test::WriteFile;
 
 namespace {
 
@@ -22,22 +24,6 @@ struct Run {
 QByteArray ReadAll(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool WriteFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-// The value of one attribute of the first element called element, in a UTF-16 template.
-QString AttributeOf(const QByteArray& file, const QString& element, const QString& attribute) {
-    QXmlStreamReader reader(file);
-    while (!reader.atEnd()) {
-        if (reader.readNext() == QXmlStreamReader::StartElement && reader.name() == element) {
-            return reader.attributes().value(attribute).toString();
-        }
-    }
-    return QStringLiteral("<missing: %1>").arg(reader.errorString());
 }
 
 QStringList NamesOf(const QList<ArchiveEntry>& entries) {

@@ -19,57 +19,10 @@
 #include "app/Form1.h"
 #include "support/ScriptedSeam.h"
 #include "support/TestSupport.h"
+#include "support/WindowDriver.h"
 #include "zip/Zipper.h"
 
 namespace sparkloom::test {
-
-template <typename T>
-T* Control(QWidget& form, const char* name) {
-    return form.findChild<T*>(QString::fromLatin1(name));
-}
-
-inline void Click(QWidget& form, const char* name) {
-    QTest::mouseClick(Control<QPushButton>(form, name), Qt::LeftButton);
-}
-
-inline QString Status(QWidget& form) {
-    return Control<QPlainTextEdit>(form, "txtStatus")->toPlainText();
-}
-
-inline QByteArray ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-inline bool WriteFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-// size bytes that deflate cannot shrink, the same for the same seed.
-inline bool WriteNoise(const QString& path, qint64 size, quint64 seed) {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        return false;
-    }
-    QByteArray block(1 << 20, Qt::Uninitialized);
-    quint64 state = seed * 0x9E3779B97F4A7C15ull + 1;
-    for (qint64 left = size; left > 0;) {
-        auto* words = reinterpret_cast<quint64*>(block.data());
-        for (qsizetype i = 0; i < block.size() / 8; ++i) {
-            state ^= state << 13;
-            state ^= state >> 7;
-            state ^= state << 17;
-            words[i] = state;
-        }
-        const qint64 piece = std::min<qint64>(left, block.size());
-        if (file.write(block.constData(), piece) != piece) {
-            return false;
-        }
-        left -= piece;
-    }
-    return true;
-}
 
 // Every file under folder, hidden ones included, by relative path, with its bytes.
 using Snapshot = QMap<QString, QByteArray>;
@@ -82,38 +35,6 @@ inline Snapshot SnapshotOf(const QString& folder) {
         files.insert(QDir(folder).relativeFilePath(path), ReadAll(path));
     }
     return files;
-}
-
-inline bool WaitUntilIdle(Form1& form, int timeoutMs = 60000) {
-    return QTest::qWaitFor([&form] { return !form.ArchiveBuilder().Zipping(); }, timeoutMs);
-}
-
-// Video → frames → thumbnail → first frame → type and category, the way a user
-// goes. Returns "" or what went wrong.
-inline QString PrepareBuild(Form1& form, ScriptedSeam& seam, const QString& video,
-                            const QString& frames, const QString& particleName = QString()) {
-    seam.fileAnswers << video;
-    Click(form, "cmdProjectFile");
-    if (!particleName.isNull()) {
-        Control<QLineEdit>(form, "txtParticleName")->setText(particleName);
-    }
-    seam.folderAnswers << frames;
-    Click(form, "cmdExtract");
-    if (!Control<QPushButton>(form, "cmdThumb")->isEnabled()) {
-        return QStringLiteral("extraction failed: ") + seam.Messages().join(u'|');
-    }
-    const QString prefix = Control<QLineEdit>(form, "txtParticleName")->text().replace(u' ', u'_');
-    seam.fileAnswers << frames + u'/' + prefix + QStringLiteral("_00002.jpg");
-    Click(form, "cmdThumb");
-    seam.fileAnswers << frames + u'/' + prefix + QStringLiteral("_00001.jpg");
-    Click(form, "cmdAnimImage");
-    Control<QComboBox>(form, "cboType")->setCurrentIndex(0);
-    Control<QComboBox>(form, "cboCat")->setCurrentIndex(1);
-    if (!Control<QPushButton>(form, "cmdDZP")->isEnabled()) {
-        return QStringLiteral("Build Particle stayed disabled: ") + seam.Messages().join(u'|');
-    }
-    seam.shown.clear();
-    return QString();
 }
 
 // The raw entry name of a file in the frames folder, as the package stores it.
@@ -145,17 +66,6 @@ inline QString EntriesMatchSources(const QList<ArchiveEntry>& entries, const Sna
 // Each would leave a file named canary* in the working folder if a shell ran it.
 inline const QString kShellBait =
     QStringLiteral("$HOME $(touch canary1) `touch canary2` ;touch canary3");
-
-inline QString AttributeOf(const QByteArray& utf16File, const QString& element,
-                           const QString& name) {
-    QXmlStreamReader reader(utf16File);
-    while (!reader.atEnd()) {
-        if (reader.readNext() == QXmlStreamReader::StartElement && reader.name() == element) {
-            return reader.attributes().value(name).toString();
-        }
-    }
-    return QStringLiteral("<missing: %1>").arg(reader.errorString());
-}
 
 // The frames ffmpeg wrote, hidden ones included.
 inline QStringList FrameNamesIn(const QString& folder) {

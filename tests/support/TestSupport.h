@@ -2,14 +2,64 @@
 
 #include <QByteArray>
 #include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QXmlStreamReader>
+#include <algorithm>
 
 namespace sparkloom::test {
+
+inline QByteArray ReadAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline bool WriteFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// size bytes that deflate cannot shrink, the same for the same seed.
+inline bool WriteNoise(const QString& path, qint64 size, quint64 seed) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        return false;
+    }
+    QByteArray block(1 << 20, Qt::Uninitialized);
+    quint64 state = seed * 0x9E3779B97F4A7C15ull + 1;
+    for (qint64 left = size; left > 0;) {
+        auto* words = reinterpret_cast<quint64*>(block.data());
+        for (qsizetype i = 0; i < block.size() / 8; ++i) {
+            state ^= state << 13;
+            state ^= state >> 7;
+            state ^= state << 17;
+            words[i] = state;
+        }
+        const qint64 piece = std::min<qint64>(left, block.size());
+        if (file.write(block.constData(), piece) != piece) {
+            return false;
+        }
+        left -= piece;
+    }
+    return true;
+}
+
+// The value of one attribute of the first element called element, in a template.
+inline QString AttributeOf(const QByteArray& utf16File, const QString& element,
+                           const QString& name) {
+    QXmlStreamReader reader(utf16File);
+    while (!reader.atEnd()) {
+        if (reader.readNext() == QXmlStreamReader::StartElement && reader.name() == element) {
+            return reader.attributes().value(name).toString();
+        }
+    }
+    return QStringLiteral("<missing: %1>").arg(reader.errorString());
+}
 
 // Runs a program to its end and returns its standard output ("" on failure).
 inline QByteArray RunTool(const QString& program, const QStringList& arguments,

@@ -1,0 +1,64 @@
+#pragma once
+
+// Driving the real window by its controls' names, as a person clicks them.
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QString>
+#include <QTest>
+#include <QWidget>
+
+#include "app/Form1.h"
+#include "support/ScriptedSeam.h"
+#include "zip/Zipper.h"
+
+namespace sparkloom::test {
+
+template <typename T>
+T* Control(QWidget& form, const char* name) {
+    return form.findChild<T*>(QString::fromLatin1(name));
+}
+
+inline void Click(QWidget& form, const char* name) {
+    QTest::mouseClick(Control<QPushButton>(form, name), Qt::LeftButton);
+}
+
+inline QString Status(QWidget& form) {
+    return Control<QPlainTextEdit>(form, "txtStatus")->toPlainText();
+}
+
+inline bool WaitUntilIdle(Form1& form, int timeoutMs = 60000) {
+    return QTest::qWaitFor([&form] { return !form.ArchiveBuilder().Zipping(); }, timeoutMs);
+}
+
+// Video → frames → thumbnail → first frame → type and category, the way a user
+// goes. Returns "" or what went wrong.
+inline QString PrepareBuild(Form1& form, ScriptedSeam& seam, const QString& video,
+                            const QString& frames, const QString& particleName = QString()) {
+    seam.fileAnswers << video;
+    Click(form, "cmdProjectFile");
+    if (!particleName.isNull()) {
+        Control<QLineEdit>(form, "txtParticleName")->setText(particleName);
+    }
+    seam.folderAnswers << frames;
+    Click(form, "cmdExtract");
+    if (!Control<QPushButton>(form, "cmdThumb")->isEnabled()) {
+        return QStringLiteral("extraction failed: ") + seam.Messages().join(u'|');
+    }
+    const QString prefix = Control<QLineEdit>(form, "txtParticleName")->text().replace(u' ', u'_');
+    seam.fileAnswers << frames + u'/' + prefix + QStringLiteral("_00002.jpg");
+    Click(form, "cmdThumb");
+    seam.fileAnswers << frames + u'/' + prefix + QStringLiteral("_00001.jpg");
+    Click(form, "cmdAnimImage");
+    Control<QComboBox>(form, "cboType")->setCurrentIndex(0);
+    Control<QComboBox>(form, "cboCat")->setCurrentIndex(1);
+    if (!Control<QPushButton>(form, "cmdDZP")->isEnabled()) {
+        return QStringLiteral("Build Particle stayed disabled: ") + seam.Messages().join(u'|');
+    }
+    seam.shown.clear();
+    return QString();
+}
+
+}  // namespace sparkloom::test
