@@ -2,7 +2,6 @@
 
 #include <QComboBox>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -25,7 +24,6 @@
 #include "package/SavePath.h"
 #include "package/Templates.h"
 #include "package/Thumbnail.h"
-#include "zip/AnsiText.h"
 #include "zip/ZipLibrary.h"
 #include "zip/Zipper.h"
 
@@ -347,24 +345,8 @@ void Form1::cmdExtract_Click() {
     // elsewhere, exceed the file system's name length or could not be stored
     // in the package later.
     const QString prefix = FramePrefixOf(txtParticleName->text());
-    if (prefix.contains(u'/') || prefix.contains(QChar(u'\0'))) {
-        Warn(QStringLiteral("The particle name names the frame files and cannot contain \"/\"."));
-        return;
-    }
-    if (prefix.startsWith(u'.')) {
-        Warn(
-            QStringLiteral("The particle name names the frame files and cannot start with "
-                           "\".\": such frames would be hidden files, which no package takes."));
-        return;
-    }
-    if (QFile::encodeName(prefix).size() + 10 > 255) {
-        Warn(QStringLiteral("The particle name is too long to name the frame files."));
-        return;
-    }
-    if (!EncodeAnsi(prefix)) {
-        Warn(QStringLiteral("The particle name names the frame files and can only hold "
-                            "Western European letters:\r\n") +
-             prefix);
+    if (const QString refusal = FramePrefixRefusal(prefix); !refusal.isEmpty()) {
+        Warn(refusal);
         return;
     }
 
@@ -519,24 +501,10 @@ void Form1::BuildParticle() {
 
     // Entry names are stored in the host editor's 8-bit code page; refuse names
     // it cannot carry before anything is written.
-    QStringList unstorable;
-    for (const QString& name : {txtParticleName->text(), txtAnimImage->text()}) {
-        if (!EncodeAnsi(name)) {
-            unstorable << name;
-        }
-    }
-    QDirIterator files(mProject.ExtractFolder, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot,
-                       QDirIterator::Subdirectories);
-    while (files.hasNext() && unstorable.size() < 5) {
-        files.next();
-        if (!EncodeAnsi(files.fileName())) {
-            unstorable << files.filePath();
-        }
-    }
-    if (!unstorable.isEmpty()) {
-        Warn(QStringLiteral("These names cannot be stored in the package "
-                            "(only Western European letters are possible):\r\n") +
-             unstorable.join(QStringLiteral("\r\n")));
+    if (const QString refusal = UnstorableNamesRefusal(
+            {txtParticleName->text(), txtAnimImage->text()}, mProject.ExtractFolder);
+        !refusal.isEmpty()) {
+        Warn(refusal);
         return;
     }
 

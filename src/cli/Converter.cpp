@@ -1,7 +1,6 @@
 #include "cli/Converter.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -17,7 +16,6 @@
 #include "package/SavePath.h"
 #include "package/Templates.h"
 #include "package/Thumbnail.h"
-#include "zip/AnsiText.h"
 #include "zip/ZipLibrary.h"
 #include "zip/Zipper.h"
 
@@ -64,26 +62,6 @@ QString FfmpegMissingText() {
 }
 
 // Names that end up in entry names must survive the host editor's 8-bit code page.
-QStringList UnstorableNames(const Plan& plan) {
-    QStringList unstorable;
-    for (const QString& name : {plan.particleName, plan.firstFrame}) {
-        if (!EncodeAnsi(name)) {
-            unstorable << name;
-        }
-    }
-    if (QFileInfo(plan.framesFolder).isDir()) {
-        QDirIterator files(plan.framesFolder, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot,
-                           QDirIterator::Subdirectories);
-        while (files.hasNext() && unstorable.size() < 5) {
-            files.next();
-            if (!EncodeAnsi(files.fileName())) {
-                unstorable << Shown(files.filePath());
-            }
-        }
-    }
-    return unstorable;
-}
-
 QString Seconds(qint64 milliseconds) {
     return QString::number(static_cast<double>(milliseconds) / 1000.0, 'f', 3) + u's';
 }
@@ -122,25 +100,8 @@ bool MakePlan(const ConvertOptions& options, Plan& plan, QString& error) {
         options.name ? *options.name : ParticleNameFromFile(video.fileName()).value_or(QString());
     plan.framePrefix = FramePrefixOf(plan.particleName);
     // The Extract command's checks of the name the frame files are called by.
-    if (plan.framePrefix.contains(u'/') || plan.framePrefix.contains(QChar(u'\0'))) {
-        error = QStringLiteral("The particle name names the frame files and cannot contain \"/\".");
-        return false;
-    }
-    if (plan.framePrefix.startsWith(u'.')) {
-        error = QStringLiteral(
-            "The particle name names the frame files and cannot start with \".\": such frames "
-            "would be hidden files, which no package takes.");
-        return false;
-    }
-    if (QFile::encodeName(plan.framePrefix).size() + 10 > 255) {
-        error = QStringLiteral("The particle name is too long to name the frame files.");
-        return false;
-    }
-    if (!EncodeAnsi(plan.framePrefix)) {
-        error = QStringLiteral(
-                    "The particle name names the frame files and can only hold "
-                    "Western European letters:\r\n") +
-                plan.framePrefix;
+    if (const QString refusal = FramePrefixRefusal(plan.framePrefix); !refusal.isEmpty()) {
+        error = refusal;
         return false;
     }
     plan.firstFrame = options.first ? QFileInfo(*options.first).fileName()
@@ -204,11 +165,10 @@ bool MakePlan(const ConvertOptions& options, Plan& plan, QString& error) {
             QStringLiteral("The thumbnail picture %1 does not exist.").arg(Shown(plan.thumbSource));
         return false;
     }
-    if (const QStringList unstorable = UnstorableNames(plan); !unstorable.isEmpty()) {
-        error = QStringLiteral(
-                    "These names cannot be stored in the package "
-                    "(only Western European letters are possible):\r\n") +
-                unstorable.join(QStringLiteral("\r\n"));
+    if (const QString refusal =
+            UnstorableNamesRefusal({plan.particleName, plan.firstFrame}, plan.framesFolder);
+        !refusal.isEmpty()) {
+        error = refusal;
         return false;
     }
     // Asked here already, so a refusal never comes after minutes of extraction.

@@ -12,6 +12,10 @@ QString ProjectFolderOf(const QString& fullPath, const QString& fileName);
 std::optional<QString> ParticleNameFromFile(const QString& fileName);
 // The particle name with every blank as "_".
 QString FramePrefixOf(const QString& particleName);
+// Why framePrefix cannot name frame files ("/" would put them elsewhere, a
+// leading "." hide them from the package, a long name exceed the file system's
+// limit, letters outside Windows-1252 never reach the package), or "" when it can.
+QString FramePrefixRefusal(const QString& framePrefix);
 // ffmpeg's output pattern for the frames: prefix (with "%" doubled) + "_%05d.jpg".
 QString FramePattern(const QString& framePrefix);
 

@@ -1,11 +1,13 @@
 #include "package/FolderWalk.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QStringList>
 #include <algorithm>
 #include <stdexcept>
 
+#include "zip/AnsiText.h"
 #include "zip/Zipper.h"
 
 namespace sparkloom {
@@ -83,6 +85,30 @@ bool AddFolderToZip(Zipper& zipper, const QString& sFolder, const QString& sEntr
         }
     }
     return true;
+}
+
+QString UnstorableNamesRefusal(const QStringList& names, const QString& folder) {
+    QStringList unstorable;
+    for (const QString& name : names) {
+        if (!EncodeAnsi(name)) {
+            unstorable << name;
+        }
+    }
+    QDirIterator files(folder, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot,
+                       QDirIterator::Subdirectories);
+    while (files.hasNext() && unstorable.size() < 5) {
+        files.next();
+        if (!EncodeAnsi(files.fileName())) {
+            unstorable << QDir::toNativeSeparators(files.filePath());
+        }
+    }
+    if (unstorable.isEmpty()) {
+        return QString();
+    }
+    return QStringLiteral(
+               "These names cannot be stored in the package "
+               "(only Western European letters are possible):\r\n") +
+           unstorable.join(QStringLiteral("\r\n"));
 }
 
 }  // namespace sparkloom

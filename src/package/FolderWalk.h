@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 
 namespace sparkloom {
@@ -20,5 +21,9 @@ struct WalkReport {
 // false when the zipper refused a file (report.statusMessage says which).
 bool AddFolderToZip(Zipper& zipper, const QString& sFolder, const QString& sEntryPrefix,
                     int32_t maxFiles, WalkReport& report);
+
+// The refusal to show when one of names, or of the names under folder, has no
+// form in the package's 8-bit entry names; "" when all of them do.
+QString UnstorableNamesRefusal(const QStringList& names, const QString& folder);
 
 }  // namespace sparkloom
