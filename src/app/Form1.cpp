@@ -1,5 +1,6 @@
 #include "app/Form1.h"
 
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -16,11 +17,12 @@
 #include <QScrollBar>
 #include <stdexcept>
 
-#include "app/Files.h"
 #include "app/RememberedFolder.h"
+#include "common/Files.h"
 #include "extract/Extraction.h"
 #include "extract/VideoNames.h"
 #include "package/FolderWalk.h"
+#include "package/PackageQueue.h"
 #include "package/SavePath.h"
 #include "package/Templates.h"
 #include "package/Thumbnail.h"
@@ -316,7 +318,27 @@ void Form1::cmdProjectFile_Click() {
     cmdExtract->setEnabled(true);
 }
 
+// One extraction at a time, and no extraction into a folder being packed.
+bool Form1::RefusedWhileBusy() {
+    if (mExtraction) {
+        Warn(
+            QStringLiteral("Frames are still being extracted.\r\n"
+                           "Please wait until it is finished or cancel it first."));
+        return true;
+    }
+    return false;
+}
+
 void Form1::cmdExtract_Click() {
+    if (RefusedWhileBusy()) {
+        return;
+    }
+    if (mZipper->Zipping()) {
+        Warn(
+            QStringLiteral("A package is still being built.\r\n"
+                           "Please wait until it is finished or cancel it first."));
+        return;
+    }
     const QString remembered = ReadRememberedFolder();
     mProject.ExtractFolder =
         mSeam.BrowseForFolder(this, remembered, QStringLiteral("Please select a folder:"));
@@ -350,31 +372,71 @@ void Form1::cmdExtract_Click() {
         return;
     }
 
-    Inform(QStringLiteral("Extracting Video. Please be patient!"));
+    ExtractionRequest request;
+    request.video = mProject.VideoFile;
+    request.folder = mProject.ExtractFolder;
+    request.framePrefix = prefix;
+    request.maxFiles = mProject.MaxFiles;
+    ExtractionHooks hooks;
+    hooks.replaceStale = [this, &prefix](const FrameFiles& stale) {
+        return mSeam.ShowMessage(this, StaleFramesQuestion(stale, prefix), MessageIcon::Warning,
+                                 MessageButtons::OkCancel) == MessageAnswer::Ok;
+    };
+    hooks.beforeCount = [this] { Inform(QStringLiteral("Extracting Video. Please be patient!")); };
+    hooks.trimToLimit = [this](int32_t counted, int32_t limit) {
+        return mSeam.ShowMessage(this, TooManyFramesQuestion(counted, limit), MessageIcon::Warning,
+                                 MessageButtons::OkCancel) == MessageAnswer::Ok;
+    };
+    int32_t expected = 0;
+    hooks.onCounted = [&expected](int32_t counted) { expected = counted; };
+    hooks.onFrame = [this, &expected](int32_t frame) {
+        if (expected > 0) {
+            SetProgress(qMin(100.0, 100.0 * frame / expected));
+        }
+    };
 
-    const CountOutcome counted = CountFrames(mProject.VideoFile);
-    if (!counted.ok) {
-        Warn(counted.error);
-        return;
-    }
-    mProject.FrameCount = counted.frames;
-    mProject.AnimationDuration = AnimationDurationFor(mProject.FrameCount);
-
-    const int32_t frameCount = mProject.FrameCount;
     SetProgress(0);
-    const ExtractOutcome extracted = ExtractFrames(
-        mProject.VideoFile, mProject.ExtractFolder, prefix, [this, frameCount](int32_t frame) {
-            if (frameCount > 0) {
-                SetProgress(qMin(100.0, 100.0 * frame / frameCount));
-            }
-        });
-    if (!extracted.ok) {
-        Warn(extracted.error);
-        return;
+    // Cancel must reach a running extraction even after a build disabled it.
+    const bool cancelWasEnabled = Command3->isEnabled();
+    Command3->setEnabled(true);
+    mExtraction = std::make_unique<ExtractionJob>(request);
+    const ExtractionOutcome outcome = mExtraction->Run(hooks);
+    mExtraction.reset();
+    Command3->setEnabled(cancelWasEnabled);
+
+    using End = ExtractionOutcome::End;
+    switch (outcome.end) {
+        case End::Declined:
+            return;
+        case End::Stopped:
+            SetStatus(QStringLiteral("Canceled"));
+            return;
+        case End::Failed:
+            Warn(outcome.error);
+            return;
+        case End::Done:
+            break;
     }
+    // The duration describes the frames that were written, whatever the clip's timing.
+    mProject.FrameCount = outcome.written;
+    mProject.AnimationDuration = AnimationDurationFor(mProject.FrameCount);
+    mExtractedPrefix = prefix;
     SetProgress(100);
     cmdAnimImage->setEnabled(true);
     cmdThumb->setEnabled(true);
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    // Nothing may keep running that the user can no longer see or stop.
+    if (mExtraction) {
+        mExtraction->RequestStop();
+    }
+    if (mZipper->Zipping()) {
+        // One tick ends a cancelled run: the archive is closed before the window goes.
+        mZipper->Cancel();
+        mZipper->Tick();
+    }
+    QWidget::closeEvent(event);
 }
 
 // ----- First frame and thumbnail --------------------------------------------
@@ -428,6 +490,9 @@ void Form1::cmdDZP_Click() {
 }
 
 void Form1::BuildParticle() {
+    if (RefusedWhileBusy()) {
+        return;
+    }
     // A second build would rewrite the templates and add to the running queue.
     if (mZipper->Zipping()) {
         Warn(
@@ -537,24 +602,28 @@ void Form1::BuildParticle() {
         }
     }
 
-    WalkReport walk;
-    if (!AddFolderToZip(*mZipper, mProject.ExtractFolder + u'/', QString(), mProject.MaxFiles,
-                        walk)) {
-        mZipper->ClearFiles();
-        SetStatus(walk.statusMessage);
-        return;
-    }
-    if (walk.leftOut > 0) {
+    PackageSource source;
+    source.folder = mProject.ExtractFolder;
+    source.firstFrame = txtAnimImage->text();
+    source.framePrefix = mExtractedPrefix;
+    source.extractedFrames = mProject.FrameCount;
+    source.maxFiles = mProject.MaxFiles;
+    const QueueOutcome queued = QueuePackage(*mZipper, source, [this](int leftOut) {
         const QString question = QStringLiteral(
                                      "%1 entries were left out because a folder holds more than %2 "
                                      "entries.\r\nBuild the package without them?")
-                                     .arg(walk.leftOut)
+                                     .arg(leftOut)
                                      .arg(mProject.MaxFiles);
-        if (mSeam.ShowMessage(this, question, MessageIcon::Warning, MessageButtons::OkCancel) !=
-            MessageAnswer::Ok) {
-            mZipper->ClearFiles();
-            return;
+        return mSeam.ShowMessage(this, question, MessageIcon::Warning, MessageButtons::OkCancel) ==
+               MessageAnswer::Ok;
+    });
+    if (!queued.ok) {
+        if (!queued.statusMessage.isEmpty()) {
+            SetStatus(queued.statusMessage);
+        } else if (!queued.refusal.isEmpty()) {
+            Warn(queued.refusal);
         }
+        return;
     }
 
     ProgressBar1->setVisible(true);
@@ -598,6 +667,10 @@ void Form1::Zipper_Complete(bool Canceled) {
 }
 
 void Form1::Command3_Click() {
+    if (mExtraction) {
+        mExtraction->RequestStop();
+        return;
+    }
     mZipper->Cancel();
 }
 

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QUrl>
 #include <QWidget>
+#include <memory>
 
 #include "app/ParticleProject.h"
 #include "app/UserSeam.h"
@@ -19,6 +20,7 @@ class QPushButton;
 namespace sparkloom {
 
 class Zipper;
+class ExtractionJob;
 
 // A picture that opens a web page when clicked and shows the hand cursor.
 class LinkPicture : public QLabel {
@@ -54,6 +56,11 @@ public:
     // The progress bar's value as set, fractions included.
     double ProgressValue() const { return mProgressValue; }
     void SetStatus(const QString& message);
+    // True while frames are being extracted.
+    bool Extracting() const { return mExtraction != nullptr; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
 
 private slots:
     void cmdProjectFile_Click();
@@ -77,6 +84,7 @@ private:
     void StartUp();
     void FitBannerPicture();
     void BuildParticle();
+    bool RefusedWhileBusy();
     void SetProgress(double value);
     void RepaintStatus();
 
@@ -89,6 +97,10 @@ private:
     CommonDialog CommonDialog1;
     Zipper* mZipper = nullptr;
     double mProgressValue = 0;
+    // The running extraction, so Cancel and closing can stop it.
+    std::unique_ptr<ExtractionJob> mExtraction;
+    // What the last completed extraction wrote; the build counts its frames.
+    QString mExtractedPrefix;
     QPixmap mBannerPicture;
 
     LinkPicture* Picture1 = nullptr;

@@ -90,6 +90,53 @@ void FrameLineParser::TakeLine(QByteArrayView line) {
     }
 }
 
+bool PacketsMuxedOfLine(QByteArrayView line, int32_t& packets) {
+    const QByteArrayView tag("Output stream #0:0 (video): ");
+    const qsizetype at = QByteArrayView(line).indexOf(tag);
+    if (at < 0) {
+        return false;
+    }
+    qsizetype digit = at + tag.size();
+    int64_t value = 0;
+    const qsizetype first = digit;
+    for (; digit < line.size() && line[digit] >= '0' && line[digit] <= '9'; ++digit) {
+        value = value * 10 + (line[digit] - '0');
+        if (value > std::numeric_limits<int32_t>::max()) {
+            return false;
+        }
+    }
+    // ffmpeg 5.1 puts "N frames encoded; " first when it encodes; a copy does not.
+    if (digit == first || !line.sliced(digit).startsWith(" packets muxed")) {
+        return false;
+    }
+    packets = static_cast<int32_t>(value);
+    return true;
+}
+
+void MuxSummaryParser::Feed(QByteArrayView bytes) {
+    for (const char c : bytes) {
+        if (c == '\r' || c == '\n') {
+            TakeLine(mPending);
+            mPending.resize(0);
+        } else if (mPending.size() < 4096) {  // a summary line is short; the rest is noise
+            mPending.append(c);
+        }
+    }
+}
+
+void MuxSummaryParser::Finish() {
+    TakeLine(mPending);
+    mPending.resize(0);
+}
+
+void MuxSummaryParser::TakeLine(QByteArrayView line) {
+    int32_t packets = 0;
+    if (PacketsMuxedOfLine(line, packets)) {
+        mPackets = packets;
+        mFound = true;
+    }
+}
+
 int32_t ParseFrameCount(QByteArrayView output) {
     FrameLineParser parser;
     parser.Feed(output);

@@ -27,6 +27,26 @@ private:
     bool mFound = false;
 };
 
+// Reads ffmpeg's verbose end summary ("Output stream #0:0 (video): 30 packets
+// muxed (2336 bytes);"), the one count a stream copy reports in every version.
+// Lines end at CR or LF here; fed in pieces as the output arrives.
+class MuxSummaryParser {
+public:
+    void Feed(QByteArrayView bytes);
+    void Finish();
+    bool Found() const { return mFound; }
+    int32_t Packets() const { return mPackets; }
+
+private:
+    void TakeLine(QByteArrayView line);
+    QByteArray mPending;
+    bool mFound = false;
+    int32_t mPackets = 0;
+};
+
+// The packet count of a summary line for output stream #0:0, when it is one.
+bool PacketsMuxedOfLine(QByteArrayView line, int32_t& packets);
+
 // The number after the line's leading "frame=" tag (blanks allowed before and
 // after it), when the line contains "frame=" and the number reads whole.
 bool FrameNumberOfLine(QByteArrayView line, int32_t& number);

@@ -358,30 +358,60 @@ private slots:
         QCOMPARE(seam.shown[0].icon, MessageIcon::Warning);
     }
 
-    void leftOutFilesAreAnnouncedAndCanStopTheBuild() {
+    // The walk takes ".", ".." and 10 files of 34: frames named before "Thumb"
+    // would push the package's own files out, frames named after them are cut
+    // and the duration follows what is packed.
+    void leftOutEntries_data() {
+        QTest::addColumn<QString>("particle");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("frames first: refused") << QStringLiteral("My Clip") << true;
+        QTest::newRow("frames last: asked, cut") << QStringLiteral("Zap") << false;
+    }
+    void leftOutEntries() {
+        QFETCH(QString, particle);
+        QFETCH(bool, refused);
         ScriptedSeam seam;
         Form1 form(seam);
-        QVERIFY(!Prepare(form, seam).isEmpty());
-        form.Project().MaxFiles = 12;  // ".", ".." and 10 files of 34
+        const QString frames = NewFolder(QStringLiteral("cap-frames"));
+        QVERIFY2(PrepareBuild(form, seam, mVideo, frames, particle).isEmpty(), "prepared");
+        form.Project().MaxFiles = 12;
         const QString out = NewFolder(QStringLiteral("cap"));
         seam.fileAnswers << out + QStringLiteral("/Fire.dzp");
         seam.messageAnswers << MessageAnswer::Cancel;
         Click(form, "cmdDZP");
         QCOMPARE(seam.Messages().size(), 1);
-        QVERIFY2(seam.Messages()[0].startsWith(QStringLiteral("24 ")),
-                 qPrintable(seam.Messages()[0]));
-        QCOMPARE(seam.shown.last().buttons, MessageButtons::OkCancel);
         QVERIFY(!form.ArchiveBuilder().Zipping());
         QCOMPARE(form.ArchiveBuilder().QueuedCount(), 0);
         QVERIFY(!QFile::exists(out + QStringLiteral("/Fire.dzp")));
+        if (refused) {
+            QCOMPARE(seam.Messages()[0],
+                     QStringLiteral("The package would lack Thumb.jpg, Thumb.png, "
+                                    "TitleTemplate.clt, TitleTemplate.xml, which the host editor "
+                                    "needs:\r\nthe frames folder holds more than 12 entries. "
+                                    "Remove other files from %1, or extract fewer frames, and "
+                                    "build again.")
+                         .arg(frames));
+            QCOMPARE(seam.shown.last().buttons, MessageButtons::Ok);
+            return;
+        }
+        QVERIFY2(seam.Messages()[0].startsWith(QStringLiteral("24 ")),
+                 qPrintable(seam.Messages()[0]));
+        QCOMPARE(seam.shown.last().buttons, MessageButtons::OkCancel);
 
         seam.shown.clear();
         seam.fileAnswers << out + QStringLiteral("/Fire.dzp");
         Click(form, "cmdDZP");  // OK this time
         QVERIFY(WaitUntilIdle(form));
+        QCOMPARE(Status(form), QStringLiteral("Success"));
         QList<ArchiveEntry> entries;
         QVERIFY(test::ReadArchive(out + QStringLiteral("/Fire.dzp"), entries));
         QCOMPARE(entries.size(), 10);
+        QCOMPARE(entries.last().rawName, QByteArray(".\\Zap_00006.jpg"));
+        // Six frames are packed, so the animation lasts six frames, not thirty.
+        const QByteArray clt = ReadAll(frames + QStringLiteral("/TitleTemplate.clt"));
+        QCOMPARE(test::AttributeOf(clt, QStringLiteral("ParticleAttribExt"),
+                                   QStringLiteral("AnimationDuration")),
+                 QStringLiteral("200"));
     }
 
     void failuresBeforePackingStopTheBuildWithAMessage() {

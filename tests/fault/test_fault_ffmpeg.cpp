@@ -69,14 +69,18 @@ class TestFaultFfmpeg : public QObject {
         return path;
     }
 
-    // The window after a failed extraction: one warning after the notice,
-    // nothing enabled, and a good ffmpeg extracts at the next attempt.
+    // The window after a failed extraction: one warning (after the notice when
+    // ffmpeg was found and started), nothing enabled, and a good ffmpeg extracts
+    // at the next attempt.
     void CheckWarnedAndStillUsable(Form1& form, ScriptedSeam& seam, const QString& expected) {
         const QStringList messages = seam.Messages();
-        QCOMPARE(messages.size(), 2);
-        QCOMPARE(messages[0], QStringLiteral("Extracting Video. Please be patient!"));
-        qInfo("%s", qPrintable(messages[1]));
-        QVERIFY2(messages[1].contains(expected), qPrintable(messages[1]));
+        const bool ffmpegFound = !expected.startsWith(QStringLiteral("ffmpeg was not found"));
+        QCOMPARE(messages.size(), ffmpegFound ? 2 : 1);
+        if (ffmpegFound) {
+            QCOMPARE(messages[0], QStringLiteral("Extracting Video. Please be patient!"));
+        }
+        qInfo("%s", qPrintable(messages.last()));
+        QVERIFY2(messages.last().contains(expected), qPrintable(messages.last()));
         QCOMPARE(seam.shown.last().icon, MessageIcon::Warning);
         QVERIFY(!Control<QPushButton>(form, "cmdThumb")->isEnabled());
         QVERIFY(!Control<QPushButton>(form, "cmdAnimImage")->isEnabled());
@@ -139,7 +143,7 @@ private slots:
         killer.stop();
         QVERIFY2(killedAt >= 3, "ffmpeg was not seen extracting");
         QVERIFY(FramesIn(frames) < 300);
-        QCOMPARE(form.Project().FrameCount, 300);  // the count came before
+        QCOMPARE(form.Project().FrameCount, 0);  // only written frames are ever counted
         CheckWarnedAndStillUsable(form, seam, QStringLiteral("signal 9"));
     }
 
