@@ -35,16 +35,7 @@ public:
             mTail.remove(0, mTail.size() - kKeep);
         }
     }
-    QString LastLine() const {
-        QByteArray text = mTail;
-        const QList<QByteArray> lines = text.replace('\r', '\n').split('\n');
-        for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
-            if (!line->trimmed().isEmpty()) {
-                return QString::fromLocal8Bit(line->trimmed());
-            }
-        }
-        return QString();
-    }
+    const QByteArray& Text() const { return mTail; }
 
 private:
     static constexpr qsizetype kKeep = 4096;
@@ -56,7 +47,8 @@ QString NotFoundText() {
         "ffmpeg was not found beside Sparkloom nor on the PATH. Please install ffmpeg.");
 }
 
-QString WithReason(const QString& what, const ExecResult& run, const OutputTail& tail) {
+QString WithReason(const QString& what, const ExecResult& run, const OutputTail& tail,
+                   const QString& video) {
     if (!run.started) {
         return run.error;  // about ffmpeg, not the video
     }
@@ -69,7 +61,7 @@ QString WithReason(const QString& what, const ExecResult& run, const OutputTail&
                      .arg(run.termSignal)
                      .arg(QString::fromLocal8Bit(strsignal(run.termSignal)));
     } else {
-        reason = tail.LastLine();
+        reason = FfmpegFailureReason(tail.Text(), video);
         if (reason.isEmpty()) {
             reason = QStringLiteral("ffmpeg ended with code %1").arg(run.exitCode);
         }
@@ -172,7 +164,8 @@ CountOutcome CountFrames(const QString& videoFile, const std::function<bool()>& 
         return outcome;
     }
     if (!EndedWell(run)) {
-        outcome.error = WithReason(QStringLiteral("The video could not be read."), run, tail);
+        outcome.error = WithReason(QStringLiteral("The video could not be read."), run, tail,
+                                   AbsolutePath(videoFile));
         return outcome;
     }
     outcome.ok = true;
@@ -201,17 +194,25 @@ FfmpegExtraction RunExtraction(const QString& ffmpeg, const QString& video, cons
     };
     MuxSummaryParser summary;
     OutputTail tail;
-    QStringList arguments{"-nostdin", "-y", "-i", AbsolutePath(video), "-map", "0:V:0"};
+    QStringList arguments{"-nostdin",          "-v",   "verbose", "-y", "-i",
+                          AbsolutePath(video), "-map", "0:V:0"};
     if (frameCap > 0) {
         arguments << "-frames:v" << QString::number(frameCap);
     }
     arguments << OutputPattern(folder, framePrefix);
     result.run = RunFfmpeg(ffmpeg, arguments, parser, summary, tail, stop, true);
     if (!result.run.stopped && !EndedWell(result.run)) {
-        result.error =
-            WithReason(QStringLiteral("The frames could not be extracted."), result.run, tail);
+        result.error = WithReason(QStringLiteral("The frames could not be extracted."), result.run,
+                                  tail, AbsolutePath(video));
     }
-    if (parser.Found()) {
+    // ffmpeg 7 prints its last progress line after a bare LF, unseen by the
+    // progress parser; the summary counts every frame file written.
+    if (summary.Found()) {
+        result.reportedFrames = summary.Packets();
+        if (onFrame && !result.run.stopped) {
+            onFrame(result.reportedFrames);  // the last progress, which the summary holds
+        }
+    } else if (parser.Found()) {
         result.reportedFrames = parser.Count();
     }
     return result;

@@ -1,5 +1,6 @@
 #include "extract/FrameCount.h"
 
+#include <QList>
 #include <limits>
 
 namespace sparkloom {
@@ -92,21 +93,35 @@ void FrameLineParser::TakeLine(QByteArrayView line) {
 
 bool PacketsMuxedOfLine(QByteArrayView line, int32_t& packets) {
     const QByteArrayView tag("Output stream #0:0 (video): ");
-    const qsizetype at = QByteArrayView(line).indexOf(tag);
+    const qsizetype at = line.indexOf(tag);
     if (at < 0) {
         return false;
     }
-    qsizetype digit = at + tag.size();
+    qsizetype cursor = at + tag.size();
+    const auto readNumber = [&](int64_t& value) {
+        const qsizetype first = cursor;
+        value = 0;
+        for (; cursor < line.size() && line[cursor] >= '0' && line[cursor] <= '9'; ++cursor) {
+            value = value * 10 + (line[cursor] - '0');
+            if (value > std::numeric_limits<int32_t>::max()) {
+                return false;
+            }
+        }
+        return cursor > first;
+    };
     int64_t value = 0;
-    const qsizetype first = digit;
-    for (; digit < line.size() && line[digit] >= '0' && line[digit] <= '9'; ++digit) {
-        value = value * 10 + (line[digit] - '0');
-        if (value > std::numeric_limits<int32_t>::max()) {
+    if (!readNumber(value)) {
+        return false;
+    }
+    // An encoding run says "N frames encoded; " first; each packet is one frame file.
+    const QByteArrayView encoded(" frames encoded; ");
+    if (line.sliced(cursor).startsWith(encoded)) {
+        cursor += encoded.size();
+        if (!readNumber(value)) {
             return false;
         }
     }
-    // ffmpeg 5.1 puts "N frames encoded; " first when it encodes; a copy does not.
-    if (digit == first || !line.sliced(digit).startsWith(" packets muxed")) {
+    if (!line.sliced(cursor).startsWith(QByteArrayView(" packets muxed"))) {
         return false;
     }
     packets = static_cast<int32_t>(value);
@@ -135,6 +150,24 @@ void MuxSummaryParser::TakeLine(QByteArrayView line) {
         mPackets = packets;
         mFound = true;
     }
+}
+
+QString FfmpegFailureReason(QByteArrayView outputTail, const QString& videoPath) {
+    if (outputTail.indexOf(QByteArrayView("matches no streams")) >= 0) {
+        return QStringLiteral("%1: the file holds no video stream.").arg(videoPath);
+    }
+    QByteArray text = outputTail.toByteArray();
+    const QList<QByteArray> lines = text.replace('\r', '\n').split('\n');
+    QString last;
+    for (auto line = lines.crbegin(); line != lines.crend() && last.isEmpty(); ++line) {
+        last = QString::fromLocal8Bit(line->trimmed());
+    }
+    // ffmpeg 7 names the step, not the file; say which file, as ffmpeg 5 did.
+    const QString inputStep = QStringLiteral("Error opening input files: ");
+    if (last.startsWith(inputStep)) {
+        return videoPath + QStringLiteral(": ") + last.mid(inputStep.size());
+    }
+    return last;
 }
 
 int32_t ParseFrameCount(QByteArrayView output) {

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QString>
 #include <cstdint>
 #include <functional>
 
@@ -28,7 +29,9 @@ private:
 };
 
 // Reads ffmpeg's verbose end summary ("Output stream #0:0 (video): 30 packets
-// muxed (2336 bytes);"), the one count a stream copy reports in every version.
+// muxed (2336 bytes);", after "60 frames encoded; " when it encodes, behind a
+// "[out#0/null @ 0x...]" context since 7.0): the one count that every version
+// reports whole, for a copy and for the frames written alike.
 // Lines end at CR or LF here; fed in pieces as the output arrives.
 class MuxSummaryParser {
 public:
@@ -46,6 +49,12 @@ private:
 
 // The packet count of a summary line for output stream #0:0, when it is one.
 bool PacketsMuxedOfLine(QByteArrayView line, int32_t& packets);
+
+// Why ffmpeg failed, from the end of its output, in the same words whichever
+// version ran: ffmpeg 5 ends with "VIDEO: reason", ffmpeg 7 with "Error opening
+// input files: reason", and both say "matches no streams" for a file without
+// video. "" when the output holds no line at all.
+QString FfmpegFailureReason(QByteArrayView outputTail, const QString& videoPath);
 
 // The number after the line's leading "frame=" tag (blanks allowed before and
 // after it), when the line contains "frame=" and the number reads whole.

@@ -185,8 +185,9 @@ private slots:
         // Far more frames than a package takes: only the first ones are extracted.
         const QString folder = NewFolder("stand-in");
         const ExtractOutcome extract = ExtractFrames(mClip, folder, "50%_off");
-        QCOMPARE(arguments(), "-nostdin\n-y\n-i\n" + mClip + "\n-map\n0:V:0\n-frames:v\n1994\n" +
-                                  folder + "/50%%_off_%05d.jpg\n");
+        QCOMPARE(arguments(), "-nostdin\n-v\nverbose\n-y\n-i\n" + mClip +
+                                  "\n-map\n0:V:0\n-frames:v\n1994\n" + folder +
+                                  "/50%%_off_%05d.jpg\n");
         QVERIFY(!extract.ok);  // it ended well, but wrote no frame
         QVERIFY2(extract.error.contains("wrote no frames"), qPrintable(extract.error));
     }
