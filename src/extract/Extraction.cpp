@@ -85,19 +85,17 @@ QString OutputPattern(const QString& folder, const QString& framePrefix) {
 }
 
 // Runs ffmpeg to its end, reading its progress lines and keeping its last words.
-ExecResult RunFfmpeg(const QString& ffmpeg, const QStringList& arguments, FrameLineParser& parser,
-                     MuxSummaryParser& summary, OutputTail& tail, const std::function<bool()>& stop,
-                     bool serveEvents) {
+ExecResult RunFfmpeg(const QString& ffmpeg, const QStringList& arguments,
+                     FfmpegOutputParser& parser, OutputTail& tail,
+                     const std::function<bool()>& stop, bool serveEvents) {
     const ExecResult run = ExecAndCapture(
         ffmpeg, arguments, QString(),
         [&](QByteArrayView bytes) {
             parser.Feed(bytes);
-            summary.Feed(bytes);
             tail.Feed(bytes);
         },
         stop, serveEvents);
     parser.Finish();
-    summary.Finish();
     return run;
 }
 
@@ -149,16 +147,16 @@ CountOutcome CountFrames(const QString& videoFile, const std::function<bool()>& 
         outcome.error = NotFoundText();
         return outcome;
     }
-    FrameLineParser parser;
-    MuxSummaryParser summary;
+    FfmpegOutputParser parser;
     OutputTail tail;
-    // "0:V:0" is the first video stream that is not cover art; ffmpeg 6.1 and
-    // later print no "frame=" line for a copy, so the verbose end summary of
-    // packets muxed gives the count, with the last "frame=" line as a fallback.
+    // "0:V:0" is the first video stream that is not cover art. ffmpeg 7 prints
+    // its last "frame=" line after a bare LF, or none on a short copy, so the
+    // verbose end summary of packets muxed gives the count, with the last
+    // "frame=" line as a fallback.
     const ExecResult run = RunFfmpeg(ffmpeg,
                                      {"-nostdin", "-v", "verbose", "-i", AbsolutePath(videoFile),
                                       "-map", "0:V:0", "-c", "copy", "-f", "null", "-"},
-                                     parser, summary, tail, stop, serveEvents);
+                                     parser, tail, stop, serveEvents);
     if (run.stopped) {
         outcome.stopped = true;
         return outcome;
@@ -169,7 +167,7 @@ CountOutcome CountFrames(const QString& videoFile, const std::function<bool()>& 
         return outcome;
     }
     outcome.ok = true;
-    outcome.frames = summary.Found() ? summary.Packets() : parser.Count();
+    outcome.frames = parser.Found() ? parser.Packets() : parser.LastFrame();
     return outcome;
 }
 
@@ -186,13 +184,12 @@ FfmpegExtraction RunExtraction(const QString& ffmpeg, const QString& video, cons
                                const std::function<void(int32_t)>& onFrame,
                                const std::function<bool()>& stop) {
     FfmpegExtraction result;
-    FrameLineParser parser;
+    FfmpegOutputParser parser;
     parser.onFrame = [&](int32_t frame) {
         if (onFrame) {
             onFrame(frame);
         }
     };
-    MuxSummaryParser summary;
     OutputTail tail;
     QStringList arguments{"-nostdin",          "-v",   "verbose", "-y", "-i",
                           AbsolutePath(video), "-map", "0:V:0"};
@@ -200,20 +197,16 @@ FfmpegExtraction RunExtraction(const QString& ffmpeg, const QString& video, cons
         arguments << "-frames:v" << QString::number(frameCap);
     }
     arguments << OutputPattern(folder, framePrefix);
-    result.run = RunFfmpeg(ffmpeg, arguments, parser, summary, tail, stop, true);
+    result.run = RunFfmpeg(ffmpeg, arguments, parser, tail, stop, true);
     if (!result.run.stopped && !EndedWell(result.run)) {
         result.error = WithReason(QStringLiteral("The frames could not be extracted."), result.run,
                                   tail, AbsolutePath(video));
     }
-    // ffmpeg 7 prints its last progress line after a bare LF, unseen by the
-    // progress parser; the summary counts every frame file written.
-    if (summary.Found()) {
-        result.reportedFrames = summary.Packets();
-        if (onFrame && !result.run.stopped) {
-            onFrame(result.reportedFrames);  // the last progress, which the summary holds
-        }
-    } else if (parser.Found()) {
-        result.reportedFrames = parser.Count();
+    // The summary counts every frame file written.
+    if (parser.Found()) {
+        result.reportedFrames = parser.Packets();
+    } else if (parser.FrameFound()) {
+        result.reportedFrames = parser.LastFrame();
     }
     return result;
 }

@@ -128,7 +128,7 @@ bool PacketsMuxedOfLine(QByteArrayView line, int32_t& packets) {
     return true;
 }
 
-void MuxSummaryParser::Feed(QByteArrayView bytes) {
+void FfmpegOutputParser::Feed(QByteArrayView bytes) {
     for (const char c : bytes) {
         if (c == '\r' || c == '\n') {
             TakeLine(mPending);
@@ -139,16 +139,22 @@ void MuxSummaryParser::Feed(QByteArrayView bytes) {
     }
 }
 
-void MuxSummaryParser::Finish() {
+void FfmpegOutputParser::Finish() {
     TakeLine(mPending);
     mPending.resize(0);
 }
 
-void MuxSummaryParser::TakeLine(QByteArrayView line) {
-    int32_t packets = 0;
-    if (PacketsMuxedOfLine(line, packets)) {
-        mPackets = packets;
+void FfmpegOutputParser::TakeLine(QByteArrayView line) {
+    int32_t number = 0;
+    if (PacketsMuxedOfLine(line, number)) {
+        mPackets = number;
         mFound = true;
+    } else if (FrameNumberOfLine(line, number)) {
+        mLastFrame = number;
+        mFrameFound = true;
+        if (onFrame) {
+            onFrame(number);
+        }
     }
 }
 

@@ -114,11 +114,11 @@ public:
     bool Poll() {
         if (!mAsked && mStop && mStop()) {
             mAsked = true;
-            ::kill(mPid, SIGTERM);
+            ::kill(-mPid, SIGTERM);  // the whole group: what the child started stops too
             mAskedAt.start();
         } else if (mAsked && !mKilled && mAskedAt.hasExpired(kStopGraceMilliseconds)) {
             mKilled = true;
-            ::kill(mPid, SIGKILL);
+            ::kill(-mPid, SIGKILL);
         }
         return mAsked;
     }
