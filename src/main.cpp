@@ -5,7 +5,6 @@
 #include "app/QtUserSeam.h"
 #include "platform/Allocator.h"
 #include "platform/Locale.h"
-#include "platform/StopSignals.h"
 
 int main(int argc, char* argv[]) {
     sparkloom::platform::KeepFreedMemoryForReuse();
@@ -17,9 +16,7 @@ int main(int argc, char* argv[]) {
 
     sparkloom::QtUserSeam seam;
     sparkloom::Form1 window(seam);
-    // SIGTERM and SIGINT close the window as E&XIT does, so running work stops with it.
-    QObject::connect(&sparkloom::platform::StopSignals::Install(),
-                     &sparkloom::platform::StopSignals::Arrived, &window, &QWidget::close);
+    window.CloseOnStopSignals();
     window.show();
     return app.exec();
 }

@@ -26,6 +26,7 @@
 #include "package/SavePath.h"
 #include "package/Templates.h"
 #include "package/Thumbnail.h"
+#include "platform/StopSignals.h"
 #include "zip/ZipLibrary.h"
 #include "zip/Zipper.h"
 
@@ -426,15 +427,23 @@ void Form1::cmdExtract_Click() {
     cmdThumb->setEnabled(true);
 }
 
+void Form1::CloseOnStopSignals() {
+    connect(&platform::StopSignals::Install(), &platform::StopSignals::Arrived, this,
+            &QWidget::close);
+}
+
 void Form1::closeEvent(QCloseEvent* event) {
     // Nothing may keep running that the user can no longer see or stop.
     if (mExtraction) {
         mExtraction->RequestStop();
     }
     if (mZipper->Zipping()) {
-        // One tick ends a cancelled run: the archive is closed before the window goes.
+        // A cancelled run ends within two ticks (the entry, then the archive):
+        // the shorter package is closed before the window goes.
         mZipper->Cancel();
-        mZipper->Tick();
+        for (int tick = 0; tick < 4 && mZipper->Zipping(); ++tick) {
+            mZipper->Tick();
+        }
     }
     QWidget::closeEvent(event);
 }

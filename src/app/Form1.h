@@ -58,6 +58,8 @@ public:
     void SetStatus(const QString& message);
     // True while frames are being extracted.
     bool Extracting() const { return mExtraction != nullptr; }
+    // SIGTERM and SIGINT close the window as E&XIT does, so running work stops with it.
+    void CloseOnStopSignals();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -11,35 +11,12 @@
 
 #include "fault/FaultSupport.h"
 #include "support/GuiTestMain.h"
+#include "support/Processes.h"
 
 using namespace sparkloom;
 using namespace sparkloom::test;
 
 namespace {
-
-// Our child ffmpeg that writes frames (its last argument names a .jpg pattern), or 0.
-pid_t ExtractingChild() {
-    QDirIterator procs(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
-    while (procs.hasNext()) {
-        const QString dir = procs.next();
-        bool number = false;
-        const pid_t pid = static_cast<pid_t>(procs.fileName().toInt(&number));
-        if (!number) {
-            continue;
-        }
-        const QByteArray stat = ReadAll(dir + QStringLiteral("/stat"));
-        const qsizetype close = stat.lastIndexOf(')');
-        const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
-        if (close < 0 || fields.size() < 2 || fields[1].toInt() != getpid()) {
-            continue;
-        }
-        if (stat.contains("(ffmpeg)") &&
-            ReadAll(dir + QStringLiteral("/cmdline")).contains(".jpg")) {
-            return pid;
-        }
-    }
-    return 0;
-}
 
 int FramesIn(const QString& folder) {
     return QDir(folder).entryList({QStringLiteral("*.jpg")}, QDir::Files).size();
