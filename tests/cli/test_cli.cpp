@@ -1,12 +1,15 @@
 // sparkloom-cli as a user runs it: a child process on a real clip, its package
 // read back by Python's zipfile and unzip, its refusals with their exact texts.
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 #include <QtTest>
+#include <csignal>
 
+#include "support/Processes.h"
 #include "support/TestSupport.h"
 
 using sparkloom::test::ArchiveEntry;
@@ -379,6 +382,114 @@ private slots:
                                  QStringLiteral("AnimationDuration")),
                      QStringLiteral("66467"));
         }
+    }
+
+    // A stop signal sent to the converter's process alone, as kill, timeout or a
+    // service manager send it: ffmpeg is stopped, no package is left, the frames
+    // folder is kept, and the exit status is the shell's for that signal.
+    void stopSignals_data() {
+        QTest::addColumn<int>("signalNumber");
+        QTest::addColumn<QString>("step");
+        QTest::newRow("SIGINT while extracting") << int(SIGINT) << "extracting frames";
+        QTest::newRow("SIGTERM while extracting") << int(SIGTERM) << "extracting frames";
+        QTest::newRow("SIGINT while packing") << int(SIGINT) << "packing";
+        QTest::newRow("SIGTERM while packing") << int(SIGTERM) << "packing";
+    }
+    void stopSignals() {
+        QFETCH(int, signalNumber);
+        QFETCH(QString, step);
+        const bool packing = step == "packing";
+        const QString package = Fresh(QStringLiteral("stopped.dzp"));
+        const QString frames = Fresh(QStringLiteral("stopped-frames"));
+        QStringList arguments = Complete(package) << "--frames-dir" << frames;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (packing) {
+            // A large thumbnail, packed twice, makes packing last.
+            const QString big = mRoot.filePath(QStringLiteral("big-thumb.jpg"));
+            if (!QFileInfo::exists(big)) {
+                QVERIFY(sparkloom::test::WriteNoise(big, 200 << 20, 11));
+            }
+            arguments << "--thumb" << big;
+        } else {
+            const QString slow = mRoot.filePath(QStringLiteral("slow-ffmpeg"));
+            QVERIFY(sparkloom::test::WriteSlowFfmpeg(slow));
+            env.insert("SPARKLOOM_FFMPEG", slow);
+            arguments[0] = mClips + QStringLiteral("/ten.mp4");
+            if (!QFileInfo::exists(arguments[0])) {
+                QVERIFY(sparkloom::test::MakeClip(arguments[0], 10));
+            }
+        }
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(SPARKLOOM_CLI), arguments);
+        QVERIFY(process.waitForStarted());
+        QByteArray err;
+        pid_t ffmpeg = 0;
+        const bool reached = QTest::qWaitFor(
+            [&] {
+                err += process.readAllStandardError();
+                if (packing) {
+                    return err.contains("Packing…");
+                }
+                if (ffmpeg == 0) {
+                    ffmpeg =
+                        sparkloom::test::ExtractingChild(static_cast<pid_t>(process.processId()));
+                }
+                return ffmpeg != 0 && QDir(frames).count() > 5;
+            },
+            60000);
+        QVERIFY2(reached, err.constData());
+        QElapsedTimer sinceSignal;
+        sinceSignal.start();
+        ::kill(static_cast<pid_t>(process.processId()), signalNumber);
+        QVERIFY(process.waitForFinished(10000));
+        qInfo("%s: ended %lld ms after the signal", QTest::currentDataTag(), sinceSignal.elapsed());
+        err += process.readAllStandardError();
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 128 + signalNumber);
+        const QString name = signalNumber == SIGINT ? "SIGINT" : "SIGTERM";
+        QVERIFY2(err.endsWith(QStringLiteral("Stopped by %1 while %2; no package was written; the "
+                                             "frames folder %3 is kept.\n")
+                                  .arg(name, step, frames)
+                                  .toUtf8()),
+                 err.constData());
+        QVERIFY(!QFileInfo::exists(package));
+        QVERIFY(QDir(frames).count() > 5);
+        QVERIFY(!sparkloom::test::ProcessExists(ffmpeg));
+    }
+
+    // Scripts and cron run under LANG=C: the converter's output stays its own.
+    void plainCLocale() {
+        const Run run =
+            RunCli(Complete(Fresh(QStringLiteral("c-locale.dzp"))), {"LANG=C", "LC_ALL=C"});
+        QVERIFY2(run.exitCode == 0, run.err.constData());
+        QCOMPARE(run.err,
+                 QByteArray("Counting frames…\nExtracting 30 frames…\nPacking…\nSuccess\n"));
+    }
+
+    // With --force, frames of an earlier, longer extraction of the same name go
+    // first, and the converter says so; other files stay.
+    void staleFramesGoWithForce() {
+        const QString frames = Fresh(QStringLiteral("stale-frames"));
+        QVERIFY(QDir().mkpath(frames));
+        for (int frame = 1; frame <= 90; ++frame) {
+            QVERIFY(WriteFile(
+                frames + QStringLiteral("/clip_%1.jpg").arg(frame, 5, 10, QChar(u'0')), "old"));
+        }
+        QVERIFY(WriteFile(frames + "/notes.txt", "mine"));
+        const QString package = Fresh(QStringLiteral("stale.dzp"));
+        const Run run = RunCli(Complete(package) << "--frames-dir" << frames << "--force");
+        QVERIFY2(run.exitCode == 0, run.err.constData());
+        QVERIFY2(
+            run.err.contains(QStringLiteral("Deleted 90 frames of an earlier extraction from %1.")
+                                 .arg(frames)
+                                 .toUtf8()),
+            run.err.constData());
+        QCOMPARE(QDir(frames).entryList({"clip_*.jpg"}).size(), 30);
+        QCOMPARE(ReadAll(frames + "/notes.txt"), QByteArray("mine"));
+        QList<ArchiveEntry> entries;
+        QVERIFY(sparkloom::test::ReadArchive(package, entries));
+        QCOMPARE(entries.size(), 35);
     }
 
     // A package that cannot be created fails in the builder, with the window's status text.
