@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QIcon>
 
 #include "app/Form1.h"
@@ -12,8 +13,20 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationVersion(QStringLiteral(SPARKLOOM_VERSION));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/sparkloom.png")));
 
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Turns a video clip into a particle package (.dzp) for the host editor."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(
+        QStringLiteral("VIDEO"),
+        QStringLiteral("The video clip to start with, as if chosen with the video \"Browse\"."),
+        QStringLiteral("[VIDEO]"));
+    parser.process(app);
+
     sparkloom::QtUserSeam seam;
     sparkloom::Form1 window(seam);
     window.show();
+    window.OpenGivenPaths(parser.positionalArguments());
     return app.exec();
 }
