@@ -12,6 +12,8 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("Sparkloom"));
     QApplication::setApplicationVersion(QStringLiteral(SPARKLOOM_VERSION));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/sparkloom.png")));
+    // Lets the desktop match the window with its menu entry.
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.sparkloom.Sparkloom"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
