@@ -13,7 +13,14 @@ export DEBIAN_FRONTEND=noninteractive
 
 step() { echo "-- $*"; }
 
-"$here/scripts/build-deb.sh"
+# The build's own output is long; it is shown only when the build fails.
+log="$here/build-deb.log"
+step "scripts/build-deb.sh (output in $log)"
+if ! "$here/scripts/build-deb.sh" >"$log" 2>&1; then
+  tail -n 80 "$log"
+  exit 1
+fi
+tail -n 1 "$log"
 version=$(dpkg-parsechangelog -l "$here/debian/changelog" -S Version)
 deb="$here/dist/sparkloom_${version}_$(dpkg --print-architecture).deb"
 
