@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QIcon>
 
 #include "app/Form1.h"
@@ -13,10 +14,24 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("Sparkloom"));
     QApplication::setApplicationVersion(QStringLiteral(SPARKLOOM_VERSION));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/sparkloom.png")));
+    // Lets the desktop match the window with its menu entry.
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.sparkloom.Sparkloom"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Turns a video clip into a particle package (.dzp) for the host editor."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(
+        QStringLiteral("VIDEO"),
+        QStringLiteral("The video clip to start with, as if chosen with the video \"Browse\"."),
+        QStringLiteral("[VIDEO]"));
+    parser.process(app);
 
     sparkloom::QtUserSeam seam;
     sparkloom::Form1 window(seam);
     window.CloseOnStopSignals();
     window.show();
+    window.OpenGivenPaths(parser.positionalArguments());
     return app.exec();
 }

@@ -3,11 +3,14 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -116,6 +119,7 @@ Form1::Form1(UserSeam& seam, QWidget* parent) : QWidget(parent), mSeam(seam) {
     InitFormResources();
     BuildControls();
     StartUp();
+    setAcceptDrops(true);
 }
 
 Form1::~Form1() = default;
@@ -308,6 +312,10 @@ void Form1::cmdProjectFile_Click() {
     if (path.isEmpty()) {
         path = mProject.VideoFile;
     }
+    ChooseVideo(path);
+}
+
+void Form1::ChooseVideo(const QString& path) {
     const QString fileName = path.isEmpty() ? QString() : QFileInfo(path).fileName();
 
     txtVideoFile->setText(fileName);
@@ -328,6 +336,40 @@ bool Form1::RefusedWhileBusy() {
         return true;
     }
     return false;
+}
+
+bool Form1::OpenGivenPaths(const QStringList& paths) {
+    if (paths.isEmpty()) {
+        return false;
+    }
+    if (paths.size() > 1) {
+        Warn(QStringLiteral("Please choose one Video at a time!"));
+        return false;
+    }
+    // ProjectFolder is cut from the path, and the dialog's paths are absolute.
+    const QFileInfo given(paths.first());
+    if (paths.first().isEmpty() || !given.isFile()) {
+        Warn(QStringLiteral("This is not a file:\r\n") + paths.first());
+        return false;
+    }
+    ChooseVideo(QDir::cleanPath(given.absoluteFilePath()));
+    return true;
+}
+
+void Form1::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) {
+        event->acceptProposedAction();
+    }
+}
+
+void Form1::dropEvent(QDropEvent* event) {
+    QStringList paths;
+    for (const QUrl& url : event->mimeData()->urls()) {
+        // A web address has no local file and is refused like a folder.
+        paths << (url.isLocalFile() ? url.toLocalFile() : url.toString());
+    }
+    event->acceptProposedAction();
+    OpenGivenPaths(paths);
 }
 
 void Form1::cmdExtract_Click() {

@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QPixmap>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 #include <QWidget>
 #include <memory>
@@ -63,6 +64,18 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+
+    // Takes path as the video, exactly as the video "Browse" does once its
+    // dialog has closed.
+    void ChooseVideo(const QString& path);
+    // Videos named on the command line or dropped on the window: one existing
+    // file becomes the video; anything else is refused with a warning and
+    // changes nothing. No paths: nothing happens. True when a video was taken.
+    bool OpenGivenPaths(const QStringList& paths);
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private slots:
     void cmdProjectFile_Click();
