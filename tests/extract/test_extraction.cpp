@@ -13,6 +13,7 @@
 
 #include "extract/Extraction.h"
 #include "extract/VideoNames.h"
+#include "support/TestSupport.h"
 
 using namespace sparkloom;
 
@@ -317,7 +318,12 @@ private slots:
         QVERIFY(QFile::setPermissions(standIn, QFile::ReadOwner | QFile::ExeOwner));
         const ForcedFfmpeg forced(standIn);
         const QString folder = NewFolder(QStringLiteral("stop-%1").arg(QTest::currentDataTag()));
-        ExtractionJob job({mClip, folder, "S"});
+        // Ten seconds: ffmpeg 7 reports its progress only twice a second.
+        const QString tenSeconds = mDir.filePath("ten.mp4");
+        if (!QFileInfo::exists(tenSeconds)) {
+            QVERIFY(test::MakeClip(tenSeconds, 10));
+        }
+        ExtractionJob job({tenSeconds, folder, "S"});
         QElapsedTimer sinceStop;
         ExtractionHooks hooks;
         hooks.onFrame = [&](int32_t frame) {
@@ -332,7 +338,7 @@ private slots:
         QCOMPARE(outcome.end, ExtractionOutcome::End::Stopped);
         QVERIFY2(stopMs < 2000, "ffmpeg outlived its stop");
         const QStringList left = FilesIn(folder);
-        QVERIFY(!left.isEmpty() && left.size() < 30);
+        QVERIFY(!left.isEmpty() && left.size() < 300);
         for (const QString& name : left) {
             QVERIFY2(IsJpeg(folder + u'/' + name), qPrintable(name));
             QFile frame(folder + u'/' + name);
