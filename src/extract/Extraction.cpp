@@ -168,6 +168,7 @@ CountOutcome CountFrames(const QString& videoFile, const std::function<bool()>& 
     }
     outcome.ok = true;
     outcome.frames = parser.Found() ? parser.Packets() : parser.LastFrame();
+    outcome.seconds = parser.Seconds();
     return outcome;
 }
 
@@ -180,8 +181,8 @@ struct FfmpegExtraction {
 };
 
 FfmpegExtraction RunExtraction(const QString& ffmpeg, const QString& video, const QString& folder,
-                               const QString& framePrefix, int32_t frameCap,
-                               const std::function<void(int32_t)>& onFrame,
+                               const QString& framePrefix, const FrameOptions& options,
+                               int32_t frameCap, const std::function<void(int32_t)>& onFrame,
                                const std::function<bool()>& stop) {
     FfmpegExtraction result;
     FfmpegOutputParser parser;
@@ -191,8 +192,10 @@ FfmpegExtraction RunExtraction(const QString& ffmpeg, const QString& video, cons
         }
     };
     OutputTail tail;
-    QStringList arguments{"-nostdin",          "-v",   "verbose", "-y", "-i",
-                          AbsolutePath(video), "-map", "0:V:0"};
+    const FrameArguments chosen = FfmpegArgumentsFor(options);
+    QStringList arguments{"-nostdin", "-v", "verbose", "-y"};
+    arguments << chosen.input << "-i" << AbsolutePath(video) << "-map"
+              << "0:V:0" << chosen.output;
     if (frameCap > 0) {
         arguments << "-frames:v" << QString::number(frameCap);
     }
@@ -332,6 +335,17 @@ ExtractionOutcome ExtractionJob::Run(const ExtractionHooks& hooks) {
         hooks.beforeCount();
     }
     const auto stop = [this, &hooks] { return ShouldStop(hooks); };
+    const FrameOptions& options = mRequest.options;
+    const auto announceExpected = [&](int32_t expected) {
+        if (hooks.onExpected) {
+            hooks.onExpected(std::min(expected, outcome.limit), !options.ChangesFrames());
+        }
+    };
+    // ffmpeg writes nothing then, and says only that nothing was encoded.
+    const auto startsBeyondEnd = [&](const CountOutcome& count) {
+        return options.start && count.seconds >= 0 &&
+               ParseTime(*options.start).value_or(0) >= count.seconds;
+    };
     if (ShouldStop(hooks)) {
         outcome.end = End::Stopped;
         return outcome;
@@ -349,20 +363,25 @@ ExtractionOutcome ExtractionJob::Run(const ExtractionHooks& hooks) {
             return fail(counted->error);
         }
         outcome.counted = counted->frames;
+        outcome.expected = ExpectedFrames(options, counted->frames, counted->seconds);
+        if (startsBeyondEnd(*counted)) {
+            return fail(StartBeyondEndText(*options.start, counted->seconds));
+        }
         if (hooks.onCounted) {
             hooks.onCounted(outcome.counted);
         }
-        int32_t cap = 0;
-        if (outcome.counted > outcome.limit) {
-            if (hooks.trimToLimit && !hooks.trimToLimit(outcome.counted, outcome.limit)) {
+        announceExpected(outcome.expected);
+        // With options the count is of the whole clip, not of what is written.
+        int32_t cap = options.ChangesFrames() ? outcome.limit : 0;
+        if (outcome.expected > outcome.limit) {
+            if (hooks.trimToLimit && !hooks.trimToLimit(outcome.expected, outcome.limit)) {
                 outcome.end = End::Declined;
                 return outcome;
             }
             cap = outcome.limit;
-            outcome.trimmed = true;
         }
-        extraction = RunExtraction(ffmpeg, mRequest.video, folder, mRequest.framePrefix, cap,
-                                   hooks.onFrame, stop);
+        extraction = RunExtraction(ffmpeg, mRequest.video, folder, mRequest.framePrefix, options,
+                                   cap, hooks.onFrame, stop);
     } else {
         // The count thread serves no events: they belong to the thread that owns them.
         std::atomic<bool> abandon = false;
@@ -374,13 +393,16 @@ ExtractionOutcome ExtractionJob::Run(const ExtractionHooks& hooks) {
             if (!counted &&
                 (wait || counting.wait_for(std::chrono::seconds(0)) == std::future_status::ready)) {
                 counted = counting.get();
-                if (counted->ok && hooks.onCounted) {
-                    hooks.onCounted(counted->frames);
+                if (counted->ok) {
+                    if (hooks.onCounted) {
+                        hooks.onCounted(counted->frames);
+                    }
+                    announceExpected(ExpectedFrames(options, counted->frames, counted->seconds));
                 }
             }
         };
         extraction = RunExtraction(
-            ffmpeg, mRequest.video, folder, mRequest.framePrefix, outcome.limit,
+            ffmpeg, mRequest.video, folder, mRequest.framePrefix, mRequest.options, outcome.limit,
             [&](int32_t frame) {
                 takeCount(false);
                 if (hooks.onFrame) {
@@ -400,8 +422,10 @@ ExtractionOutcome ExtractionJob::Run(const ExtractionHooks& hooks) {
                 return fail(counted->error);
             }
         }
-        outcome.counted = counted->ok ? counted->frames : 0;
-        outcome.trimmed = outcome.counted > outcome.limit;
+        if (counted->ok) {
+            outcome.counted = counted->frames;
+            outcome.expected = ExpectedFrames(options, counted->frames, counted->seconds);
+        }
     }
 
     if (extraction.run.stopped) {
@@ -417,6 +441,9 @@ ExtractionOutcome ExtractionJob::Run(const ExtractionHooks& hooks) {
     // nothing missing, N being what ffmpeg says it wrote.
     const FrameFiles written = FindFrameFiles(folder, mRequest.framePrefix);
     if (written.names.isEmpty()) {
+        if (counted && startsBeyondEnd(*counted)) {
+            return fail(StartBeyondEndText(*options.start, counted->seconds));
+        }
         return fail(QStringLiteral("ffmpeg wrote no frames (%1 is missing).")
                         .arg(folder + u'/' + mRequest.framePrefix + QStringLiteral("_00001.jpg")));
     }
@@ -433,8 +460,130 @@ ExtractionOutcome ExtractionJob::Run(const ExtractionHooks& hooks) {
                         .arg(Shown(folder)));
     }
     outcome.written = onDisk;
+    // An estimate can be off by a frame; only a cut at the limit means frames were left out.
+    outcome.trimmed = options.ChangesFrames()
+                          ? outcome.expected > outcome.limit && onDisk == outcome.limit
+                          : outcome.counted > outcome.limit;
     outcome.end = End::Done;
     return outcome;
+}
+
+std::optional<double> ParseTime(const QString& text) {
+    static const QRegularExpression seconds(QStringLiteral("^[0-9]+(\\.[0-9]+)?$"));
+    static const QRegularExpression clock(
+        QStringLiteral("^(?:([0-9]+):)?([0-9]{1,2}):([0-9]{2}(?:\\.[0-9]+)?)$"));
+    if (seconds.match(text).hasMatch()) {
+        return text.toDouble();
+    }
+    const QRegularExpressionMatch match = clock.match(text);
+    if (!match.hasMatch()) {
+        return std::nullopt;
+    }
+    const double hours = match.captured(1).isEmpty() ? 0 : match.captured(1).toDouble();
+    const double minutes = match.captured(2).toDouble();
+    const double secondsPart = match.captured(3).toDouble();
+    if (minutes >= 60 || secondsPart >= 60) {
+        return std::nullopt;
+    }
+    return hours * 3600 + minutes * 60 + secondsPart;
+}
+
+QString FrameOptionsRefusal(const FrameOptions& options) {
+    if (options.fps && !(*options.fps > 0 && *options.fps <= kMaxFps)) {
+        return QStringLiteral("--fps %1 is out of range: above 0 and at most %2 frames a second.")
+            .arg(*options.fps)
+            .arg(kMaxFps);
+    }
+    if (options.quality && (*options.quality < kBestQuality || *options.quality > kWorstQuality)) {
+        return QStringLiteral("--quality %1 is out of range: %2 (best) to %3.")
+            .arg(*options.quality)
+            .arg(kBestQuality)
+            .arg(kWorstQuality);
+    }
+    if (options.width && (*options.width < kMinWidth || *options.width > kMaxWidth)) {
+        return QStringLiteral("--width %1 is out of range: %2 to %3 pixels.")
+            .arg(*options.width)
+            .arg(kMinWidth)
+            .arg(kMaxWidth);
+    }
+    const QString timeForms =
+        QStringLiteral("seconds (90, 1.5) or [HH:]MM:SS[.fff] (01:30, 00:01:30.250)");
+    if (options.start && !ParseTime(*options.start)) {
+        return QStringLiteral("--start \"%1\" is no TIME: %2.").arg(*options.start, timeForms);
+    }
+    if (options.duration) {
+        const std::optional<double> duration = ParseTime(*options.duration);
+        if (!duration) {
+            return QStringLiteral("--duration \"%1\" is no TIME: %2.")
+                .arg(*options.duration, timeForms);
+        }
+        if (*duration <= 0) {
+            return QStringLiteral("--duration must be longer than 0.");
+        }
+    }
+    return QString();
+}
+
+// Times go to ffmpeg in seconds, a form every version reads the same.
+FrameArguments FfmpegArgumentsFor(const FrameOptions& options) {
+    FrameArguments arguments;
+    const auto inSeconds = [](const QString& time) {
+        return QString::number(ParseTime(time).value_or(0), 'f', 6);
+    };
+    if (options.start) {
+        arguments.input << QStringLiteral("-ss") << inSeconds(*options.start);
+    }
+    if (options.duration) {
+        arguments.input << QStringLiteral("-t") << inSeconds(*options.duration);
+    }
+    // The rate first, so only the frames kept are scaled.
+    QStringList filters;
+    if (options.fps) {
+        filters << QStringLiteral("fps=") + QString::number(*options.fps, 'g', 12);
+    }
+    if (options.width) {
+        // -2: the height that keeps the aspect ratio, rounded to an even number.
+        filters << QStringLiteral("scale=%1:-2").arg(*options.width);
+    }
+    if (!filters.isEmpty()) {
+        arguments.output << QStringLiteral("-vf") << filters.join(u',');
+    }
+    if (options.quality) {
+        arguments.output << QStringLiteral("-q:v") << QString::number(*options.quality);
+    }
+    return arguments;
+}
+
+int32_t ExpectedFrames(const FrameOptions& options, int32_t counted, double seconds) {
+    if (!options.ChangesFrames()) {
+        return counted;
+    }
+    if (seconds <= 0) {
+        return 0;
+    }
+    const double start = options.start ? ParseTime(*options.start).value_or(0) : 0;
+    double window = std::max(seconds - start, 0.0);
+    if (options.duration) {
+        window = std::min(window, ParseTime(*options.duration).value_or(window));
+    }
+    const double rate = options.fps ? *options.fps : counted / seconds;
+    return static_cast<int32_t>(std::lround(std::min(window * rate, 1e9)));
+}
+
+QString StartBeyondEndText(const QString& start, double seconds) {
+    return QStringLiteral(
+               "The start %1 lies beyond the clip's end: the clip lasts %2 s. No frames were "
+               "written.")
+        .arg(start)
+        .arg(QString::number(seconds, 'f', 3));
+}
+
+QString TooManyFramesAboutWarning(int32_t expected, int32_t limit) {
+    return QStringLiteral(
+               "Warning: the chosen part of the video gives about %1 frames, but a package holds "
+               "at most %2; only the first %2 were extracted.")
+        .arg(expected)
+        .arg(limit);
 }
 
 int32_t AnimationDurationFor(int32_t frameCount) {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace sparkloom {
@@ -41,16 +42,61 @@ QString TooManyFramesQuestion(int32_t counted, int32_t limit);
 QString TooManyFramesWarning(int32_t counted, int32_t limit);
 
 struct CountOutcome {
-    bool ok = false;       // ffmpeg ran and ended normally
-    bool stopped = false;  // ended because a stop was asked for
-    int32_t frames = 0;    // frames of the first video stream; 0 when ffmpeg reported none
-    QString error;         // for the user, when !ok
+    bool ok = false;        // ffmpeg ran and ended normally
+    bool stopped = false;   // ended because a stop was asked for
+    int32_t frames = 0;     // frames of the first video stream; 0 when ffmpeg reported none
+    double seconds = -1.0;  // the clip's duration as ffmpeg reports it; < 0 when unknown
+    QString error;          // for the user, when !ok
 };
 
 // Counts the frames of the video's first video stream that is not an attached
 // picture, by copying it into nothing (no decoding).
 CountOutcome CountFrames(const QString& videoFile, const std::function<bool()>& stop = {},
                          bool serveEvents = true);
+
+// What the converter can change in the frames written; the window never sets
+// these, so its command line stays the plain one. Unset: unchanged.
+struct FrameOptions {
+    std::optional<double> fps;        // resample to this rate (ffmpeg's fps filter)
+    std::optional<int> quality;       // JPEG quality, 2 (best) to 31
+    std::optional<QString> start;     // TIME: seconds or [HH:]MM:SS[.fff]
+    std::optional<QString> duration;  // TIME
+    std::optional<int> width;         // scale to this width, keeping the aspect ratio
+    // The frames written are not the clip's frames one for one.
+    bool ChangesFrames() const { return fps || start || duration; }
+    bool Any() const { return ChangesFrames() || quality || width; }
+};
+
+constexpr double kMaxFps = 1000;
+constexpr int kBestQuality = 2;
+constexpr int kWorstQuality = 31;
+constexpr int kMinWidth = 16;
+constexpr int kMaxWidth = 8192;
+
+// Seconds of a TIME text ("90", "1.5", "01:30", "00:01:30.250"); nullopt when
+// it is none.
+std::optional<double> ParseTime(const QString& text);
+// Why these options cannot be used, naming the option; "" when they can.
+QString FrameOptionsRefusal(const FrameOptions& options);
+
+// The options as ffmpeg arguments: before the input (seeking there is
+// frame-accurate when re-encoding) and after it.
+struct FrameArguments {
+    QStringList input;
+    QStringList output;
+};
+FrameArguments FfmpegArgumentsFor(const FrameOptions& options);
+
+// The frames the options leave of a clip of counted frames lasting seconds:
+// exact when nothing but quality or width changes, else estimated from the
+// duration; 0 when it cannot be told.
+int32_t ExpectedFrames(const FrameOptions& options, int32_t counted, double seconds);
+
+// The start lies at or beyond the clip's end, so nothing would be written.
+QString StartBeyondEndText(const QString& start, double seconds);
+// The converter's warning when the chosen part of the clip gives more frames
+// than a package takes.
+QString TooManyFramesAboutWarning(int32_t expected, int32_t limit);
 
 // One extraction, as the window and the converter run it: stale frames, count,
 // the package's limit, ffmpeg writing the frames, progress, stop, and a check of
@@ -64,6 +110,7 @@ struct ExtractionRequest {
     // cheap beside the decoding). The extraction is then always cut at the limit,
     // as when the user agrees to it; the count says afterwards whether it was.
     bool countBeside = false;
+    FrameOptions options;
 };
 
 struct ExtractionHooks {
@@ -76,6 +123,9 @@ struct ExtractionHooks {
     // frames, false stops with nothing written. Unset: true.
     std::function<bool(int32_t counted, int32_t limit)> trimToLimit;
     std::function<void(int32_t counted)> onCounted;
+    // After onCounted: the frames ffmpeg is to write (see ExpectedFrames), at
+    // most the package's limit; exact tells an estimate from a sure number.
+    std::function<void(int32_t frames, bool exact)> onExpected;
     std::function<void(int32_t frame)> onFrame;
     // Polled while ffmpeg runs, beside the job's own RequestStop.
     std::function<bool()> stopRequested;
@@ -84,6 +134,7 @@ struct ExtractionHooks {
 struct ExtractionOutcome {
     enum class End { Done, Stopped, Declined, Failed } end = End::Failed;
     int32_t counted = 0;   // what the count run reported
+    int32_t expected = 0;  // ExpectedFrames, before the package's limit
     int32_t written = 0;   // frames on disk, numbered 1..written, as ffmpeg reported them
     bool trimmed = false;  // the clip held more than limit frames; only limit were written
     int32_t limit = 0;

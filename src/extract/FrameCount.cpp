@@ -128,6 +128,32 @@ bool PacketsMuxedOfLine(QByteArrayView line, int32_t& packets) {
     return true;
 }
 
+bool DurationOfLine(QByteArrayView line, double& seconds) {
+    const QByteArrayView tag("Duration: ");
+    const QByteArrayView trimmed = line.trimmed();
+    if (!trimmed.startsWith(tag)) {
+        return false;
+    }
+    QByteArray value = trimmed.sliced(tag.size()).toByteArray();
+    if (const qsizetype comma = value.indexOf(','); comma >= 0) {
+        value.truncate(comma);
+    }
+    const QList<QByteArray> parts = value.split(':');
+    if (parts.size() != 3) {
+        return false;
+    }
+    bool hoursOk = false;
+    bool minutesOk = false;
+    bool secondsOk = false;
+    const double total = parts[0].toInt(&hoursOk) * 3600.0 + parts[1].toInt(&minutesOk) * 60.0 +
+                         parts[2].toDouble(&secondsOk);
+    if (!hoursOk || !minutesOk || !secondsOk) {
+        return false;
+    }
+    seconds = total;
+    return true;
+}
+
 void FfmpegOutputParser::Feed(QByteArrayView bytes) {
     for (const char c : bytes) {
         if (c == '\r' || c == '\n') {
@@ -146,7 +172,10 @@ void FfmpegOutputParser::Finish() {
 
 void FfmpegOutputParser::TakeLine(QByteArrayView line) {
     int32_t number = 0;
-    if (PacketsMuxedOfLine(line, number)) {
+    double seconds = 0;
+    if (mSeconds < 0 && DurationOfLine(line, seconds)) {
+        mSeconds = seconds;
+    } else if (PacketsMuxedOfLine(line, number)) {
         mPackets = number;
         mFound = true;
     } else if (FrameNumberOfLine(line, number)) {

@@ -42,6 +42,8 @@ public:
     int32_t Packets() const { return mPackets; }
     bool FrameFound() const { return mFrameFound; }
     int32_t LastFrame() const { return mLastFrame; }
+    // The first input's "Duration: HH:MM:SS.xx" in seconds; < 0 when none was read.
+    double Seconds() const { return mSeconds; }
     // Called for every progress line with its frame number, as it is read.
     std::function<void(int32_t)> onFrame;
 
@@ -52,7 +54,12 @@ private:
     int32_t mPackets = 0;
     bool mFrameFound = false;
     int32_t mLastFrame = 0;
+    double mSeconds = -1.0;
 };
+
+// The seconds of an input's "  Duration: 00:01:02.50, start: ..." line, when it
+// is one and the duration is known ("Duration: N/A" is not).
+bool DurationOfLine(QByteArrayView line, double& seconds);
 
 // The packet count of a summary line for output stream #0:0, when it is one.
 bool PacketsMuxedOfLine(QByteArrayView line, int32_t& packets);
