@@ -5,7 +5,10 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QRegularExpression>
 #include <QStringList>
+#include <algorithm>
 
 #include "cli/TerminalProgress.h"
 #include "common/Files.h"
@@ -265,7 +268,7 @@ PackOutcome PackFolder(const QString& folder, const QString& packagePath, int ti
     return outcome;
 }
 
-int Convert(const ConvertOptions& options, TerminalProgress& progress) {
+int Convert(const ConvertOptions& options, TerminalProgress& progress, QString* failure) {
     QElapsedTimer clock;
     clock.start();
     QStringList timings;
@@ -276,6 +279,9 @@ int Convert(const ConvertOptions& options, TerminalProgress& progress) {
     };
     auto fail = [&](const QString& text) {
         progress.Error(text);
+        if (failure) {
+            *failure = text;
+        }
         return static_cast<int>(kExitFailure);
     };
     const StopCheck stopRequested = [] { return platform::StopSignals::Received() != 0; };
@@ -316,11 +322,16 @@ int Convert(const ConvertOptions& options, TerminalProgress& progress) {
     request.framePrefix = plan.framePrefix;
     request.maxFiles = kMaxFiles;
     request.countBeside = true;
+    request.options = options.frameOptions;
     ExtractionHooks hooks;
     hooks.stopRequested = stopRequested;
-    hooks.onCounted = [&](int32_t counted) {
-        progress.StartBar(QStringLiteral("Extracting %1 frames…").arg(counted), counted,
-                          TerminalProgress::Unit::Count);
+    bool estimated = false;
+    hooks.onExpected = [&](int32_t expected, bool exact) {
+        estimated = !exact;
+        const QString label = expected <= 0 ? QStringLiteral("Extracting frames…")
+                              : exact ? QStringLiteral("Extracting %1 frames…").arg(expected)
+                                      : QStringLiteral("Extracting about %1 frames…").arg(expected);
+        progress.StartBar(label, std::max(expected, 0), TerminalProgress::Unit::Count);
     };
     int32_t lastFrame = 0;
     hooks.onFrame = [&](int32_t frame) {
@@ -343,10 +354,15 @@ int Convert(const ConvertOptions& options, TerminalProgress& progress) {
     if (extracted.removedStale > 0) {
         progress.Warn(StaleFramesRemovedNotice(extracted.removedStale, plan.framesFolder));
     }
-    progress.UpdateBar(lastFrame);
+    if (estimated) {
+        progress.SetTotal(extracted.written);  // the bar ends where the frames did
+    }
+    progress.UpdateBar(std::max(lastFrame, extracted.written));
     progress.EndBar();
     if (extracted.trimmed) {
-        progress.Warn(TooManyFramesWarning(extracted.counted, extracted.limit));
+        progress.Warn(options.frameOptions.ChangesFrames()
+                          ? TooManyFramesAboutWarning(extracted.expected, extracted.limit)
+                          : TooManyFramesWarning(extracted.counted, extracted.limit));
     }
     // The duration describes the frames that were written, whatever the clip's timing.
     const int32_t frameCount = extracted.written;
@@ -441,6 +457,61 @@ int Convert(const ConvertOptions& options, TerminalProgress& progress) {
         timings << QStringLiteral("total %1").arg(Seconds(clock.elapsed()));
         progress.Warn(QStringLiteral("Timings: ") + timings.join(QStringLiteral(", ")));
     }
+    return kExitSuccess;
+}
+
+QString BatchPackagePath(const QString& folder, const QString& video) {
+    return Absolute(folder) + u'/' + QFileInfo(video).completeBaseName() + QStringLiteral(".dzp");
+}
+
+QString BatchRefusal(const QStringList& videos, const QString& folder) {
+    QHash<QString, QString> clipOf;
+    for (const QString& video : videos) {
+        const QString package = BatchPackagePath(folder, video);
+        if (const auto taken = clipOf.constFind(package); taken != clipOf.cend()) {
+            return QStringLiteral("%1 and %2 would both make %3.")
+                .arg(Shown(*taken), Shown(video), Shown(package));
+        }
+        clipOf.insert(package, video);
+    }
+    return QString();
+}
+
+int ConvertMany(const ConvertOptions& options, const QStringList& videos, const QString& folder,
+                TerminalProgress& progress) {
+    if (!QFileInfo(folder).isDir()) {
+        progress.Error(QStringLiteral("The folder %1 does not exist.").arg(Shown(folder)));
+        return kExitFailure;
+    }
+    QStringList summary;
+    int failed = 0;
+    for (qsizetype i = 0; i < videos.size(); ++i) {
+        progress.Note(
+            QStringLiteral("[%1/%2] %3").arg(i + 1).arg(videos.size()).arg(Shown(videos[i])));
+        ConvertOptions clip = options;
+        clip.video = videos[i];
+        clip.package = BatchPackagePath(folder, videos[i]);
+        QString failure;
+        const int status = Convert(clip, progress, &failure);
+        if (const int signalNumber = platform::StopSignals::Received(); signalNumber != 0) {
+            return platform::StopSignals::ExitStatusFor(signalNumber);
+        }
+        if (status == kExitSuccess) {
+            summary << QStringLiteral("  %1: %2").arg(Shown(videos[i]), Shown(clip.package));
+        } else {
+            ++failed;
+            const QString reason = QString(failure).replace(
+                QRegularExpression(QStringLiteral("[\\r\\n]+")), QStringLiteral(" "));
+            summary << QStringLiteral("  %1: FAILED: %2").arg(Shown(videos[i]), reason);
+        }
+    }
+    const QString heading =
+        QStringLiteral("%1 of %2 clips converted:").arg(videos.size() - failed).arg(videos.size());
+    if (failed > 0) {
+        progress.Warn(heading + u'\n' + summary.join(u'\n'));
+        return kExitFailure;
+    }
+    progress.Note(heading + u'\n' + summary.join(u'\n'));
     return kExitSuccess;
 }
 

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <functional>
 #include <optional>
+
+#include "extract/Extraction.h"
 
 namespace sparkloom {
 class Zipper;
@@ -32,6 +35,7 @@ struct ConvertOptions {
     bool force = false;               // replace the package, reuse a filled frames folder,
                                       // pack without left-out entries
     bool timings = false;             // print how long each step took
+    FrameOptions frameOptions;        // rate, quality, part and size of the frames
 };
 
 // The types the host editor knows.
@@ -81,6 +85,18 @@ PackOutcome PackFolder(const QString& folder, const QString& packagePath, int ti
 // The whole road: checks, count, extraction, thumbnail copies, templates, the
 // overwrite check, walk and packing. Returns the process exit status; a stop
 // signal ends it with the shell's status for that signal (130, 143).
-int Convert(const ConvertOptions& options, TerminalProgress& progress);
+// failure, when given, receives the text of a failure as it was shown.
+int Convert(const ConvertOptions& options, TerminalProgress& progress, QString* failure = nullptr);
+
+// Several clips in one run: each clip's package is folder/<clip's base name>.dzp,
+// its frames folder beside it and its name from its file name.
+QString BatchPackagePath(const QString& folder, const QString& video);
+// Why these clips cannot go into one folder together; "" when they can.
+QString BatchRefusal(const QStringList& videos, const QString& folder);
+// Converts every clip with options (video and package are set per clip); a
+// failed clip does not stop the others, a stop signal stops the run. Ends with
+// a line per clip. Exit status 0 when all succeeded, 1 when any failed.
+int ConvertMany(const ConvertOptions& options, const QStringList& videos, const QString& folder,
+                TerminalProgress& progress);
 
 }  // namespace sparkloom::cli

@@ -13,6 +13,10 @@ namespace {
 constexpr qint64 kRedrawMilliseconds = 80;
 constexpr int kDefaultWidth = 80;
 constexpr int kMaxBarCells = 40;
+// A first guess at the time left swings too much to be worth showing.
+constexpr qint64 kTimeLeftAfterMilliseconds = 1000;
+// A log read later needs a line now and then, not one per frame.
+constexpr qint64 kLineMilliseconds = 10000;
 
 }  // namespace
 
@@ -60,8 +64,10 @@ void TerminalProgress::StartBar(const QString& label, int64_t total, Unit unit) 
     mDone = 0;
     mUnit = unit;
     mLastDrawn.clear();
+    mSinceStart.start();
     if (mMode == Mode::Lines) {
         Print(label);
+        mSinceLine.start();
         return;
     }
     if (mMode == Mode::Bar) {
@@ -74,7 +80,45 @@ void TerminalProgress::UpdateBar(int64_t done) {
     mDone = done;
     if (mBarOpen) {
         Draw(false);
+    } else if (mMode == Mode::Lines && mSinceLine.isValid() &&
+               mSinceLine.elapsed() >= kLineMilliseconds) {
+        PrintStateLine();
     }
+}
+
+void TerminalProgress::SetTotal(int64_t total) {
+    mTotal = total;
+}
+
+void TerminalProgress::PrintStateLine() {
+    mSinceLine.start();
+    Print(QStringLiteral("  ") + State());
+}
+
+QString TerminalProgress::State() const {
+    const QString unit = mUnit == Unit::Bytes ? QStringLiteral(" MiB") : QString();
+    if (mTotal <= 0) {
+        return Amount(mDone) + unit;
+    }
+    const int64_t done = std::clamp<int64_t>(mDone, 0, mTotal);
+    QString state = QStringLiteral("%1% %2/%3%4")
+                        .arg(done * 100 / mTotal, 3)
+                        .arg(Amount(done), Amount(mTotal), unit);
+    const qint64 elapsed = mSinceStart.isValid() ? mSinceStart.elapsed() : 0;
+    if (done > 0 && done < mTotal && elapsed >= kTimeLeftAfterMilliseconds) {
+        state += QStringLiteral(", %1 left").arg(TimeLeftText(elapsed * (mTotal - done) / done));
+    }
+    return state;
+}
+
+QString TimeLeftText(int64_t milliseconds) {
+    const int64_t seconds = (std::max<int64_t>(milliseconds, 0) + 999) / 1000;
+    const int64_t hours = seconds / 3600;
+    const QString minutesAndSeconds =
+        QStringLiteral("%1:%2")
+            .arg(hours > 0 ? (seconds / 60 % 60) : seconds / 60, hours > 0 ? 2 : 1, 10, QChar(u'0'))
+            .arg(seconds % 60, 2, 10, QChar(u'0'));
+    return hours > 0 ? QString::number(hours) + u':' + minutesAndSeconds : minutesAndSeconds;
 }
 
 void TerminalProgress::EndBar() {
@@ -113,24 +157,17 @@ void TerminalProgress::Draw(bool force) {
     if (!force && mBarDrawn && mSinceDraw.isValid() && mSinceDraw.elapsed() < kRedrawMilliseconds) {
         return;
     }
-    const QString unit = mUnit == Unit::Bytes ? QStringLiteral(" MiB") : QString();
-    QString line;
+    const QString stats = u' ' + State();
+    QString line = mLabel + stats;
     if (mTotal > 0) {
         const int64_t done = std::clamp<int64_t>(mDone, 0, mTotal);
-        const QString stats = QStringLiteral(" %1% %2/%3%4")
-                                  .arg(done * 100 / mTotal, 3)
-                                  .arg(Amount(done), Amount(mTotal), unit);
         const int room = TerminalWidth() - 1 - static_cast<int>(mLabel.size() + stats.size()) - 3;
         const int cells = std::min(kMaxBarCells, room);
         if (cells >= 5) {
             const int full = static_cast<int>(done * cells / mTotal);
             line = mLabel + QStringLiteral(" [") + QString(full, u'#') +
                    QString(cells - full, u'.') + u']' + stats;
-        } else {
-            line = mLabel + stats;
         }
-    } else {
-        line = mLabel + u' ' + Amount(mDone) + unit;
     }
     if (line == mLastDrawn) {
         return;

@@ -28,15 +28,19 @@ public:
     void Warn(const QString& text);   // shown even when quiet: something was left out
     void Error(const QString& text);  // always shown
 
-    // A bar of done / total; a total of 0 shows the count alone. In line mode
-    // only the label is printed, once.
+    // A bar of done / total and, once it can be told, the time left; a total
+    // of 0 shows the count alone. In line mode the label is printed, then a
+    // line of the state now and then on a long step.
     void StartBar(const QString& label, int64_t total, Unit unit);
     void UpdateBar(int64_t done);
-    void EndBar();  // draws the final state and ends the line
+    void SetTotal(int64_t total);  // when an estimated total turns out otherwise
+    void EndBar();                 // draws the final state and ends the line
 
 private:
     void Print(const QString& text);
     void Draw(bool force);
+    QString State() const;  // "50% 15/30, 0:12 left" or the count alone
+    void PrintStateLine();
     void BreakBarLine();
     QString Amount(int64_t value) const;
     int TerminalWidth() const;
@@ -51,6 +55,11 @@ private:
     Unit mUnit = Unit::Count;
     QString mLastDrawn;
     QElapsedTimer mSinceDraw;
+    QElapsedTimer mSinceStart;
+    QElapsedTimer mSinceLine;
 };
+
+// "0:42", "1:02:03": the time left of a step as a clock reads it.
+QString TimeLeftText(int64_t milliseconds);
 
 }  // namespace sparkloom::cli

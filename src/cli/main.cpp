@@ -42,7 +42,11 @@ int main(int argc, char* argv[]) {
         "Exit status: 0 success, 1 failure, 2 usage error."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("VIDEO"), QStringLiteral("The video clip."));
+    parser.addPositionalArgument(
+        QStringLiteral("VIDEO"),
+        QStringLiteral(
+            "The video clip; several clips make one package each in the folder -o names."),
+        QStringLiteral("VIDEO..."));
 
     const QCommandLineOption output(
         {QStringLiteral("o"), QStringLiteral("output")},
@@ -79,12 +83,34 @@ int main(int argc, char* argv[]) {
         QStringLiteral("force"),
         QStringLiteral("Overwrite an existing package, extract into a folder that holds files, "
                        "and pack even when entries are left out (more than 2000 in a folder)."));
+    const QCommandLineOption fps(
+        QStringLiteral("fps"),
+        QStringLiteral("Resample to N frames a second before writing; 30 plays the particle at "
+                       "the clip's own speed (default: every frame)."),
+        QStringLiteral("N"));
+    const QCommandLineOption quality(
+        QStringLiteral("quality"),
+        QStringLiteral("JPEG quality from 2 (best, largest) to 31 (default: ffmpeg's own)."),
+        QStringLiteral("Q"));
+    const QCommandLineOption start(
+        QStringLiteral("start"),
+        QStringLiteral("Take the clip from TIME on: seconds or [HH:]MM:SS[.fff]; the seek is "
+                       "frame-accurate."),
+        QStringLiteral("TIME"));
+    const QCommandLineOption duration(
+        QStringLiteral("duration"),
+        QStringLiteral("Take only TIME of the clip (seconds or [HH:]MM:SS[.fff])."),
+        QStringLiteral("TIME"));
+    const QCommandLineOption width(
+        QStringLiteral("width"),
+        QStringLiteral("Scale the frames to W pixels wide (16 to 8192), keeping the aspect ratio."),
+        QStringLiteral("W"));
     const QCommandLineOption quiet(QStringLiteral("quiet"),
                                    QStringLiteral("Print only errors and warnings."));
     const QCommandLineOption timings(QStringLiteral("timings"),
                                      QStringLiteral("Print how long each step took."));
-    parser.addOptions(
-        {output, name, type, category, thumb, first, framesDir, force, quiet, timings});
+    parser.addOptions({output, name, type, category, thumb, first, framesDir, force, fps, quality,
+                       start, duration, width, quiet, timings});
 
     if (!parser.parse(QCoreApplication::arguments())) {
         return UsageError(parser.errorText());
@@ -100,15 +126,27 @@ int main(int argc, char* argv[]) {
     if (positional.isEmpty()) {
         return UsageError(QStringLiteral("no VIDEO given."));
     }
-    if (positional.size() > 1) {
-        return UsageError(QStringLiteral("one VIDEO at a time; also given: %1")
-                              .arg(positional.mid(1).join(QStringLiteral(" "))));
-    }
-    if (positional.first().isEmpty()) {
+    if (positional.contains(QString())) {
         return UsageError(QStringLiteral("VIDEO is empty."));
     }
+    const bool several = positional.size() > 1;
     if (!parser.isSet(output) || parser.value(output).isEmpty()) {
-        return UsageError(QStringLiteral("no package given: -o PACKAGE is required."));
+        return UsageError(several ? QStringLiteral("no folder given: -o OUTDIR is required with "
+                                                   "several clips.")
+                                  : QStringLiteral("no package given: -o PACKAGE is required."));
+    }
+    if (several) {
+        for (const QCommandLineOption* own : {&name, &thumb, &first, &framesDir}) {
+            if (parser.isSet(*own)) {
+                return UsageError(QStringLiteral("--%1 is for one clip; with several, each takes "
+                                                 "its own from its file name.")
+                                      .arg(own->names().constLast()));
+            }
+        }
+        if (const QString refusal = BatchRefusal(positional, parser.value(output));
+            !refusal.isEmpty()) {
+            return UsageError(refusal);
+        }
     }
     // An empty or "Select" type is left to the window's own check and its text.
     if (parser.isSet(type)) {
@@ -137,6 +175,35 @@ int main(int argc, char* argv[]) {
     options.force = parser.isSet(force);
     options.timings = parser.isSet(timings);
 
+    sparkloom::FrameOptions& frames = options.frameOptions;
+    if (parser.isSet(fps)) {
+        bool isNumber = false;
+        frames.fps = parser.value(fps).toDouble(&isNumber);
+        if (!isNumber) {
+            return UsageError(
+                QStringLiteral("--fps needs a number, not \"%1\".").arg(parser.value(fps)));
+        }
+    }
+    for (auto [option, value] :
+         {std::pair{&quality, &frames.quality}, std::pair{&width, &frames.width}}) {
+        if (parser.isSet(*option)) {
+            bool isNumber = false;
+            *value = parser.value(*option).toInt(&isNumber);
+            if (!isNumber) {
+                return UsageError(QStringLiteral("--%1 needs a whole number, not \"%2\".")
+                                      .arg(option->names().constFirst(), parser.value(*option)));
+            }
+        }
+    }
+    frames.start = optional(start);
+    frames.duration = optional(duration);
+    if (const QString refusal = sparkloom::FrameOptionsRefusal(frames); !refusal.isEmpty()) {
+        return UsageError(refusal);
+    }
+
     TerminalProgress progress(TerminalProgress::ModeFor(parser.isSet(quiet)));
+    if (several) {
+        return ConvertMany(options, positional, parser.value(output), progress);
+    }
     return Convert(options, progress);
 }
