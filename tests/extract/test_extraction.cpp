@@ -196,6 +196,60 @@ private slots:
         QVERIFY2(extract.error.contains("wrote no frames"), qPrintable(extract.error));
     }
 
+    // The converter's options: seeking before the input, one filter chain, the
+    // quality, and the package's limit, with times handed over in seconds.
+    void commandLineWithOptions() {
+        const QString script = mDir.filePath("fake-ffmpeg-options");
+        QVERIFY(WriteFile(script, "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$0.args\"\n"));
+        QVERIFY(QFile::setPermissions(script, QFile::ReadOwner | QFile::ExeOwner));
+        const ForcedFfmpeg forced(script);
+        const QString folder = NewFolder("stand-in-options");
+        ExtractionRequest request{mClip, folder, "P"};
+        request.options.fps = 29.97;
+        request.options.quality = 3;
+        request.options.start = "01:02.5";
+        request.options.duration = "4";
+        request.options.width = 640;
+        ExtractionJob job(request);
+        QCOMPARE(job.Run({}).end, ExtractionOutcome::End::Failed);  // nothing written
+        QFile file(script + ".args");
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromLocal8Bit(file.readAll()),
+                 "-nostdin\n-v\nverbose\n-y\n-ss\n62.500000\n-t\n4.000000\n-i\n" + mClip +
+                     "\n-map\n0:V:0\n-vf\nfps=29.97,scale=640:-2\n-q:v\n3\n-frames:v\n1994\n" +
+                     folder + "/P_%05d.jpg\n");
+    }
+
+    void timeTexts_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<double>("seconds");  // < 0: no TIME
+        QTest::newRow("seconds") << "90" << 90.0;
+        QTest::newRow("fraction") << "1.5" << 1.5;
+        QTest::newRow("zero") << "0" << 0.0;
+        QTest::newRow("minutes") << "01:30" << 90.0;
+        QTest::newRow("one-digit minutes") << "1:30" << 90.0;
+        QTest::newRow("hours") << "1:02:03.25" << 3723.25;
+        QTest::newRow("many hours") << "100:00:00" << 360000.0;
+        QTest::newRow("60 seconds") << "00:60" << -1.0;
+        QTest::newRow("60 minutes") << "1:60:00" << -1.0;
+        QTest::newRow("one-digit seconds") << "1:5" << -1.0;
+        QTest::newRow("negative") << "-1" << -1.0;
+        QTest::newRow("empty") << "" << -1.0;
+        QTest::newRow("bare point") << "1." << -1.0;
+        QTest::newRow("four fields") << "1:00:00:00" << -1.0;
+        QTest::newRow("unit") << "5s" << -1.0;
+        QTest::newRow("blank") << " 5" << -1.0;
+    }
+    void timeTexts() {
+        QFETCH(QString, text);
+        QFETCH(double, seconds);
+        const std::optional<double> parsed = ParseTime(text);
+        QCOMPARE(parsed.has_value(), seconds >= 0);
+        if (parsed) {
+            QCOMPARE(*parsed, seconds);
+        }
+    }
+
     // Clips as phones and cameras make them: whatever the clip, the job counts
     // its first video stream and reports the frames it wrote, as they lie on disk.
     void realClips_data() {

@@ -173,6 +173,45 @@ private slots:
         }
     }
 
+    // The clip's duration, read from the count run of either version.
+    void durationsOfBothVersions_data() {
+        QTest::addColumn<QString>("capture");
+        QTest::addColumn<double>("seconds");
+        for (const char* version : {"ffmpeg51", "ffmpeg71"}) {
+            const auto row = [&](const char* clip, double seconds) {
+                QTest::addRow("%s %s", version, clip)
+                    << QStringLiteral("%1/count-copy-verbose-%2.txt").arg(version, clip) << seconds;
+            };
+            row("plain", 1.0);
+            row("cover", 1.0);
+            row("noise", -1.0);  // not read
+            row("vfr", QByteArrayView(version) == "ffmpeg51" ? 2.0 : 1.87);
+        }
+    }
+    void durationsOfBothVersions() {
+        QFETCH(QString, capture);
+        QFETCH(double, seconds);
+        const QByteArray output = Sample(capture);
+        QVERIFY2(!output.isEmpty(), qPrintable(capture));
+        FfmpegOutputParser parser;
+        for (qsizetype at = 0; at < output.size(); at += 7) {
+            parser.Feed(output.sliced(at, std::min<qsizetype>(7, output.size() - at)));
+        }
+        parser.Finish();
+        QCOMPARE(parser.Seconds(), seconds);
+    }
+
+    void durationLines() {
+        double seconds = 0;
+        QVERIFY(
+            DurationOfLine("  Duration: 01:02:03.50, start: 0.000000, bitrate: 1 kb/s", seconds));
+        QCOMPARE(seconds, 3723.5);
+        for (const char* line : {"  Duration: N/A, start: 0.000000, bitrate: N/A",
+                                 "  Duration: 00:01, start: 0", "    Stream #0:0: Duration: x"}) {
+            QVERIFY2(!DurationOfLine(line, seconds), line);
+        }
+    }
+
     // The reason shown for a failed run names the video in both versions.
     void failureReasons_data() {
         QTest::addColumn<QString>("capture");
