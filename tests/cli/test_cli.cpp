@@ -37,6 +37,35 @@ QStringList NamesOf(const QList<ArchiveEntry>& entries) {
     return names;
 }
 
+// A lavfi test pattern of the given length, size and rate.
+bool MakeClipAt(const QString& path, const QString& seconds, const QString& size, int rate) {
+    int code = -1;
+    sparkloom::test::RunTool(
+        "ffmpeg",
+        {"-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
+         QStringLiteral("testsrc=duration=%1:size=%2:rate=%3").arg(seconds, size).arg(rate),
+         "-pix_fmt", "yuv420p", path},
+        &code);
+    return code == 0;
+}
+
+// What ffprobe reads of a numbered sequence: "width,height,frames".
+QByteArray ProbeFrames(const QString& folder, const QString& prefix) {
+    return sparkloom::test::RunTool(
+               "ffprobe", {"-v", "error", "-f", "image2", "-i",
+                           folder + u'/' + prefix + "_%05d.jpg", "-count_frames", "-show_entries",
+                           "stream=width,height,nb_read_frames", "-of", "csv=p=0"})
+        .trimmed();
+}
+
+qint64 BytesOfFrames(const QString& folder) {
+    qint64 bytes = 0;
+    for (const QFileInfo& frame : QDir(folder).entryInfoList({"*_?????.jpg"}, QDir::Files)) {
+        bytes += frame.size();
+    }
+    return bytes;
+}
+
 }  // namespace
 
 class TestCli : public QObject {
@@ -173,14 +202,174 @@ private slots:
         QCOMPARE(AttributeOf(entries[33].data, "TEMPLATE", "ALIAS"), QStringLiteral("My Fire"));
     }
 
+    // The frames the options give, as ffprobe reads them, and a duration that
+    // follows them.
+    void frameOptions_data() {
+        QTest::addColumn<QString>("clip");  // seconds:size:rate
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QByteArray>("probed");  // width,height,frames
+        QTest::addColumn<QString>("duration");
+        QTest::newRow("--fps 30 on 60 fps")
+            << "2:64x48:60" << QStringList{"--fps", "30"} << QByteArray("64,48,60") << "2000";
+        QTest::newRow("--start 1 --duration 1")
+            << "3:64x48:30" << QStringList{"--start", "1", "--duration", "1"}
+            << QByteArray("64,48,30") << "1000";
+        QTest::newRow("--start as a clock, to the end")
+            << "3:64x48:30" << QStringList{"--start", "00:00:01.5"} << QByteArray("64,48,45")
+            << "1500";
+        QTest::newRow("--width 320 on 1280x720") << "1:1280x720:30" << QStringList{"--width", "320"}
+                                                 << QByteArray("320,180,30") << "1000";
+        QTest::newRow("all at once")
+            << "2:1280x720:60"
+            << QStringList{"--fps", "30", "--duration", "1", "--width", "160", "--quality", "4"}
+            << QByteArray("160,90,30") << "1000";
+    }
+    void frameOptions() {
+        QFETCH(QString, clip);
+        QFETCH(QStringList, options);
+        QFETCH(QByteArray, probed);
+        QFETCH(QString, duration);
+        const QStringList parts = clip.split(u':');
+        const QString video =
+            mClips + QStringLiteral("/options-%1.mp4").arg(QString(clip).replace(u':', u'-'));
+        if (!QFileInfo::exists(video)) {
+            QVERIFY(MakeClipAt(video, parts[0], parts[1], parts[2].toInt()));
+        }
+        const QString package = Fresh(QStringLiteral("options.dzp"));
+        QStringList arguments = Complete(package) << options;
+        arguments[0] = video;
+        const Run run = RunCli(arguments);
+        QVERIFY2(run.exitCode == 0, run.err.constData());
+        const QString frames = package.chopped(4) + QStringLiteral("_frames");
+        const QString prefix = QFileInfo(video).completeBaseName();
+        QCOMPARE(ProbeFrames(frames, prefix), probed);
+        QVERIFY(sparkloom::test::UnzipTestsClean(package));
+        QList<ArchiveEntry> entries;
+        QVERIFY(sparkloom::test::ReadArchive(package, entries));
+        QCOMPARE(entries.size(), probed.split(',').last().toInt() + 4);
+        QCOMPARE(AttributeOf(ReadAll(frames + "/TitleTemplate.clt"), "ParticleAttribExt",
+                             "AnimationDuration"),
+                 duration);
+    }
+
+    // The seek is frame-accurate: the first frame written is the clip's frame
+    // 31, as ffmpeg itself picks it out of the whole clip.
+    void startTakesTheExactFrame() {
+        const QString video = mClips + QStringLiteral("/options-3-64x48-30.mp4");
+        if (!QFileInfo::exists(video)) {
+            QVERIFY(MakeClipAt(video, "3", "64x48", 30));
+        }
+        const QString byHand = Fresh(QStringLiteral("frame31.jpg"));
+        int code = -1;
+        sparkloom::test::RunTool("ffmpeg",
+                                 {"-nostdin", "-v", "error", "-i", video, "-vf",
+                                  "select=eq(n\\,30)", "-frames:v", "1", byHand},
+                                 &code);
+        QCOMPARE(code, 0);
+        const QString package = Fresh(QStringLiteral("start.dzp"));
+        QStringList arguments = Complete(package) << "--start"
+                                                  << "1"
+                                                  << "--duration"
+                                                  << "1";
+        arguments[0] = video;
+        const Run run = RunCli(arguments);
+        QVERIFY2(run.exitCode == 0, run.err.constData());
+        const QString frames = package.chopped(4) + QStringLiteral("_frames");
+        const QByteArray first = ReadAll(frames + "/options-3-64x48-30_00001.jpg");
+        QCOMPARE(first, ReadAll(byHand));
+        QVERIFY(first != ReadAll(frames + "/options-3-64x48-30_00002.jpg"));
+    }
+
+    void qualityTwoIsLarger() {
+        const QString video = mClips + QStringLiteral("/quality.mp4");
+        QVERIFY(MakeClipAt(video, "1", "320x240", 30));
+        qint64 bytes[2] = {};
+        for (const bool best : {false, true}) {
+            const QString package = Fresh(QStringLiteral("quality.dzp"));
+            QStringList arguments = Complete(package);
+            arguments[0] = video;
+            if (best) {
+                arguments << "--quality"
+                          << "2";
+            }
+            const Run run = RunCli(arguments);
+            QVERIFY2(run.exitCode == 0, run.err.constData());
+            bytes[best] = BytesOfFrames(package.chopped(4) + QStringLiteral("_frames"));
+        }
+        QVERIFY2(bytes[1] > bytes[0] * 3 / 2,
+                 qPrintable(QStringLiteral("%1 against %2").arg(bytes[1]).arg(bytes[0])));
+    }
+
+    void startBeyondTheEnd() {
+        const QString package = Fresh(QStringLiteral("late.dzp"));
+        const Run run = RunCli(Complete(package) << "--start"
+                                                 << "00:05");
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains("The start 00:05 lies beyond the clip's end: the clip lasts "
+                                  "1.000 s. No frames were written."),
+                 run.err.constData());
+        QVERIFY(!run.err.contains("Success"));
+        QVERIFY(!QFileInfo::exists(package));
+        QVERIFY(!QFileInfo::exists(package.chopped(4) + QStringLiteral("_frames")));
+    }
+
+    // Several clips into one folder: one that is no video fails alone, and the
+    // summary says which.
+    void batchGoesOnAfterAFailure() {
+        const QString folder = Fresh(QStringLiteral("batch"));
+        QVERIFY(QDir().mkpath(folder));
+        const QString second = mClips + QStringLiteral("/Second Clip.mov");
+        QVERIFY(QFile::exists(second) || QFile::copy(mClip, second));
+        const QString broken = mClips + QStringLiteral("/broken.mkv");
+        QVERIFY(WriteFile(broken, "plain text, no video"));
+        const Run run = RunCli({mClip, broken, second, "-o", folder, "--type", "PRESET",
+                                "--category", "General", "--fps", "15"});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.endsWith(QStringLiteral("2 of 3 clips converted:\n"
+                                                 "  %1: %2/clip.dzp\n"
+                                                 "  %3: FAILED: The video could not be read. %3: "
+                                                 "Invalid data found when processing input\n"
+                                                 "  %4: %2/Second Clip.dzp\n")
+                                      .arg(mClip, folder, broken, second)
+                                      .toUtf8()),
+                 run.err.constData());
+        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name),
+                 QStringList({"Second Clip.dzp", "Second Clip_frames", "clip.dzp", "clip_frames"}));
+        for (const auto& [package, alias] :
+             {std::pair{"clip", "clip"}, std::pair{"Second Clip", "Second Clip"}}) {
+            const QString path = folder + u'/' + package + ".dzp";
+            QVERIFY(sparkloom::test::UnzipTestsClean(path));
+            QList<ArchiveEntry> entries;
+            QVERIFY(sparkloom::test::ReadArchive(path, entries));
+            QCOMPARE(entries.size(), 15 + 4);
+            QCOMPARE(AttributeOf(entries.last().data, "TEMPLATE", "ALIAS"), QString(alias));
+        }
+    }
+
+    void batchOfGoodClipsSucceeds() {
+        const QString folder = Fresh(QStringLiteral("batch-ok"));
+        QVERIFY(QDir().mkpath(folder));
+        const QString second = mClips + QStringLiteral("/Second Clip.mov");
+        QVERIFY(QFile::exists(second) || QFile::copy(mClip, second));
+        const Run run =
+            RunCli({mClip, second, "-o", folder, "--type", "CUSTOM", "--category", "General"});
+        QVERIFY2(run.exitCode == 0, run.err.constData());
+        QVERIFY2(run.err.startsWith(QStringLiteral("[1/2] %1\n").arg(mClip).toUtf8()),
+                 run.err.constData());
+        QVERIFY(run.err.contains("2 of 2 clips converted:"));
+        QVERIFY(sparkloom::test::UnzipTestsClean(folder + "/clip.dzp"));
+        QVERIFY(sparkloom::test::UnzipTestsClean(folder + "/Second Clip.dzp"));
+    }
+
     void helpAndVersion() {
         const Run version = RunCli({QStringLiteral("--version")});
         QCOMPARE(version.exitCode, 0);
         QCOMPARE(version.out, QByteArray("sparkloom-cli 1.0.1\n"));
         const Run help = RunCli({QStringLiteral("--help")});
         QCOMPARE(help.exitCode, 0);
-        for (const char* option : {"--output", "--name", "--type", "--category", "--thumb",
-                                   "--first", "--frames-dir", "--force", "--quiet"}) {
+        for (const char* option :
+             {"--output", "--name", "--type", "--category", "--thumb", "--first", "--frames-dir",
+              "--force", "--fps", "--quality", "--start", "--duration", "--width", "--quiet"}) {
             QVERIFY2(help.out.contains(option), option);
         }
     }
@@ -195,7 +384,35 @@ private slots:
         QTest::newRow("empty package") << QStringList{clip, o, ""};
         QTest::newRow("-o without value") << QStringList{clip, o};
         QTest::newRow("no video") << QStringList{o, package};
-        QTest::newRow("two videos") << QStringList{clip, clip, o, package};
+        QTest::newRow("the same clip twice") << QStringList{clip, clip, o, "out"};
+        QTest::newRow("two clips, one package name")
+            << QStringList{clip, "clips/clip.mov", o, "out"};
+        const QString other = QStringLiteral("clips/other.mp4");
+        QTest::newRow("several with --name") << QStringList{clip, other, o, "out", "--name", "x"};
+        QTest::newRow("several with --thumb") << QStringList{clip, other, o, "out", "--thumb", "x"};
+        QTest::newRow("several with --first") << QStringList{clip, other, o, "out", "--first", "x"};
+        QTest::newRow("several with --frames-dir")
+            << QStringList{clip, other, o, "out", "--frames-dir", "out/usage_frames"};
+        QTest::newRow("several without -o") << QStringList{clip, other};
+        const auto option = [&](const char* tag, const QString& name, const QString& value) {
+            QTest::newRow(tag) << QStringList{clip, o, package, name, value};
+        };
+        option("--fps 0", "--fps", "0");
+        option("--fps -30", "--fps", "-30");
+        option("--fps 1001", "--fps", "1001");
+        option("--fps not a number", "--fps", "thirty");
+        option("--quality 1", "--quality", "1");
+        option("--quality 32", "--quality", "32");
+        option("--quality 2.5", "--quality", "2.5");
+        option("--width 15", "--width", "15");
+        option("--width 8193", "--width", "8193");
+        option("--width empty", "--width", "");
+        option("--start 1:5", "--start", "1:5");
+        option("--start -1", "--start", "-1");
+        option("--start empty", "--start", "");
+        option("--duration 0", "--duration", "0");
+        option("--duration 00:00:00.000", "--duration", "00:00:00.000");
+        option("--duration 1:60", "--duration", "1:60");
         QTest::newRow("unknown option") << QStringList{clip, o, package, "--colour", "red"};
         QTest::newRow("unknown type") << QStringList{clip, o, package, "--type", "custom"};
     }
