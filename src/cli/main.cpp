@@ -51,7 +51,8 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption output(
         {QStringLiteral("o"), QStringLiteral("output")},
         QStringLiteral("The package to write (required); \".dzp\" is added when PACKAGE holds no "
-                       "\".\". It must not lie in the video's folder."),
+                       "\".\". It must not lie in the video's folder. With several clips: the "
+                       "folder for their packages."),
         QStringLiteral("PACKAGE"));
     const QCommandLineOption name(
         QStringLiteral("name"),
