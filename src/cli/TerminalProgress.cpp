@@ -103,7 +103,8 @@ QString TerminalProgress::State() const {
     const int64_t done = std::clamp<int64_t>(mDone, 0, mTotal);
     QString state = QStringLiteral("%1% %2/%3%4")
                         .arg(done * 100 / mTotal, 3)
-                        .arg(Amount(done), Amount(mTotal), unit);
+                        .arg(Amount(done), static_cast<int>(Amount(mTotal).size()))
+                        .arg(Amount(mTotal), unit);
     const qint64 elapsed = mSinceStart.isValid() ? mSinceStart.elapsed() : 0;
     if (done > 0 && done < mTotal && elapsed >= kTimeLeftAfterMilliseconds) {
         state += QStringLiteral(", %1 left").arg(TimeLeftText(elapsed * (mTotal - done) / done));
@@ -161,7 +162,10 @@ void TerminalProgress::Draw(bool force) {
     QString line = mLabel + stats;
     if (mTotal > 0) {
         const int64_t done = std::clamp<int64_t>(mDone, 0, mTotal);
-        const int room = TerminalWidth() - 1 - static_cast<int>(mLabel.size() + stats.size()) - 3;
+        // Room for the time left from the start, so the bar does not shrink when it appears.
+        const int timeLeft = stats.contains(u',') ? 0 : static_cast<int>(qstrlen(", 0:00 left"));
+        const int room =
+            TerminalWidth() - 1 - static_cast<int>(mLabel.size() + stats.size()) - 3 - timeLeft;
         const int cells = std::min(kMaxBarCells, room);
         if (cells >= 5) {
             const int full = static_cast<int>(done * cells / mTotal);
