@@ -9,7 +9,8 @@
 # REPS (repetitions on the small clip, default 5), REPS_LARGE (on the large
 # clip, default 5), PACK_REPS (packing runs per repetition, default 3),
 # REPS_TICK (window builder at 16 ms, default 3), BIG_MB (MiB in the memory
-# folder, default 500).
+# folder, default 500), REPS_OPTIONS (the whole road with frame options on the
+# large clip, default 3), ROWS (all, or "options" for that row alone).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -21,6 +22,8 @@ REPS_LARGE=${REPS_LARGE:-5}
 REPS_TICK=${REPS_TICK:-3}
 BIG_MB=${BIG_MB:-500}
 PACK_REPS=${PACK_REPS:-3}
+REPS_OPTIONS=${REPS_OPTIONS:-3}
+ROWS=${ROWS:-all}
 TICK_MS=16
 
 log() { printf '%s\n' "$*" >&2; }
@@ -119,6 +122,17 @@ hand_road() { # video frames-folder archive
 cli_road() { # video package
     "$CLI" "$1" -o "$2" --type CUSTOM --category General --force --quiet
 }
+# The whole road with the converter's frame options, against ffmpeg with the
+# same options and zip.
+OPTIONS=(--fps 30 --width 640 --quality 3)
+hand_road_options() { # video frames-folder archive
+    mkdir -p "$2"
+    ffmpeg -nostdin -y -i "$1" -vf fps=30,scale=640:-2 -q:v 3 "$2/x_%05d.jpg" 2>/dev/null
+    zip_folder "$2" "$3"
+}
+cli_road_options() { # video package
+    "$CLI" "$1" -o "$2" --type CUSTOM --category General --force --quiet "${OPTIONS[@]}"
+}
 # Two measurements, taking turns at going first, so drift hits both alike.
 pair() { # rep command-a command-b (as text)
     if (($1 % 2)); then
@@ -169,9 +183,50 @@ run_clip() { # name reps
     JPEG_MB[$name]=$(du -sm --apparent-size "$d/raw" | cut -f1)
 }
 
+run_options() { # name reps
+    local name=$1 reps=$2 video=$WORK/$1.mp4 d=$WORK/$1-options
+    rm -rf "$d"
+    mkdir -p "$d"
+    for ((rep = 1; rep <= reps; rep++)); do
+        log "$name with ${OPTIONS[*]}: repetition $rep of $reps"
+        rm -rf "$d/cli" "$d/hand" "$d/hand.zip"
+        mkdir -p "$d/cli"
+        pair $rep 'timed "$name.options.cli" cli_road_options "$video" "$d/cli/$name"' \
+            'timed "$name.options.hand" hand_road_options "$video" "$d/hand" "$d/hand.zip"'
+        check_zip "$d/cli/$name.dzp"
+        check_zip "$d/hand.zip"
+        cmp -s "$d/cli/${name}_frames/${name}_00001.jpg" "$d/hand/x_00001.jpg" ||
+            die "$name: the frames with options differ from ffmpeg's"
+    done
+    OPTION_FRAMES=$(find "$d/hand" -name 'x_*.jpg' | wc -l)
+    rm -rf "$d"
+}
+options_row() {
+    printf '| large: whole road with `%s` | %s | ffmpeg with the same options + `zip -r -6` | %s | %s |\n' \
+        "${OPTIONS[*]}" "$(median "${T[large.options.cli]}")" "$(median "${T[large.options.hand]}")" \
+        "$(paired_ratio "${T[large.options.cli]}" "${T[large.options.hand]}")"
+    printf '| %s | %s | %s | %s | %s |\n' "large: whole road with options, CPU time (user + system)" \
+        "$(median "${C[large.options.cli]}")" "the hand road's CPU time" \
+        "$(median "${C[large.options.hand]}")" \
+        "$(paired_ratio "${C[large.options.cli]}" "${C[large.options.hand]}")"
+}
+
+if [[ $ROWS == options ]]; then
+    run_options large "$REPS_OPTIONS"
+    echo "Load average before the run: $load_before, after it: $(cut -d' ' -f1-3 /proc/loadavg)." \
+        "Run took $(($(date +%s) - started)) s; large = ${CLIP_DESC[large]}, $OPTION_FRAMES frames" \
+        "written; medians of $REPS_OPTIONS runs."
+    echo
+    echo "| step | ours (ms) | anchor | anchor (ms) | ratio |"
+    echo "|---|---:|---|---:|---:|"
+    options_row
+    exit 0
+fi
+
 declare -A FRAMES JPEG_MB
 run_clip small "$REPS"
 run_clip large "$REPS_LARGE"
+run_options large "$REPS_OPTIONS"
 
 # ----- the window's builder at its 16 ms tick, through the core --------------
 # Its design floor: one 16 ms wait per tick plus the work done inside ticks.
@@ -291,6 +346,8 @@ for c in small large; do
     r=$(paired_ratio "${T[$c.pack.ours]}" "${T[$c.pack.zip]}")
     pack_worst=$(awk -v a="$pack_worst" -v b="$r" 'BEGIN { print (b > a) ? b : a }')
 done
+options_row
+options_ratio=$(paired_ratio "${T[large.options.cli]}" "${T[large.options.hand]}")
 bz=$(median "${T[big.zip]}")
 bo=$(median "$big_ours")
 printf '| %s MiB folder: packing (1 run) | %s | `zip -r -q -6` | %s | %s |\n' \
@@ -309,6 +366,7 @@ echo "| target | measured | |"
 echo "|---|---:|---|"
 echo "| whole road, cli ÷ hand road ≤ 1.00 (worst clip) | $whole_worst | $(verdict "$whole_worst" 1.00 '<=') |"
 echo "| packing, cli ÷ \`zip -r -q -6\` ≤ 1.05 (worst clip) | $pack_worst | $(verdict "$pack_worst" 1.05 '<=') |"
+echo "| whole road with frame options, cli ÷ hand road ≤ 1.00 | $options_ratio | $(verdict "$options_ratio" 1.00 '<=') |"
 echo "| packing memory growth, empty → $big_mb MiB < 16 MiB | $growth MiB | $(verdict "$growth" 16 '<') |"
 echo "| window builder ÷ design floor ≤ 1.05 | $tick_ratio | $(verdict "$tick_ratio" 1.05 '<=') |"
 if awk -v l="$(cut -d' ' -f1 /proc/loadavg)" 'BEGIN { exit !(l > 1.5) }'; then

@@ -110,7 +110,7 @@ struct ExtractionRequest {
     // cheap beside the decoding). The extraction is then always cut at the limit,
     // as when the user agrees to it; the count says afterwards whether it was.
     bool countBeside = false;
-    FrameOptions options;
+    FrameOptions options = {};
 };
 
 struct ExtractionHooks {
