@@ -607,18 +607,29 @@ private slots:
     void stopSignals_data() {
         QTest::addColumn<int>("signalNumber");
         QTest::addColumn<QString>("step");
-        QTest::newRow("SIGINT while extracting") << int(SIGINT) << "extracting frames";
-        QTest::newRow("SIGTERM while extracting") << int(SIGTERM) << "extracting frames";
-        QTest::newRow("SIGINT while packing") << int(SIGINT) << "packing";
-        QTest::newRow("SIGTERM while packing") << int(SIGTERM) << "packing";
+        QTest::addColumn<bool>("several");  // the first of two clips is stopped
+        QTest::newRow("SIGINT while extracting") << int(SIGINT) << "extracting frames" << false;
+        QTest::newRow("SIGTERM while extracting") << int(SIGTERM) << "extracting frames" << false;
+        QTest::newRow("SIGINT while packing") << int(SIGINT) << "packing" << false;
+        QTest::newRow("SIGTERM while packing") << int(SIGTERM) << "packing" << false;
+        QTest::newRow("SIGTERM, several clips") << int(SIGTERM) << "extracting frames" << true;
     }
     void stopSignals() {
         QFETCH(int, signalNumber);
         QFETCH(QString, step);
+        QFETCH(bool, several);
         const bool packing = step == "packing";
-        const QString package = Fresh(QStringLiteral("stopped.dzp"));
-        const QString frames = Fresh(QStringLiteral("stopped-frames"));
+        QString package = Fresh(QStringLiteral("stopped.dzp"));
+        QString frames = Fresh(QStringLiteral("stopped-frames"));
         QStringList arguments = Complete(package) << "--frames-dir" << frames;
+        const QString folder = Fresh(QStringLiteral("stopped-batch"));
+        if (several) {
+            QVERIFY(QDir().mkpath(folder));
+            package = folder + QStringLiteral("/ten.dzp");
+            frames = folder + QStringLiteral("/ten_frames");
+            arguments =
+                QStringList{mClip, "-o", folder, "--type", "CUSTOM", "--category", "General"};
+        }
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         if (packing) {
             // A large thumbnail, packed twice, makes packing last.
@@ -631,9 +642,14 @@ private slots:
             const QString slow = mRoot.filePath(QStringLiteral("slow-ffmpeg"));
             QVERIFY(sparkloom::test::WriteSlowFfmpeg(slow));
             env.insert("SPARKLOOM_FFMPEG", slow);
-            arguments[0] = mClips + QStringLiteral("/ten.mp4");
-            if (!QFileInfo::exists(arguments[0])) {
-                QVERIFY(sparkloom::test::MakeClip(arguments[0], 10));
+            const QString ten = mClips + QStringLiteral("/ten.mp4");
+            if (!QFileInfo::exists(ten)) {
+                QVERIFY(sparkloom::test::MakeClip(ten, 10));
+            }
+            if (several) {
+                arguments.prepend(ten);
+            } else {
+                arguments[0] = ten;
             }
         }
         QProcess process;
@@ -673,6 +689,10 @@ private slots:
         QVERIFY(!QFileInfo::exists(package));
         QVERIFY(QDir(frames).count() > 5);
         QVERIFY(!sparkloom::test::ProcessExists(ffmpeg));
+        if (several) {  // the second clip was never started
+            QVERIFY2(!err.contains("[2/2]"), err.constData());
+            QVERIFY(!QFileInfo::exists(folder + QStringLiteral("/clip_frames")));
+        }
     }
 
     // Scripts and cron run under LANG=C: the converter's output stays its own.
