@@ -21,6 +21,7 @@
 #include "extract/Extraction.h"
 #include "extract/VideoNames.h"
 #include "package/FolderWalk.h"
+#include "package/PackageCheck.h"
 #include "package/SavePath.h"
 #include "package/Templates.h"
 #include "package/Thumbnail.h"
@@ -587,7 +588,16 @@ void Form1::Zipper_Error() {
 
 void Form1::Zipper_Complete(bool Canceled) {
     ReleaseZipLibrary(mProject.PackageFolder);
-    if (Canceled) {
+    // Read back before it counts as made. The window repaints meanwhile but takes
+    // no clicks, so no second build can start on the package being read.
+    const PackageCheck readBack = ReadBackPackage(mZipper->ArchivePath(), Canceled, [] {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    });
+    if (!readBack.IsWhole()) {
+        const QString failure = ReadBackFailureText(mZipper->ArchivePath(), readBack);
+        SetStatus(failure);
+        Warn(failure);
+    } else if (Canceled) {
         SetStatus(QStringLiteral("Canceled"));
     } else {
         SetStatus(QStringLiteral("Success"));

@@ -13,6 +13,7 @@
 #include "extract/Extraction.h"
 #include "extract/VideoNames.h"
 #include "package/FolderWalk.h"
+#include "package/PackageCheck.h"
 #include "package/SavePath.h"
 #include "package/Templates.h"
 #include "package/Thumbnail.h"
@@ -362,6 +363,14 @@ int Convert(const ConvertOptions& options, TerminalProgress& progress) {
     progress.EndBar();
     ReleaseZipLibrary(plan.packageFolder);
     lap(QStringLiteral("walk+pack"));
+
+    // A package that does not read back is no package, whatever the writing said.
+    if (const PackageCheck readBack = ReadBackPackage(plan.packagePath, false);
+        !readBack.IsWhole()) {
+        QFile::remove(plan.packagePath);
+        return fail(ReadBackFailureText(plan.packagePath, readBack));
+    }
+    lap(QStringLiteral("read-back"));
 
     if (packed.leftOut > 0) {
         progress.Warn(QStringLiteral("Warning: %1 entries were left out because a folder holds "

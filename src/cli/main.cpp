@@ -4,9 +4,10 @@
 #include <QCoreApplication>
 #include <cstdio>
 
-#include "platform/Allocator.h"
+#include "cli/CheckCommand.h"
 #include "cli/Converter.h"
 #include "cli/TerminalProgress.h"
+#include "platform/Allocator.h"
 
 using namespace sparkloom::cli;
 
@@ -33,11 +34,14 @@ int main(int argc, char* argv[]) {
     parser.setApplicationDescription(QStringLiteral(
         "Turns a video clip into a particle package (.dzp) for the host editor: counts and\n"
         "extracts the frames with ffmpeg, copies the thumbnail, writes the templates and\n"
-        "packs the frames folder, the same steps as the Sparkloom window.\n"
-        "Exit status: 0 success, 1 failure, 2 usage error."));
+        "packs the frames folder, the same steps as the Sparkloom window. Every package is\n"
+        "read back before it is reported as made.\n"
+        "With --check, reads packages and reports per package \"OK\" or its faults.\n"
+        "Exit status: 0 success (every package whole), 1 failure (a fault), 2 usage error."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("VIDEO"), QStringLiteral("The video clip."));
+    parser.addPositionalArgument(QStringLiteral("VIDEO"),
+                                 QStringLiteral("The video clip (with --check: the packages)."));
 
     const QCommandLineOption output(
         {QStringLiteral("o"), QStringLiteral("output")},
@@ -78,8 +82,15 @@ int main(int argc, char* argv[]) {
                                    QStringLiteral("Print only errors and warnings."));
     const QCommandLineOption timings(QStringLiteral("timings"),
                                      QStringLiteral("Print how long each step took."));
+    const QCommandLineOption check(
+        QStringLiteral("check"),
+        QStringLiteral("Check the packages given instead of converting: the archive reads back "
+                       "(CRC and size of every entry), names the host can carry, both "
+                       "templates, both thumbnails, the first frame, frames without gaps and "
+                       "the duration. Prints \"OK\" or each fault; extra files are notes. "
+                       "Usage: --check PACKAGE.dzp [...]"));
     parser.addOptions(
-        {output, name, type, category, thumb, first, framesDir, force, quiet, timings});
+        {output, name, type, category, thumb, first, framesDir, force, quiet, timings, check});
 
     if (!parser.parse(QCoreApplication::arguments())) {
         return UsageError(parser.errorText());
@@ -92,6 +103,23 @@ int main(int argc, char* argv[]) {
     }
 
     const QStringList positional = parser.positionalArguments();
+    if (parser.isSet(check)) {
+        for (const QCommandLineOption* conversion :
+             {&output, &name, &type, &category, &thumb, &first, &framesDir, &force, &timings}) {
+            if (parser.isSet(*conversion)) {
+                return UsageError(QStringLiteral("--%1 converts a video; it cannot be used "
+                                                 "with --check.")
+                                      .arg(conversion->names().constLast()));
+            }
+        }
+        if (positional.isEmpty()) {
+            return UsageError(QStringLiteral("no PACKAGE given to --check."));
+        }
+        if (positional.contains(QString())) {
+            return UsageError(QStringLiteral("a PACKAGE given to --check is empty."));
+        }
+        return CheckPackages(positional, parser.isSet(quiet));
+    }
     if (positional.isEmpty()) {
         return UsageError(QStringLiteral("no VIDEO given."));
     }
