@@ -112,9 +112,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (plain) {
             FUZZ_CHECK(reading.Value(QStringLiteral("TYPE")) == ReadBack(values.type));
             FUZZ_CHECK(reading.Value(QStringLiteral("CATEGORY")) == ReadBack(values.category));
-            const bool inPlace =
-                InPlace(ReadBack(values.type)) && InPlace(ReadBack(values.category)) &&
-                InPlace(alias);
+            const bool inPlace = InPlace(ReadBack(values.type)) &&
+                                 InPlace(ReadBack(values.category)) && InPlace(alias);
             FUZZ_CHECK(reading.faults.isEmpty() == inPlace);
         }
         CheckCuts(bytes, hash, ReadTemplateXml);
@@ -124,8 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const QByteArray bytes = FileBytes(FilledTemplateClt(folder, firstFile, duration));
         const TemplateReading reading = ReadTemplateClt(bytes);
         CheckPassMeansFilled(reading, kCltValues);
-        FUZZ_CHECK(reading.Value(QStringLiteral("AnimationDuration")) ==
-                   QString::number(duration));
+        FUZZ_CHECK(reading.Value(QStringLiteral("AnimationDuration")) == QString::number(duration));
         if (!folder.contains(QStringLiteral("{{")) && !firstFile.contains(QStringLiteral("{{"))) {
             const QString path = ReadBack(CutAtNul(folder) + u'/');
             const QString first = ReadBack(CutAtNul(firstFile).replace(u' ', u'_'));

@@ -90,6 +90,11 @@ public:
             faults << PackageFault{QString(), NotOpenedText()};
             return false;
         }
+        if (!EndRecordClosesFile()) {
+            faults << PackageFault{QString(),
+                                   QStringLiteral("the archive is cut short: its end record is "
+                                                  "incomplete")};
+        }
         unz_global_info64 global{};
         if (unzGetGlobalInfo64(zip, &global) != UNZ_OK) {
             faults << PackageFault{QString(),
@@ -131,6 +136,29 @@ private:
         };
         return end.startsWith(QByteArray("PK\x05\x06", 4)) &&
                end.mid(4, 16) == QByteArray(16, '\0') && file.size() == 22 + u16(20);
+    }
+
+    // The end record with its comment must be the last bytes of the file; minizip
+    // reads one whose last byte was cut away as if it were whole.
+    bool EndRecordClosesFile() const {
+        QFile file(mPath);
+        const qint64 size = file.size();
+        const qint64 from = std::max<qint64>(0, size - (22 + 0xFFFF));
+        if (!file.open(QIODevice::ReadOnly) || !file.seek(from)) {
+            return false;
+        }
+        const QByteArray tail = file.readAll();
+        for (qsizetype at = tail.lastIndexOf("PK\x05\x06"); at >= 0;
+             at = at == 0 ? -1 : tail.lastIndexOf("PK\x05\x06", at - 1)) {
+            if (at + 22 <= tail.size()) {
+                const int comment =
+                    static_cast<uchar>(tail[at + 20]) | (static_cast<uchar>(tail[at + 21]) << 8);
+                if (from + at + 22 + comment == size) {
+                    return true;
+                }
+            }
+        }
+        return false;
     }
 
     QString NotOpenedText() const {
@@ -430,6 +458,7 @@ private:
         for (const Entry& entry : mEntries) {
             if (const QString fault = NameFault(entry); !fault.isEmpty()) {
                 Fault(entry.name, fault);
+                mBadNames.insert(entry.name);
                 continue;
             }
             const QString relative = entry.name.mid(kEntryPrefix.size());
@@ -487,6 +516,9 @@ private:
         }
         if (frames.numbered) {
             for (const int32_t number : frames.missing) {
+                if (number == frames.first) {
+                    continue;  // told as the missing first frame already
+                }
                 Fault(kEntryPrefix + FrameName(frames.prefix, number),
                       QStringLiteral("it is missing: the frames run from %1 to %2")
                           .arg(kEntryPrefix + FrameName(frames.prefix, frames.first),
@@ -512,7 +544,8 @@ private:
         for (const QString& name : topLevel) {
             const QString entry = kEntryPrefix + name;
             const bool isFrame = frames.numbered && FrameNumberOf(name, frames.prefix) >= 0;
-            if (!kNeededEntries.contains(entry) && !isFrame && name != firstFrame) {
+            if (!kNeededEntries.contains(entry) && !isFrame && name != firstFrame &&
+                !mBadNames.contains(entry)) {
                 extra << entry;
             }
         }
@@ -553,6 +586,7 @@ private:
     PackageCheckLevel mLevel;
     PackageCheck& mCheck;
     QHash<QString, int> mCount;
+    QSet<QString> mBadNames;  // told as faults, so not listed as extra files
     std::optional<QString> mDuration;
 };
 
