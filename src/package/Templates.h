@@ -37,7 +37,6 @@ QString FilledTemplateClt(const QString& sFolder, const QString& sFirstFile, int
 // A value holding a character XML cannot carry at all (most control characters,
 // an unpaired surrogate) is refused before anything is written.
 TemplateWrite WriteTemplateXml(const QString& sFolder, const TemplateXmlValues& values);
-TemplateWrite WriteTemplateClt(const QString& sFolder, const QString& sFirstFile,
-                               int32_t lDuration);
+TemplateWrite WriteTemplateClt(const QString& sFolder, const QString& sFirstFile, int32_t lDuration);
 
 }  // namespace sparkloom
