@@ -364,6 +364,12 @@ int Convert(const ConvertOptions& options, TerminalProgress& progress) {
     ReleaseZipLibrary(plan.packageFolder);
     lap(QStringLiteral("walk+pack"));
 
+    if (packed.leftOut > 0) {
+        progress.Warn(QStringLiteral("Warning: %1 entries were left out because a folder holds "
+                                     "more than %2 entries.")
+                          .arg(packed.leftOut)
+                          .arg(kMaxFiles));
+    }
     // A package that does not read back is no package, whatever the writing said.
     if (const PackageCheck readBack = ReadBackPackage(plan.packagePath, false);
         !readBack.IsWhole()) {
@@ -371,13 +377,6 @@ int Convert(const ConvertOptions& options, TerminalProgress& progress) {
         return fail(ReadBackFailureText(plan.packagePath, readBack));
     }
     lap(QStringLiteral("read-back"));
-
-    if (packed.leftOut > 0) {
-        progress.Warn(QStringLiteral("Warning: %1 entries were left out because a folder holds "
-                                     "more than %2 entries.")
-                          .arg(packed.leftOut)
-                          .arg(kMaxFiles));
-    }
     progress.Note(QStringLiteral("Success"));
     if (options.timings) {
         timings << QStringLiteral("total %1").arg(Seconds(clock.elapsed()));

@@ -177,7 +177,7 @@ private slots:
         const Run help = RunCli({QStringLiteral("--help")});
         QCOMPARE(help.exitCode, 0);
         for (const char* option : {"--output", "--name", "--type", "--category", "--thumb",
-                                   "--first", "--frames-dir", "--force", "--quiet"}) {
+                                   "--first", "--frames-dir", "--force", "--quiet", "--check"}) {
             QVERIFY2(help.out.contains(option), option);
         }
     }
@@ -195,6 +195,10 @@ private slots:
         QTest::newRow("two videos") << QStringList{clip, clip, o, package};
         QTest::newRow("unknown option") << QStringList{clip, o, package, "--colour", "red"};
         QTest::newRow("unknown type") << QStringList{clip, o, package, "--type", "custom"};
+        QTest::newRow("--check without package") << QStringList{"--check"};
+        QTest::newRow("--check with -o") << QStringList{"--check", package, o, package};
+        QTest::newRow("--check with --type") << QStringList{"--check", package, "--type", "CUSTOM"};
+        QTest::newRow("--check with --force") << QStringList{"--check", package, "--force"};
     }
     void refusesUsageErrors() {
         QFETCH(QStringList, arguments);
@@ -345,12 +349,15 @@ private slots:
         QVERIFY2(refused.err.contains("16 entries were left out"), refused.err.constData());
         QVERIFY(!QFileInfo::exists(package));
 
+        // What was left out are the package's own files ("clip" sorts before "Thumb"), so
+        // the read-back refuses it.
         const Run forced = RunCli(arguments << QStringLiteral("--force") << "--quiet");
-        QVERIFY2(forced.exitCode == 0, forced.err.constData());
+        QCOMPARE(forced.exitCode, 1);
         QVERIFY2(forced.err.contains("16 entries were left out"), forced.err.constData());
-        QList<ArchiveEntry> entries;
-        QVERIFY(sparkloom::test::ReadArchive(package, entries));
-        QCOMPARE(entries.size(), 1998);
+        QVERIFY2(forced.err.contains("does not read back whole:\n.\\TitleTemplate.xml: it is "
+                                     "missing\n"),
+                 forced.err.constData());
+        QVERIFY(!QFileInfo::exists(package));
     }
 
     // A package that cannot be created fails in the builder, with the window's status text.
@@ -362,6 +369,93 @@ private slots:
         const Run run = RunCli(arguments);
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.err.endsWith("Packing…\nErr -1 in OpenZip\n"), run.err.constData());
+    }
+
+    // --check on a package of the road, on damaged ones and on several at once: one
+    // line per package when whole, one per fault otherwise, and the exit status.
+    void checksPackages_data() {
+        QTest::addColumn<QStringList>("packages");  // "made", "cut", "text", "gone", "extra"
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("lines");  // each package's path stands for "%1"
+        QTest::newRow("made by the road") << QStringList{"made"} << 0 << QStringList{"%1: OK"};
+        QTest::newRow("extra file is a note")
+            << QStringList{"extra"} << 0
+            << QStringList{"%1: OK",
+                           "%1: note: 1 extra files, which the particle does not use: "
+                           ".\\ReadMe.txt"};
+        QTest::newRow("cut short")
+            << QStringList{"cut"} << 1
+            << QStringList{
+                   "%1: the archive is cut short or damaged: its table of contents at "
+                   "the end cannot be found"};
+        QTest::newRow("not a ZIP")
+            << QStringList{"text"} << 1 << QStringList{"%1: the file is not a ZIP archive"};
+        QTest::newRow("one whole, one gone") << QStringList{"made", "gone"} << 1
+                                             << QStringList{"%1: OK", "%2: there is no such file"};
+    }
+    void checksPackages() {
+        QFETCH(QStringList, packages);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, lines);
+
+        const QString made = Fresh(QStringLiteral("Check.dzp"));
+        const Run build = RunCli(Complete(made) << QStringLiteral("--quiet"));
+        QVERIFY2(build.exitCode == 0, build.err.constData());
+        QStringList paths;
+        for (const QString& kind : packages) {
+            const QString path = Fresh(kind + QStringLiteral(".dzp"));
+            if (kind == u"made") {
+                QVERIFY(QFile::copy(made, path));
+            } else if (kind == u"cut") {
+                QVERIFY(WriteFile(path, ReadAll(made).chopped(200)));
+            } else if (kind == u"text") {
+                QVERIFY(WriteFile(path, "a text, not an archive\n"));
+            } else if (kind == u"extra") {
+                QVERIFY(QFile::copy(made, path));
+                const QString readMe = mRoot.filePath(QStringLiteral("ReadMe.txt"));
+                QVERIFY(WriteFile(readMe, "notes"));
+                int code = -1;
+                sparkloom::test::RunTool(
+                    QStringLiteral("python3"),
+                    {QStringLiteral("-c"),
+                     QStringLiteral("import sys, zipfile\n"
+                                    "zipfile.ZipFile(sys.argv[1], 'a').write(sys.argv[2], "
+                                    "'.\\\\ReadMe.txt')"),
+                     path, readMe},
+                    &code);
+                QCOMPARE(code, 0);
+            }
+            paths << path;
+        }
+        const Run run = RunCli(QStringList{QStringLiteral("--check")} << paths);
+        QCOMPARE(run.exitCode, exitCode);
+        QCOMPARE(run.err, QByteArray());
+        QString expected;
+        for (const QString& line : lines) {
+            QString filled = line;
+            for (qsizetype i = 0; i < paths.size(); ++i) {
+                filled.replace(QStringLiteral("%%1").arg(i + 1), paths[i]);
+            }
+            expected += filled + u'\n';
+        }
+        QCOMPARE(QString::fromLocal8Bit(run.out), expected);
+    }
+
+    // A package that does not read back is not reported as made: the first frame the
+    // script names is not in the frames folder, so the package lacks it.
+    void removesAPackageThatDoesNotReadBack() {
+        const QString picture = mRoot.filePath(QStringLiteral("thumb.png"));
+        QVERIFY(WriteFile(picture, QByteArray("picture")));
+        const QString package = Fresh(QStringLiteral("NoFirst.dzp"));
+        const Run run = RunCli(Complete(package) << "--thumb" << picture << "--first"
+                                                 << "Other_00001.jpg");
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains("was written but does not read back whole:\n"
+                                  ".\\Other_00001.jpg: it is missing: it is the first frame the "
+                                  "script names"),
+                 run.err.constData());
+        QVERIFY(!run.err.contains("Success"));
+        QVERIFY(!QFileInfo::exists(package));
     }
 
     void failsClearlyWithoutFfmpeg() {
