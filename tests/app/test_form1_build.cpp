@@ -322,6 +322,36 @@ private slots:
         QCOMPARE(entries.size(), 34);
     }
 
+    // The first image is not checked when chosen: one from another folder is not in the
+    // package, and the read-back says so instead of "Success". The package stays on disk.
+    void aPackageThatDoesNotReadBackIsNoSuccess() {
+        ScriptedSeam seam;
+        Form1 form(seam);
+        QVERIFY(!Prepare(form, seam).isEmpty());
+        const QString elsewhere = NewFolder(QStringLiteral("elsewhere"));
+        QVERIFY(WriteFile(elsewhere + QStringLiteral("/Other_00001.jpg"), "a picture"));
+        seam.fileAnswers << elsewhere + QStringLiteral("/Other_00001.jpg");
+        Click(form, "cmdAnimImage");
+        seam.shown.clear();
+        const QString package = NewFolder(QStringLiteral("out")) + QStringLiteral("/Fire.dzp");
+        seam.fileAnswers << package;
+        Click(form, "cmdDZP");
+        QVERIFY(WaitUntilIdle(form));
+
+        const QString failure = QStringLiteral(
+                                    "The package %1 was written but does not read back whole:\r\n"
+                                    ".\\Other_00001.jpg: it is missing: it is the first frame "
+                                    "the script names")
+                                    .arg(QDir::toNativeSeparators(package));
+        QCOMPARE(Status(form),
+                 QString(failure).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+        QCOMPARE(seam.Messages(), QStringList{failure});
+        QCOMPARE(seam.shown.last().icon, MessageIcon::Warning);
+        QVERIFY(QFile::exists(package));
+        QVERIFY(!Control<QPushButton>(form, "Command3")->isEnabled());
+        QVERIFY(Control<QPushButton>(form, "cmdDZP")->isEnabled());
+    }
+
     void aBuildWhilePackingIsRefusedBeforeTheSaveDialog() {
         ScriptedSeam seam;
         Form1 form(seam);
