@@ -347,6 +347,10 @@ QString Listed(const QStringList& names) {
     return shown.join(QStringLiteral(", "));
 }
 
+QString Counted(qsizetype count, const QString& one, const QString& many) {
+    return QString::number(count) + u' ' + (count == 1 ? one : many);
+}
+
 // "" when the host can carry name in its 8-bit code page, else why not.
 QString NameFault(const Entry& entry) {
     if (!entry.name.startsWith(kEntryPrefix)) {
@@ -478,11 +482,10 @@ private:
                                 Listed(folderEntries);
         }
         if (!inSubfolders.isEmpty()) {
-            mCheck.notes << QStringLiteral(
-                                "%1 files in subfolders, which the particle does not "
-                                "use: %2")
-                                .arg(inSubfolders.size())
-                                .arg(Listed(inSubfolders));
+            mCheck.notes << Counted(inSubfolders.size(), QStringLiteral("file in a subfolder"),
+                                    QStringLiteral("files in subfolders")) +
+                                QStringLiteral(", which the particle does not use: ") +
+                                Listed(inSubfolders);
         }
     }
 
@@ -531,11 +534,12 @@ private:
                                           kEntryPrefix + FrameName(frames.prefix, frames.last)));
             }
             if (frames.earlier > 0) {
-                mCheck.notes << QStringLiteral(
-                                    "%1 frames numbered before the first frame %2 are not part "
-                                    "of the animation")
-                                    .arg(frames.earlier)
-                                    .arg(kEntryPrefix + *firstFrame);
+                mCheck.notes << Counted(frames.earlier, QStringLiteral("frame"),
+                                        QStringLiteral("frames")) +
+                                    QStringLiteral(
+                                        " numbered before the first frame %1, not "
+                                        "part of the animation")
+                                        .arg(kEntryPrefix + *firstFrame);
             }
             Duration(frames);
         }
@@ -550,9 +554,10 @@ private:
             }
         }
         if (!extra.isEmpty()) {
-            mCheck.notes << QStringLiteral("%1 extra files, which the particle does not use: %2")
-                                .arg(extra.size())
-                                .arg(Listed(extra));
+            mCheck.notes << Counted(extra.size(), QStringLiteral("extra file"),
+                                    QStringLiteral("extra files")) +
+                                QStringLiteral(", which the particle does not use: ") +
+                                Listed(extra);
         }
     }
 

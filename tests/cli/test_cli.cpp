@@ -381,7 +381,7 @@ private slots:
         QTest::newRow("extra file is a note")
             << QStringList{"extra"} << 0
             << QStringList{"%1: OK",
-                           "%1: note: 1 extra files, which the particle does not use: "
+                           "%1: note: 1 extra file, which the particle does not use: "
                            ".\\ReadMe.txt"};
         QTest::newRow("cut short")
             << QStringList{"cut"} << 1

@@ -216,14 +216,14 @@ private slots:
                                   << "";
         QTest::newRow("our road, extra files and a subfolder")
             << "zipper" << QStringList{"extras"} << whole << ""
-            << "files in subfolders, which the particle does not use: .\\Sub\\x.jpg";
+            << "1 file in a subfolder, which the particle does not use: .\\Sub\\x.jpg";
         QTest::newRow("python, deflated") << "python" << QStringList() << whole << ""
                                           << "";
         QTest::newRow("python, stored") << "python" << QStringList{"stored"} << whole << ""
                                         << "";
         QTest::newRow("extra top-level file is a note")
             << "python" << QStringList{"add .\\ReadMe.txt"} << whole << ""
-            << "1 extra files, which the particle does not use: .\\ReadMe.txt";
+            << "1 extra file, which the particle does not use: .\\ReadMe.txt";
         QTest::newRow("no such file")
             << "missing" << QStringList() << whole << "there is no such file"
             << "";
@@ -321,7 +321,7 @@ private slots:
             << QStringList{"set .\\TitleTemplate.clt Fire_00001.jpg Fire_00002.jpg",
                            "set .\\TitleTemplate.clt \"1000\" \"967\""}
             << whole << ""
-            << "1 frames numbered before the first frame .\\Fire_00002.jpg are not part of the "
+            << "1 frame numbered before the first frame .\\Fire_00002.jpg, not part of the "
                "animation";
         QTest::newRow("name without .\\") << "python" << QStringList{"add Notes.txt"} << whole
                                           << "Notes.txt: its name does not start with .\\"
