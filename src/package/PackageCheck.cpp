@@ -8,9 +8,12 @@
 #include <QHash>
 #include <QSet>
 #include <QStringDecoder>
+#include <QThread>
 #include <QXmlStreamReader>
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <future>
 #include <vector>
 
 #include "extract/Extraction.h"
@@ -38,8 +41,13 @@ struct Entry {
     QByteArray rawName;
     QString name;  // as the host reads it
     bool utf8 = false;
+    unz_file_info64 info{};
+    unz64_file_pos position{};
+    bool toRead = false;  // its record allows reading its data
+    bool keep = false;    // a template, whose data the later checks read
     bool readBack = false;
-    QByteArray data;  // kept for the templates only
+    QByteArray data;
+    QStringList faults;
 };
 
 // Calls pulse at most every kPulseMs, so a chunk costs no more than a clock reading.
@@ -60,6 +68,8 @@ private:
 
 // Large reads keep the time in inflating rather than in calls.
 constexpr uInt kReadChunk = 1 << 18;
+// Below this many compressed bytes a second thread costs more than it saves.
+constexpr ZPOS64_T kSplitAbove = 8 << 20;
 
 class Reader {
 public:
@@ -102,10 +112,10 @@ public:
             unzClose(zip);
             return false;
         }
-        std::vector<char> buffer(kReadChunk);
+        std::vector<Entry> records;
         int step = global.number_entry == 0 ? UNZ_END_OF_LIST_OF_FILE : unzGoToFirstFile(zip);
         while (step == UNZ_OK) {
-            entries << ReadCurrent(zip, buffer, faults);
+            records.push_back(Record(zip, faults));
             step = unzGoToNextFile(zip);
         }
         if (step != UNZ_END_OF_LIST_OF_FILE) {
@@ -118,6 +128,13 @@ public:
         }
         if (unzClose(zip) != UNZ_OK) {
             faults << PackageFault{QString(), QStringLiteral("the archive cannot be closed")};
+        }
+        ReadData(records);
+        for (Entry& entry : records) {
+            for (const QString& text : entry.faults) {
+                faults << PackageFault{entry.name, text};
+            }
+            entries << std::move(entry);
         }
         return true;
     }
@@ -174,12 +191,14 @@ private:
         return QStringLiteral("the file is not a ZIP archive");
     }
 
-    Entry ReadCurrent(unzFile zip, std::vector<char>& buffer, QList<PackageFault>& faults) {
+    // The entry's record from the table of contents; its data are read later.
+    Entry Record(unzFile zip, QList<PackageFault>& faults) const {
         Entry entry;
-        unz_file_info64 info{};
+        unz_file_info64& info = entry.info;
         std::array<char, 65536> name{};
         if (unzGetCurrentFileInfo64(zip, &info, name.data(), name.size(), nullptr, 0, nullptr, 0) !=
-            UNZ_OK) {
+                UNZ_OK ||
+            unzGetFilePos64(zip, &entry.position) != UNZ_OK) {
             faults << PackageFault{QString(), QStringLiteral("an entry's record is damaged")};
             return entry;
         }
@@ -187,59 +206,117 @@ private:
             name.data(), static_cast<qsizetype>(std::min<uLong>(info.size_filename, name.size())));
         entry.utf8 = (info.flag & kUtf8NameFlag) != 0;
         entry.name = entry.utf8 ? QString::fromUtf8(entry.rawName) : DecodeAnsi(entry.rawName);
-        auto fault = [&](const QString& text) { faults << PackageFault{entry.name, text}; };
-
+        entry.keep = mKeepTemplates && (entry.name == kXmlEntry || entry.name == kCltEntry);
         if ((info.flag & 1u) != 0) {
-            fault(QStringLiteral("it is encrypted, which the host cannot read"));
-            return entry;
+            entry.faults << QStringLiteral("it is encrypted, which the host cannot read");
+        } else if (info.compression_method != 0 && info.compression_method != Z_DEFLATED) {
+            entry.faults << QStringLiteral(
+                                "it is compressed with method %1; the host reads only deflate "
+                                "(8) and stored (0)")
+                                .arg(info.compression_method);
+        } else if (entry.keep && info.uncompressed_size > static_cast<ZPOS64_T>(kTemplateLimit)) {
+            entry.faults << QStringLiteral("it is %1 bytes long, far too large for a template")
+                                .arg(info.uncompressed_size);
+        } else {
+            entry.toRead = true;
         }
-        if (info.compression_method != 0 && info.compression_method != Z_DEFLATED) {
-            fault(QStringLiteral("it is compressed with method %1; the host reads only deflate "
-                                 "(8) and stored (0)")
-                      .arg(info.compression_method));
-            return entry;
+        return entry;
+    }
+
+    // Inflating is the cost of the check, so a large archive is read by two
+    // threads, each with its own reader, over halves of the compressed bytes.
+    // This thread only pulses meanwhile.
+    void ReadData(std::vector<Entry>& entries) {
+        ZPOS64_T total = 0;
+        for (const Entry& entry : entries) {
+            total += entry.info.compressed_size;
         }
-        const bool keep = mKeepTemplates && (entry.name == kXmlEntry || entry.name == kCltEntry);
-        if (keep && info.uncompressed_size > static_cast<ZPOS64_T>(kTemplateLimit)) {
-            fault(QStringLiteral("it is %1 bytes long, far too large for a template")
-                      .arg(info.uncompressed_size));
-            return entry;
+        const int threads =
+            total >= kSplitAbove ? std::clamp(QThread::idealThreadCount(), 1, 2) : 1;
+        std::vector<std::future<void>> workers;
+        size_t from = 0;
+        ZPOS64_T taken = 0;
+        for (int t = 1; t <= threads; ++t) {
+            size_t to = from;
+            while (to < entries.size() && (t == threads || taken < total / threads * t)) {
+                taken += entries[to++].info.compressed_size;
+            }
+            workers.push_back(std::async(
+                std::launch::async, [this, &entries, from, to] { ReadRange(entries, from, to); }));
+            from = to;
         }
+        for (std::future<void>& worker : workers) {
+            while (worker.wait_for(std::chrono::milliseconds(kPulseMs)) !=
+                   std::future_status::ready) {
+                mPulse();
+            }
+            worker.get();
+        }
+    }
+
+    void ReadRange(std::vector<Entry>& entries, size_t from, size_t to) const {
+        if (from == to) {
+            return;
+        }
+        unzFile zip = unzOpen64(QFile::encodeName(mPath).constData());
+        std::vector<char> buffer(kReadChunk);
+        for (size_t i = from; i < to; ++i) {
+            Entry& entry = entries[i];
+            if (!entry.toRead) {
+                continue;
+            }
+            if (zip == nullptr || unzGoToFilePos64(zip, &entry.position) != UNZ_OK) {
+                entry.faults << QStringLiteral("it cannot be found again in the archive");
+                continue;
+            }
+            ReadOne(zip, entry, buffer);
+        }
+        if (zip != nullptr) {
+            unzClose(zip);
+        }
+    }
+
+    static void ReadOne(unzFile zip, Entry& entry, std::vector<char>& buffer) {
         const int opened = unzOpenCurrentFile(zip);
         if (opened != UNZ_OK) {
-            fault(opened == UNZ_BADZIPFILE
-                      ? QStringLiteral("its local header does not match the table of contents")
-                      : QStringLiteral("it cannot be opened (minizip error %1)").arg(opened));
-            return entry;
+            entry.faults
+                << (opened == UNZ_BADZIPFILE
+                        ? QStringLiteral("its local header does not match the table of "
+                                         "contents")
+                        : QStringLiteral("it cannot be opened (minizip error %1)").arg(opened));
+            return;
         }
         ZPOS64_T total = 0;
         int got = 0;
         while ((got = unzReadCurrentFile(zip, buffer.data(), kReadChunk)) > 0) {
-            if (keep) {
+            if (entry.keep) {
                 entry.data.append(buffer.data(), got);
             }
             total += static_cast<ZPOS64_T>(got);
-            mPulse();
         }
         const int closed = unzCloseCurrentFile(zip);
         if (got < 0) {
-            fault(got == Z_DATA_ERROR
-                      ? QStringLiteral("its compressed data are damaged")
-                      : QStringLiteral("its data cannot be read (%1)")
-                            .arg(got == UNZ_ERRNO ? QStringLiteral("the archive is cut short")
-                                                  : QStringLiteral("minizip error %1").arg(got)));
-        } else if (total != info.uncompressed_size) {
-            fault(QStringLiteral("it reads back as %1 bytes where the table of contents says %2")
-                      .arg(total)
-                      .arg(info.uncompressed_size));
+            entry.faults << (got == Z_DATA_ERROR
+                                 ? QStringLiteral("its compressed data are damaged")
+                                 : QStringLiteral("its data cannot be read (%1)")
+                                       .arg(got == UNZ_ERRNO
+                                                ? QStringLiteral("the archive is cut short")
+                                                : QStringLiteral("minizip error %1").arg(got)));
+        } else if (total != entry.info.uncompressed_size) {
+            entry.faults << QStringLiteral(
+                                "it reads back as %1 bytes where the table of contents says %2")
+                                .arg(total)
+                                .arg(entry.info.uncompressed_size);
         } else if (closed == UNZ_CRCERROR) {
-            fault(QStringLiteral("its data do not match their CRC: the entry is damaged"));
+            entry.faults << QStringLiteral("its data do not match their CRC: the entry is damaged");
         } else if (closed != UNZ_OK) {
-            fault(QStringLiteral("it cannot be closed (minizip error %1)").arg(closed));
+            entry.faults << QStringLiteral("it cannot be closed (minizip error %1)").arg(closed);
         } else {
             entry.readBack = true;
         }
-        return entry;
+        if (!entry.keep) {
+            entry.data.clear();
+        }
     }
 
     QString mPath;

@@ -99,7 +99,8 @@ class TestPackageCheck : public QObject {
 
     // One edit of the road's files, then packed by Python. Edits: "drop NAME",
     // "add NAME", "utf8 NAME" (a template as UTF-8), "set NAME FROM TO" (in a
-    // template's text), "stored", "flip NAME", "none" (no entries).
+    // template's text), "big N" (N entries of 1 MiB), "stored", "flip NAME", "none"
+    // (no entries).
     bool PackWithPython(const QStringList& edits, const QString& package) {
         QList<std::pair<QString, QString>> entries = Entries();
         bool stored = false;
@@ -145,6 +146,15 @@ class TestPackageCheck : public QObject {
                 text.replace(words[2], words.value(3));
                 if (!replace(words[1], Utf16File(text))) {
                     return false;
+                }
+            } else if (verb == u"big") {
+                // Enough data for the check to split the reading between two threads.
+                for (int n = 1; n <= words[1].toInt(); ++n) {
+                    const QString path = Fresh(QStringLiteral("noise"));
+                    if (!test::WriteNoise(path, 1 << 20, n)) {
+                        return false;
+                    }
+                    entries << std::pair{QStringLiteral(".\\Noise%1.bin").arg(n), path};
                 }
             } else if (verb == u"stored") {
                 stored = true;
@@ -255,6 +265,17 @@ private slots:
         QTest::newRow("a stored entry's bytes flipped")
             << "python" << QStringList{"stored", "flip .\\Thumb.png"} << archive
             << ".\\Thumb.png: its data do not match their CRC"
+            << "";
+        QTest::newRow("large, read by two threads")
+            << "python" << QStringList{"big 12"} << whole << ""
+            << "12 extra files, which the particle does not use: .\\Noise1.bin";
+        QTest::newRow("large, flipped late")
+            << "python" << QStringList{"big 12", "flip .\\Noise12.bin"} << needed
+            << ".\\Noise12.bin: its data do not match their CRC"
+            << "";
+        QTest::newRow("large, flipped early")
+            << "python" << QStringList{"big 12", "flip .\\Fire_00002.jpg"} << needed
+            << ".\\Fire_00002.jpg: its data do not match their CRC"
             << "";
         QTest::newRow("record not UTF-16") << "python" << QStringList{"utf8 .\\TitleTemplate.xml"}
                                            << whole << xml + ": it is not UTF-16 text"
