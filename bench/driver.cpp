@@ -19,10 +19,10 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "platform/Allocator.h"
 #include "cli/Converter.h"
 #include "extract/Extraction.h"
 #include "package/PackageCheck.h"
+#include "platform/Allocator.h"
 #include "zip/Zipper.h"
 
 namespace {
@@ -90,12 +90,12 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     if (mode == QStringLiteral("extract") && args.size() == 3) {
-        const sparkloom::ExtractOutcome extracted =
-            sparkloom::ExtractFrames(args[0], args[1], args[2]);
-        if (!extracted.ok) {
+        sparkloom::ExtractionJob job({args[0], args[1], args[2]});
+        const sparkloom::ExtractionOutcome extracted = job.Run({});
+        if (extracted.end != sparkloom::ExtractionOutcome::End::Done) {
             return Fail(extracted.error);
         }
-        std::printf("last_frame=%d\n", extracted.lastFrame);
+        std::printf("last_frame=%d\n", extracted.written);
         return 0;
     }
     if (mode == QStringLiteral("readback") && args.size() == 1) {

@@ -1,11 +1,12 @@
 #!/bin/sh
-# Installs what is missing, builds, and starts Sparkloom.
+# Installs what is missing, builds the program (not the test suite), and
+# starts Sparkloom. Arguments go to Sparkloom, e.g. a video to start with.
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/scripts/setup-debian.sh"
-"$here/scripts/build.sh" "$here/build"
+SPARKLOOM_TARGETS="sparkloom sparkloom-cli" "$here/scripts/build.sh" "$here/build"
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display found; starting Sparkloom on a virtual X display (xvfb-run)." >&2
-  exec xvfb-run -a "$here/build/src/sparkloom"
+  exec xvfb-run -a "$here/build/src/sparkloom" "$@"
 fi
-exec "$here/build/src/sparkloom"
+exec "$here/build/src/sparkloom" "$@"

@@ -3,7 +3,8 @@
 # skipping those already present.
 set -eu
 packages="build-essential cmake pkg-config qt6-base-dev zlib1g-dev libminizip-dev
-  ffmpeg unzip zip python3 libarchive-tools xvfb xauth fonts-dejavu-core"
+  ffmpeg unzip zip python3 libarchive-tools xvfb xauth fonts-dejavu-core
+  desktop-file-utils appstream shared-mime-info"
 missing=""
 for p in $packages; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

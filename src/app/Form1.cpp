@@ -1,12 +1,16 @@
 #include "app/Form1.h"
 
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -16,15 +20,17 @@
 #include <QScrollBar>
 #include <stdexcept>
 
-#include "app/Files.h"
 #include "app/RememberedFolder.h"
+#include "common/Files.h"
 #include "extract/Extraction.h"
 #include "extract/VideoNames.h"
 #include "package/FolderWalk.h"
 #include "package/PackageCheck.h"
+#include "package/PackageQueue.h"
 #include "package/SavePath.h"
 #include "package/Templates.h"
 #include "package/Thumbnail.h"
+#include "platform/StopSignals.h"
 #include "zip/ZipLibrary.h"
 #include "zip/Zipper.h"
 
@@ -114,6 +120,7 @@ Form1::Form1(UserSeam& seam, QWidget* parent) : QWidget(parent), mSeam(seam) {
     InitFormResources();
     BuildControls();
     StartUp();
+    setAcceptDrops(true);
 }
 
 Form1::~Form1() = default;
@@ -306,6 +313,10 @@ void Form1::cmdProjectFile_Click() {
     if (path.isEmpty()) {
         path = mProject.VideoFile;
     }
+    ChooseVideo(path);
+}
+
+void Form1::ChooseVideo(const QString& path) {
     const QString fileName = path.isEmpty() ? QString() : QFileInfo(path).fileName();
 
     txtVideoFile->setText(fileName);
@@ -317,7 +328,61 @@ void Form1::cmdProjectFile_Click() {
     cmdExtract->setEnabled(true);
 }
 
+// One extraction at a time, and no extraction into a folder being packed.
+bool Form1::RefusedWhileBusy() {
+    if (mExtraction) {
+        Warn(
+            QStringLiteral("Frames are still being extracted.\r\n"
+                           "Please wait until it is finished or cancel it first."));
+        return true;
+    }
+    return false;
+}
+
+bool Form1::OpenGivenPaths(const QStringList& paths) {
+    if (paths.isEmpty()) {
+        return false;
+    }
+    if (paths.size() > 1) {
+        Warn(QStringLiteral("Please choose one Video at a time!"));
+        return false;
+    }
+    // ProjectFolder is cut from the path, and the dialog's paths are absolute.
+    const QFileInfo given(paths.first());
+    if (paths.first().isEmpty() || !given.isFile()) {
+        Warn(QStringLiteral("This is not a file:\r\n") + paths.first());
+        return false;
+    }
+    ChooseVideo(QDir::cleanPath(given.absoluteFilePath()));
+    return true;
+}
+
+void Form1::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) {
+        event->acceptProposedAction();
+    }
+}
+
+void Form1::dropEvent(QDropEvent* event) {
+    QStringList paths;
+    for (const QUrl& url : event->mimeData()->urls()) {
+        // A web address has no local file and is refused like a folder.
+        paths << (url.isLocalFile() ? url.toLocalFile() : url.toString());
+    }
+    event->acceptProposedAction();
+    OpenGivenPaths(paths);
+}
+
 void Form1::cmdExtract_Click() {
+    if (RefusedWhileBusy()) {
+        return;
+    }
+    if (mZipper->Zipping()) {
+        Warn(
+            QStringLiteral("A package is still being built.\r\n"
+                           "Please wait until it is finished or cancel it first."));
+        return;
+    }
     const QString remembered = ReadRememberedFolder();
     mProject.ExtractFolder =
         mSeam.BrowseForFolder(this, remembered, QStringLiteral("Please select a folder:"));
@@ -351,31 +416,79 @@ void Form1::cmdExtract_Click() {
         return;
     }
 
-    Inform(QStringLiteral("Extracting Video. Please be patient!"));
+    ExtractionRequest request;
+    request.video = mProject.VideoFile;
+    request.folder = mProject.ExtractFolder;
+    request.framePrefix = prefix;
+    request.maxFiles = mProject.MaxFiles;
+    ExtractionHooks hooks;
+    hooks.replaceStale = [this, &prefix](const FrameFiles& stale) {
+        return mSeam.ShowMessage(this, StaleFramesQuestion(stale, prefix), MessageIcon::Warning,
+                                 MessageButtons::OkCancel) == MessageAnswer::Ok;
+    };
+    hooks.beforeCount = [this] { Inform(QStringLiteral("Extracting Video. Please be patient!")); };
+    hooks.trimToLimit = [this](int32_t counted, int32_t limit) {
+        return mSeam.ShowMessage(this, TooManyFramesQuestion(counted, limit), MessageIcon::Warning,
+                                 MessageButtons::OkCancel) == MessageAnswer::Ok;
+    };
+    int32_t expected = 0;
+    hooks.onCounted = [&expected](int32_t counted) { expected = counted; };
+    hooks.onFrame = [this, &expected](int32_t frame) {
+        if (expected > 0) {
+            SetProgress(qMin(100.0, 100.0 * frame / expected));
+        }
+    };
 
-    const CountOutcome counted = CountFrames(mProject.VideoFile);
-    if (!counted.ok) {
-        Warn(counted.error);
-        return;
-    }
-    mProject.FrameCount = counted.frames;
-    mProject.AnimationDuration = AnimationDurationFor(mProject.FrameCount);
-
-    const int32_t frameCount = mProject.FrameCount;
     SetProgress(0);
-    const ExtractOutcome extracted = ExtractFrames(
-        mProject.VideoFile, mProject.ExtractFolder, prefix, [this, frameCount](int32_t frame) {
-            if (frameCount > 0) {
-                SetProgress(qMin(100.0, 100.0 * frame / frameCount));
-            }
-        });
-    if (!extracted.ok) {
-        Warn(extracted.error);
-        return;
+    // Cancel must reach a running extraction even after a build disabled it.
+    const bool cancelWasEnabled = Command3->isEnabled();
+    Command3->setEnabled(true);
+    mExtraction = std::make_unique<ExtractionJob>(request);
+    const ExtractionOutcome outcome = mExtraction->Run(hooks);
+    mExtraction.reset();
+    Command3->setEnabled(cancelWasEnabled);
+
+    using End = ExtractionOutcome::End;
+    switch (outcome.end) {
+        case End::Declined:
+            return;
+        case End::Stopped:
+            SetStatus(QStringLiteral("Canceled"));
+            return;
+        case End::Failed:
+            Warn(outcome.error);
+            return;
+        case End::Done:
+            break;
     }
+    // The duration describes the frames that were written, whatever the clip's timing.
+    mProject.FrameCount = outcome.written;
+    mProject.AnimationDuration = AnimationDurationFor(mProject.FrameCount);
+    mExtractedPrefix = prefix;
     SetProgress(100);
     cmdAnimImage->setEnabled(true);
     cmdThumb->setEnabled(true);
+}
+
+void Form1::CloseOnStopSignals() {
+    connect(&platform::StopSignals::Install(), &platform::StopSignals::Arrived, this,
+            &QWidget::close);
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    // Nothing may keep running that the user can no longer see or stop.
+    if (mExtraction) {
+        mExtraction->RequestStop();
+    }
+    if (mZipper->Zipping()) {
+        // A cancelled run ends within two ticks (the entry, then the archive):
+        // the shorter package is closed before the window goes.
+        mZipper->Cancel();
+        for (int tick = 0; tick < 4 && mZipper->Zipping(); ++tick) {
+            mZipper->Tick();
+        }
+    }
+    QWidget::closeEvent(event);
 }
 
 // ----- First frame and thumbnail --------------------------------------------
@@ -429,6 +542,9 @@ void Form1::cmdDZP_Click() {
 }
 
 void Form1::BuildParticle() {
+    if (RefusedWhileBusy()) {
+        return;
+    }
     // A second build would rewrite the templates and add to the running queue.
     if (mZipper->Zipping()) {
         Warn(
@@ -538,24 +654,28 @@ void Form1::BuildParticle() {
         }
     }
 
-    WalkReport walk;
-    if (!AddFolderToZip(*mZipper, mProject.ExtractFolder + u'/', QString(), mProject.MaxFiles,
-                        walk)) {
-        mZipper->ClearFiles();
-        SetStatus(walk.statusMessage);
-        return;
-    }
-    if (walk.leftOut > 0) {
+    PackageSource source;
+    source.folder = mProject.ExtractFolder;
+    source.firstFrame = txtAnimImage->text();
+    source.framePrefix = mExtractedPrefix;
+    source.extractedFrames = mProject.FrameCount;
+    source.maxFiles = mProject.MaxFiles;
+    const QueueOutcome queued = QueuePackage(*mZipper, source, [this](int leftOut) {
         const QString question = QStringLiteral(
                                      "%1 entries were left out because a folder holds more than %2 "
                                      "entries.\r\nBuild the package without them?")
-                                     .arg(walk.leftOut)
+                                     .arg(leftOut)
                                      .arg(mProject.MaxFiles);
-        if (mSeam.ShowMessage(this, question, MessageIcon::Warning, MessageButtons::OkCancel) !=
-            MessageAnswer::Ok) {
-            mZipper->ClearFiles();
-            return;
+        return mSeam.ShowMessage(this, question, MessageIcon::Warning, MessageButtons::OkCancel) ==
+               MessageAnswer::Ok;
+    });
+    if (!queued.ok) {
+        if (!queued.statusMessage.isEmpty()) {
+            SetStatus(queued.statusMessage);
+        } else if (!queued.refusal.isEmpty()) {
+            Warn(queued.refusal);
         }
+        return;
     }
 
     ProgressBar1->setVisible(true);
@@ -608,6 +728,10 @@ void Form1::Zipper_Complete(bool Canceled) {
 }
 
 void Form1::Command3_Click() {
+    if (mExtraction) {
+        mExtraction->RequestStop();
+        return;
+    }
     mZipper->Cancel();
 }
 

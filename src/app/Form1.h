@@ -3,8 +3,10 @@
 #include <QLabel>
 #include <QPixmap>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 #include <QWidget>
+#include <memory>
 
 #include "app/ParticleProject.h"
 #include "app/UserSeam.h"
@@ -19,6 +21,7 @@ class QPushButton;
 namespace sparkloom {
 
 class Zipper;
+class ExtractionJob;
 
 // A picture that opens a web page when clicked and shows the hand cursor.
 class LinkPicture : public QLabel {
@@ -54,6 +57,25 @@ public:
     // The progress bar's value as set, fractions included.
     double ProgressValue() const { return mProgressValue; }
     void SetStatus(const QString& message);
+    // True while frames are being extracted.
+    bool Extracting() const { return mExtraction != nullptr; }
+    // SIGTERM and SIGINT close the window as E&XIT does, so running work stops with it.
+    void CloseOnStopSignals();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+    // Takes path as the video, exactly as the video "Browse" does once its
+    // dialog has closed.
+    void ChooseVideo(const QString& path);
+    // Videos named on the command line or dropped on the window: one existing
+    // file becomes the video; anything else is refused with a warning and
+    // changes nothing. No paths: nothing happens. True when a video was taken.
+    bool OpenGivenPaths(const QStringList& paths);
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private slots:
     void cmdProjectFile_Click();
@@ -77,6 +99,7 @@ private:
     void StartUp();
     void FitBannerPicture();
     void BuildParticle();
+    bool RefusedWhileBusy();
     void SetProgress(double value);
     void RepaintStatus();
 
@@ -89,6 +112,10 @@ private:
     CommonDialog CommonDialog1;
     Zipper* mZipper = nullptr;
     double mProgressValue = 0;
+    // The running extraction, so Cancel and closing can stop it.
+    std::unique_ptr<ExtractionJob> mExtraction;
+    // What the last completed extraction wrote; the build counts its frames.
+    QString mExtractedPrefix;
     QPixmap mBannerPicture;
 
     LinkPicture* Picture1 = nullptr;

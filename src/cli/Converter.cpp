@@ -6,17 +6,18 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
-#include <future>
 
-#include "app/Files.h"
 #include "cli/TerminalProgress.h"
+#include "common/Files.h"
 #include "extract/Extraction.h"
 #include "extract/VideoNames.h"
 #include "package/FolderWalk.h"
 #include "package/PackageCheck.h"
+#include "package/PackageQueue.h"
 #include "package/SavePath.h"
 #include "package/Templates.h"
 #include "package/Thumbnail.h"
+#include "platform/StopSignals.h"
 #include "zip/ZipLibrary.h"
 #include "zip/Zipper.h"
 
@@ -62,9 +63,17 @@ QString FfmpegMissingText() {
         "ffmpeg was not found beside sparkloom-cli nor on the PATH. Please install ffmpeg.");
 }
 
-// Names that end up in entry names must survive the host editor's 8-bit code page.
 QString Seconds(qint64 milliseconds) {
     return QString::number(static_cast<double>(milliseconds) / 1000.0, 'f', 3) + u's';
+}
+
+QString LeftOutRefusal(int leftOut) {
+    return QStringLiteral(
+               "%1 entries were left out because a folder holds more "
+               "than %2 entries.\r\nUse --force to build the package "
+               "without them.")
+        .arg(leftOut)
+        .arg(kMaxFiles);
 }
 
 }  // namespace
@@ -185,37 +194,18 @@ bool MakePlan(const ConvertOptions& options, Plan& plan, QString& error) {
     return true;
 }
 
-PackOutcome PackFolder(const QString& folder, const QString& packagePath, int tickInterval,
-                       bool allowLeftOut,
-                       const std::function<void(int64_t done, int64_t total)>& onProgress) {
+PackOutcome DriveZipper(Zipper& zipper, const QString& packagePath, int tickInterval,
+                        const std::function<void(int64_t done, int64_t total)>& onProgress,
+                        const StopCheck& stop) {
     PackOutcome outcome;
-    Zipper zipper;
     zipper.SetTickInterval(tickInterval);
-
-    WalkReport walk;
-    if (!AddFolderToZip(zipper, folder + u'/', QString(), kMaxFiles, walk)) {
-        zipper.ClearFiles();
-        outcome.error = walk.statusMessage;
-        return outcome;
-    }
-    outcome.leftOut = walk.leftOut;
-    if (walk.leftOut > 0 && !allowLeftOut) {
-        zipper.ClearFiles();
-        outcome.error = QStringLiteral(
-                            "%1 entries were left out because a folder holds more "
-                            "than %2 entries.\r\nUse --force to build the package "
-                            "without them.")
-                            .arg(walk.leftOut)
-                            .arg(kMaxFiles);
-        return outcome;
-    }
-
     const int64_t total = zipper.BytesToZip();
     if (onProgress) {
         onProgress(0, total);
     }
     QEventLoop loop;
     bool failed = false;
+    bool canceled = false;
     QObject::connect(&zipper, &Zipper::Progress, &loop, [&] {
         if (onProgress) {
             onProgress(zipper.BytesZipped(), total);
@@ -225,20 +215,54 @@ PackOutcome PackFolder(const QString& folder, const QString& packagePath, int ti
         failed = true;
         loop.quit();
     });
-    QObject::connect(&zipper, &Zipper::Complete, &loop, [&] { loop.quit(); });
+    QObject::connect(&zipper, &Zipper::Complete, &loop, [&](bool wasCanceled) {
+        canceled = wasCanceled;
+        loop.quit();
+    });
+    if (platform::StopSignals* watcher = platform::StopSignals::Installed()) {
+        QObject::connect(watcher, &platform::StopSignals::Arrived, &loop, [&] { zipper.Cancel(); });
+    }
 
     if (zipper.Zip(packagePath)) {
         outcome.error = QStringLiteral("Err %1 in %2").arg(zipper.Result()).arg(zipper.Failed());
         return outcome;
     }
+    if (stop && stop()) {
+        zipper.Cancel();  // a signal that came before the loop could hear it
+    }
     loop.exec();
-    if (failed) {
-        outcome.error = QStringLiteral("Err %1 in %2").arg(zipper.Result()).arg(zipper.Failed());
+    if (failed || canceled) {
+        outcome.stopped = canceled;
+        if (failed) {
+            outcome.error =
+                QStringLiteral("Err %1 in %2").arg(zipper.Result()).arg(zipper.Failed());
+        }
         // A cut archive left behind would pass for a package in a script's eyes.
         QFile::remove(packagePath);
         return outcome;
     }
     outcome.ok = true;
+    return outcome;
+}
+
+PackOutcome PackFolder(const QString& folder, const QString& packagePath, int tickInterval,
+                       bool allowLeftOut,
+                       const std::function<void(int64_t done, int64_t total)>& onProgress) {
+    PackOutcome outcome;
+    Zipper zipper;
+    WalkReport walk;
+    if (!AddFolderToZip(zipper, folder + u'/', QString(), kMaxFiles, walk)) {
+        zipper.ClearFiles();
+        outcome.error = walk.statusMessage;
+        return outcome;
+    }
+    if (walk.leftOut > 0 && !allowLeftOut) {
+        zipper.ClearFiles();
+        outcome.error = LeftOutRefusal(walk.leftOut);
+        return outcome;
+    }
+    outcome = DriveZipper(zipper, packagePath, tickInterval, onProgress, {});
+    outcome.leftOut = walk.leftOut;
     return outcome;
 }
 
@@ -255,6 +279,7 @@ int Convert(const ConvertOptions& options, TerminalProgress& progress) {
         progress.Error(text);
         return static_cast<int>(kExitFailure);
     };
+    const StopCheck stopRequested = [] { return platform::StopSignals::Received() != 0; };
 
     Plan plan;
     QString error;
@@ -262,6 +287,20 @@ int Convert(const ConvertOptions& options, TerminalProgress& progress) {
         return fail(error);
     }
     lap(QStringLiteral("checks"));
+
+    // What a stop leaves: never a package, always the frames written so far.
+    auto stopped = [&](const QString& during) {
+        const int signalNumber = platform::StopSignals::Received();
+        progress.Error(
+            QStringLiteral("Stopped by %1 while %2; no package was written; the frames folder %3 "
+                           "is kept.")
+                .arg(platform::StopSignals::NameOf(signalNumber), during,
+                     Shown(plan.framesFolder)));
+        return platform::StopSignals::ExitStatusFor(signalNumber);
+    };
+    if (stopRequested()) {
+        return stopped(QStringLiteral("checking"));
+    }
 
     const bool framesFolderIsNew = !QFileInfo::exists(plan.framesFolder);
     if (!QDir().mkpath(plan.framesFolder)) {
@@ -272,46 +311,51 @@ int Convert(const ConvertOptions& options, TerminalProgress& progress) {
     // Counting only copies the stream, so it runs beside the extraction instead
     // of before it; the extraction's progress waits for its result.
     progress.Note(QStringLiteral("Counting frames…"));
-    qint64 countMilliseconds = 0;
-    std::future<CountOutcome> counting =
-        std::async(std::launch::async, [video = plan.video, &countMilliseconds] {
-            QElapsedTimer countClock;
-            countClock.start();
-            CountOutcome outcome = CountFrames(video);
-            countMilliseconds = countClock.elapsed();
-            return outcome;
-        });
-    std::optional<CountOutcome> counted;
-    auto takeCount = [&](bool wait) {
-        if (!counted &&
-            (wait || counting.wait_for(std::chrono::seconds(0)) == std::future_status::ready)) {
-            counted = counting.get();
-            if (counted->ok) {
-                progress.StartBar(QStringLiteral("Extracting %1 frames…").arg(counted->frames),
-                                  counted->frames, TerminalProgress::Unit::Count);
-            }
-        }
-        return counted.has_value();
+    ExtractionRequest request;
+    request.video = plan.video;
+    request.folder = plan.framesFolder;
+    request.framePrefix = plan.framePrefix;
+    request.maxFiles = kMaxFiles;
+    request.countBeside = true;
+    ExtractionHooks hooks;
+    hooks.stopRequested = stopRequested;
+    hooks.onCounted = [&](int32_t counted) {
+        progress.StartBar(QStringLiteral("Extracting %1 frames…").arg(counted), counted,
+                          TerminalProgress::Unit::Count);
     };
-    const ExtractOutcome extracted =
-        ExtractFrames(plan.video, plan.framesFolder, plan.framePrefix, [&](int32_t frame) {
-            if (takeCount(false) && counted->ok) {
-                progress.UpdateBar(frame);
-            }
-        });
-    takeCount(true);
-    if (!counted->ok || !extracted.ok) {
+    int32_t lastFrame = 0;
+    hooks.onFrame = [&](int32_t frame) {
+        lastFrame = frame;
+        progress.UpdateBar(frame);
+    };
+    ExtractionJob job(request);
+    const ExtractionOutcome extracted = job.Run(hooks);
+    using End = ExtractionOutcome::End;
+    if (extracted.end != End::Done) {
         if (framesFolderIsNew) {
             QDir().rmdir(plan.framesFolder);  // only when nothing was written into it
         }
-        return fail(!counted->ok ? counted->error : extracted.error);
+        if (extracted.end == End::Stopped) {
+            progress.EndBar();
+            return stopped(QStringLiteral("extracting frames"));
+        }
+        return fail(extracted.error);
     }
-    progress.UpdateBar(extracted.lastFrame);
+    if (extracted.removedStale > 0) {
+        progress.Warn(StaleFramesRemovedNotice(extracted.removedStale, plan.framesFolder));
+    }
+    progress.UpdateBar(lastFrame);
     progress.EndBar();
-    const int32_t frameCount = counted->frames;
+    if (extracted.trimmed) {
+        progress.Warn(TooManyFramesWarning(extracted.counted, extracted.limit));
+    }
+    // The duration describes the frames that were written, whatever the clip's timing.
+    const int32_t frameCount = extracted.written;
     const int32_t animationDuration = AnimationDurationFor(frameCount);
     lap(QStringLiteral("count+extract"));
-    timings << QStringLiteral("(count alone %1)").arg(Seconds(countMilliseconds));
+    if (stopRequested()) {
+        return stopped(QStringLiteral("extracting frames"));
+    }
 
     if (!QFileInfo(plan.thumbSource).isFile()) {
         return fail(QStringLiteral("The thumbnail picture %1 does not exist.")
@@ -333,6 +377,9 @@ int Convert(const ConvertOptions& options, TerminalProgress& progress) {
         return fail(clt.error);
     }
     lap(QStringLiteral("thumbnail+templates"));
+    if (stopRequested()) {
+        return stopped(QStringLiteral("writing the templates"));
+    }
 
     // The package may have appeared while the frames were extracted.
     if (FileExists(plan.packagePath)) {
@@ -348,15 +395,35 @@ int Convert(const ConvertOptions& options, TerminalProgress& progress) {
         }
     }
 
+    Zipper zipper;
+    PackageSource source;
+    source.folder = plan.framesFolder;
+    source.firstFrame = plan.firstFrame;
+    source.framePrefix = plan.framePrefix;
+    source.extractedFrames = frameCount;
+    source.maxFiles = kMaxFiles;
+    const QueueOutcome queued = QueuePackage(zipper, source, [&](int) { return options.force; });
+    if (!queued.ok) {
+        if (queued.declined) {
+            return fail(LeftOutRefusal(queued.leftOut));
+        }
+        return fail(queued.statusMessage.isEmpty() ? queued.refusal : queued.statusMessage);
+    }
     bool packing = false;
-    const PackOutcome packed = PackFolder(
-        plan.framesFolder, plan.packagePath, 0, options.force, [&](int64_t done, int64_t total) {
+    const PackOutcome packed = DriveZipper(
+        zipper, plan.packagePath, 0,
+        [&](int64_t done, int64_t total) {
             if (!packing) {
                 packing = true;
                 progress.StartBar(QStringLiteral("Packing…"), total, TerminalProgress::Unit::Bytes);
             }
             progress.UpdateBar(done);
-        });
+        },
+        stopRequested);
+    if (packed.stopped) {
+        progress.EndBar();
+        return stopped(QStringLiteral("packing"));
+    }
     if (!packed.ok) {
         return fail(packed.error);
     }
@@ -364,10 +431,10 @@ int Convert(const ConvertOptions& options, TerminalProgress& progress) {
     ReleaseZipLibrary(plan.packageFolder);
     lap(QStringLiteral("walk+pack"));
 
-    if (packed.leftOut > 0) {
+    if (queued.leftOut > 0) {
         progress.Warn(QStringLiteral("Warning: %1 entries were left out because a folder holds "
                                      "more than %2 entries.")
-                          .arg(packed.leftOut)
+                          .arg(queued.leftOut)
                           .arg(kMaxFiles));
     }
     // A package that does not read back is no package, whatever the writing said.

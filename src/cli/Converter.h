@@ -5,11 +5,18 @@
 #include <functional>
 #include <optional>
 
+namespace sparkloom {
+class Zipper;
+}
+
 namespace sparkloom::cli {
 
 class TerminalProgress;
 
 enum ExitStatus : int { kExitSuccess = 0, kExitFailure = 1, kExitUsage = 2 };
+
+// Set by the program's stop signals; long steps poll it.
+using StopCheck = std::function<bool()>;
 
 // One conversion as the user asked for it on the command line. Unset optional
 // values take the defaults the window's road would give them.
@@ -51,9 +58,17 @@ bool MakePlan(const ConvertOptions& options, Plan& plan, QString& error);
 
 struct PackOutcome {
     bool ok = false;
-    QString error;    // for the user, when !ok
-    int leftOut = 0;  // entries the walk did not take (only with allowLeftOut)
+    bool stopped = false;  // a stop was asked for; the cut archive is removed
+    QString error;         // for the user, when !ok and !stopped
+    int leftOut = 0;       // entries the walk did not take (only with allowLeftOut)
 };
+
+// Drives a filled zipper to the end of its archive at the given tick interval.
+// A failed or stopped run removes the archive: a package left on disk is a
+// finished one.
+PackOutcome DriveZipper(Zipper& zipper, const QString& packagePath, int tickInterval,
+                        const std::function<void(int64_t done, int64_t total)>& onProgress,
+                        const StopCheck& stop);
 
 // The packing half of a build: walks folder into a Zipper and drives it with
 // the given tick interval until it completes. Entries left out by the walk's
@@ -64,7 +79,8 @@ PackOutcome PackFolder(const QString& folder, const QString& packagePath, int ti
                        const std::function<void(int64_t done, int64_t total)>& onProgress = {});
 
 // The whole road: checks, count, extraction, thumbnail copies, templates, the
-// overwrite check, walk and packing. Returns the process exit status.
+// overwrite check, walk and packing. Returns the process exit status; a stop
+// signal ends it with the shell's status for that signal (130, 143).
 int Convert(const ConvertOptions& options, TerminalProgress& progress);
 
 }  // namespace sparkloom::cli

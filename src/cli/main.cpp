@@ -8,6 +8,8 @@
 #include "cli/Converter.h"
 #include "cli/TerminalProgress.h"
 #include "platform/Allocator.h"
+#include "platform/Locale.h"
+#include "platform/StopSignals.h"
 
 using namespace sparkloom::cli;
 
@@ -26,7 +28,10 @@ int UsageError(const QString& text) {
 
 int main(int argc, char* argv[]) {
     sparkloom::platform::KeepFreedMemoryForReuse();
+    sparkloom::platform::PreferUtf8Locale();
     QCoreApplication app(argc, argv);
+    // Before any child starts: a stop signal must reach the converter, which stops ffmpeg.
+    sparkloom::platform::StopSignals::Install();
     QCoreApplication::setApplicationName(QStringLiteral("sparkloom-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(SPARKLOOM_VERSION));
 

@@ -1,6 +1,6 @@
 #include "extract/ExecAndCapture.h"
 
-#include "app/EventPump.h"
+#include "common/EventPump.h"
 
 namespace sparkloom {
 
@@ -11,14 +11,16 @@ constexpr int kPollMilliseconds = 15;
 
 ExecResult ExecAndCapture(const QString& program, const QStringList& arguments,
                           const QString& sStartInFolder,
-                          const std::function<void(QByteArrayView)>& onOutput) {
+                          const std::function<void(QByteArrayView)>& onOutput,
+                          const std::function<bool()>& stop, bool serveEvents) {
     const platform::OutputSink sink = [&onOutput](const char* data, std::size_t size) {
         if (onOutput) {
             onOutput(QByteArrayView(data, static_cast<qsizetype>(size)));
         }
     };
-    return platform::RunChild(program, arguments, sStartInFolder, sink, PumpEvents,
-                              kPollMilliseconds);
+    return platform::RunChild(program, arguments, sStartInFolder, sink,
+                              serveEvents ? platform::EventPump(PumpEvents) : platform::EventPump(),
+                              kPollMilliseconds, stop);
 }
 
 }  // namespace sparkloom

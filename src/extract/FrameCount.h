@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QString>
 #include <cstdint>
 #include <functional>
 
@@ -26,6 +27,41 @@ private:
     int32_t mCount = 0;
     bool mFound = false;
 };
+
+// Reads ffmpeg's output as it arrives, lines ending at CR or LF: the progress
+// lines ("frame=  45 fps=..."; ffmpeg 7 puts its last one after a bare LF) and
+// the verbose end summary ("Output stream #0:0 (video): 30 packets muxed (2336
+// bytes);", after "60 frames encoded; " when it encodes, behind a
+// "[out#0/null @ 0x...]" context since 7.0), the one count that every version
+// reports whole, for a copy and for the frames written alike.
+class FfmpegOutputParser {
+public:
+    void Feed(QByteArrayView bytes);
+    void Finish();
+    bool Found() const { return mFound; }
+    int32_t Packets() const { return mPackets; }
+    bool FrameFound() const { return mFrameFound; }
+    int32_t LastFrame() const { return mLastFrame; }
+    // Called for every progress line with its frame number, as it is read.
+    std::function<void(int32_t)> onFrame;
+
+private:
+    void TakeLine(QByteArrayView line);
+    QByteArray mPending;
+    bool mFound = false;
+    int32_t mPackets = 0;
+    bool mFrameFound = false;
+    int32_t mLastFrame = 0;
+};
+
+// The packet count of a summary line for output stream #0:0, when it is one.
+bool PacketsMuxedOfLine(QByteArrayView line, int32_t& packets);
+
+// Why ffmpeg failed, from the end of its output, in the same words whichever
+// version ran: ffmpeg 5 ends with "VIDEO: reason", ffmpeg 7 with "Error opening
+// input files: reason", and both say "matches no streams" for a file without
+// video. "" when the output holds no line at all.
+QString FfmpegFailureReason(QByteArrayView outputTail, const QString& videoPath);
 
 // The number after the line's leading "frame=" tag (blanks allowed before and
 // after it), when the line contains "frame=" and the number reads whole.

@@ -72,6 +72,8 @@ bool AddFolderToZip(Zipper& zipper, const QString& sFolder, const QString& sEntr
         } else if (!Queue(zipper, sFolder + name, QStringLiteral(".\\") + sEntryPrefix + name)) {
             report.statusMessage = QStringLiteral("AddFile failed on ") + name;
             return false;
+        } else if (sEntryPrefix.isEmpty()) {
+            report.topLevelFiles << name;
         }
         if (count == maxFiles) {
             report.leftOut += static_cast<int>(names.size()) - count;

@@ -13,6 +13,9 @@ struct WalkReport {
     QString statusMessage;
     // Files and folders not taken because a folder held more than maxFiles entries.
     int leftOut = 0;
+    // The files queued from the top folder, by name: the package's own files and
+    // its frames live there.
+    QStringList topLevelFiles;
 };
 
 // Queues every file under sFolder (which ends with the platform separator) into

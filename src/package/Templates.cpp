@@ -1,6 +1,6 @@
 #include "package/Templates.h"
 
-#include "app/EventPump.h"
+#include "common/EventPump.h"
 
 #include <QDir>
 #include <QFile>

@@ -5,6 +5,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <QElapsedTimer>
 #include <QFile>
 #include <algorithm>
 #include <array>
@@ -76,7 +77,9 @@ int Spawn(const QString& program, const QStringList& arguments, const QString& s
     sigemptyset(&none);
     sigfillset(&all);
     const int setup[] = {
-        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF),
+        posix_spawnattr_setflags(
+            &attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP),
+        posix_spawnattr_setpgroup(&attr, 0),
         posix_spawnattr_setsigmask(&attr, &none),
         posix_spawnattr_setsigdefault(&attr, &all),
         posix_spawn_file_actions_adddup2(&actions, nullFd, STDIN_FILENO),
@@ -96,10 +99,44 @@ int Spawn(const QString& program, const QStringList& arguments, const QString& s
     return error;
 }
 
+// Whether the child has ended, leaving it to be reaped.
+bool HasEnded(pid_t pid) {
+    siginfo_t info{};
+    return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid == pid;
+}
+
+// Asks a child to end and, when it does not, ends it hard.
+class Stopper {
+public:
+    Stopper(pid_t pid, const StopRequest& stop) : mPid(pid), mStop(stop) {}
+    // Called between waits; returns whether a stop is under way.
+    bool Poll() {
+        if (!mAsked && mStop && mStop()) {
+            mAsked = true;
+            ::kill(-mPid, SIGTERM);  // the whole group: what the child started stops too
+            mAskedAt.start();
+        } else if (mAsked && !mKilled && mAskedAt.hasExpired(kStopGraceMilliseconds)) {
+            mKilled = true;
+            ::kill(-mPid, SIGKILL);
+        }
+        return mAsked;
+    }
+    bool Asked() const { return mAsked; }
+
+private:
+    pid_t mPid;
+    const StopRequest& mStop;
+    bool mAsked = false;
+    bool mKilled = false;
+    QElapsedTimer mAskedAt;
+};
+
 }  // namespace
 
 ChildExit RunChild(const QString& program, const QStringList& arguments, const QString& startFolder,
-                   const OutputSink& sink, const EventPump& pump, int pollMilliseconds) {
+                   const OutputSink& sink, const EventPump& pump, int pollMilliseconds,
+                   const StopRequest& stop) {
     ChildExit result;
     const int waitMs = std::max(pollMilliseconds, 1);  // 0 would spin, -1 would block the pump
 
@@ -128,10 +165,16 @@ ChildExit RunChild(const QString& program, const QStringList& arguments, const Q
     writeEnd.Close();
     devNull.Close();
 
+    Stopper stopper(pid, stop);
     std::array<char, kReadSize> buffer;
     for (;;) {
         if (pump) {
             pump();
+        }
+        // A child that holds its output open after being killed (a grandchild keeps
+        // the pipe) must not keep the caller waiting: a stopped run ends with the child.
+        if (stopper.Poll() && HasEnded(pid)) {
+            break;
         }
         pollfd waiter{readEnd.Get(), POLLIN, 0};
         const int ready = ::poll(&waiter, 1, waitMs);
@@ -167,9 +210,11 @@ ChildExit RunChild(const QString& program, const QStringList& arguments, const Q
             if (pump) {
                 pump();
             }
+            stopper.Poll();
             ::poll(nullptr, 0, waitMs);
         }
     }
+    result.stopped = stopper.Asked();
     if (WIFEXITED(status)) {
         result.exited = true;
         result.exitCode = WEXITSTATUS(status);

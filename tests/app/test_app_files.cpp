@@ -5,7 +5,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "app/Files.h"
+#include "common/Files.h"
 #include "app/RememberedFolder.h"
 
 using namespace sparkloom;

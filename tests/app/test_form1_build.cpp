@@ -322,26 +322,26 @@ private slots:
         QCOMPARE(entries.size(), 34);
     }
 
-    // The first image is not checked when chosen: one from another folder is not in the
-    // package, and the read-back says so instead of "Success". The package stays on disk.
+    // A template rewritten while it waits to be packed (same size, so packing goes on)
+    // does not read back as a template: the status and a warning say so instead of
+    // "Success", and the package stays on disk.
     void aPackageThatDoesNotReadBackIsNoSuccess() {
         ScriptedSeam seam;
         Form1 form(seam);
-        QVERIFY(!Prepare(form, seam).isEmpty());
-        const QString elsewhere = NewFolder(QStringLiteral("elsewhere"));
-        QVERIFY(WriteFile(elsewhere + QStringLiteral("/Other_00001.jpg"), "a picture"));
-        seam.fileAnswers << elsewhere + QStringLiteral("/Other_00001.jpg");
-        Click(form, "cmdAnimImage");
-        seam.shown.clear();
+        const QString frames = Prepare(form, seam);
+        QVERIFY(!frames.isEmpty());
         const QString package = NewFolder(QStringLiteral("out")) + QStringLiteral("/Fire.dzp");
         seam.fileAnswers << package;
         Click(form, "cmdDZP");
+        QVERIFY(form.ArchiveBuilder().Zipping());
+        const QString clt = frames + QStringLiteral("/TitleTemplate.clt");
+        QVERIFY(WriteFile(clt, QByteArray(QFileInfo(clt).size(), 'x')));
         QVERIFY(WaitUntilIdle(form));
 
         const QString failure = QStringLiteral(
                                     "The package %1 was written but does not read back whole:\r\n"
-                                    ".\\Other_00001.jpg: it is missing: it is the first frame "
-                                    "the script names")
+                                    ".\\TitleTemplate.clt: it is not UTF-16LE text with a "
+                                    "byte-order mark")
                                     .arg(QDir::toNativeSeparators(package));
         QCOMPARE(Status(form),
                  QString(failure).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
@@ -388,30 +388,60 @@ private slots:
         QCOMPARE(seam.shown[0].icon, MessageIcon::Warning);
     }
 
-    void leftOutFilesAreAnnouncedAndCanStopTheBuild() {
+    // The walk takes ".", ".." and 10 files of 34: frames named before "Thumb"
+    // would push the package's own files out, frames named after them are cut
+    // and the duration follows what is packed.
+    void leftOutEntries_data() {
+        QTest::addColumn<QString>("particle");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("frames first: refused") << QStringLiteral("My Clip") << true;
+        QTest::newRow("frames last: asked, cut") << QStringLiteral("Zap") << false;
+    }
+    void leftOutEntries() {
+        QFETCH(QString, particle);
+        QFETCH(bool, refused);
         ScriptedSeam seam;
         Form1 form(seam);
-        QVERIFY(!Prepare(form, seam).isEmpty());
-        form.Project().MaxFiles = 12;  // ".", ".." and 10 files of 34
+        const QString frames = NewFolder(QStringLiteral("cap-frames"));
+        QVERIFY2(PrepareBuild(form, seam, mVideo, frames, particle).isEmpty(), "prepared");
+        form.Project().MaxFiles = 12;
         const QString out = NewFolder(QStringLiteral("cap"));
         seam.fileAnswers << out + QStringLiteral("/Fire.dzp");
         seam.messageAnswers << MessageAnswer::Cancel;
         Click(form, "cmdDZP");
         QCOMPARE(seam.Messages().size(), 1);
-        QVERIFY2(seam.Messages()[0].startsWith(QStringLiteral("24 ")),
-                 qPrintable(seam.Messages()[0]));
-        QCOMPARE(seam.shown.last().buttons, MessageButtons::OkCancel);
         QVERIFY(!form.ArchiveBuilder().Zipping());
         QCOMPARE(form.ArchiveBuilder().QueuedCount(), 0);
         QVERIFY(!QFile::exists(out + QStringLiteral("/Fire.dzp")));
+        if (refused) {
+            QCOMPARE(seam.Messages()[0],
+                     QStringLiteral("The package would lack Thumb.jpg, Thumb.png, "
+                                    "TitleTemplate.clt, TitleTemplate.xml, which the host editor "
+                                    "needs:\r\nthe frames folder holds more than 12 entries. "
+                                    "Remove other files from %1, or extract fewer frames, and "
+                                    "build again.")
+                         .arg(frames));
+            QCOMPARE(seam.shown.last().buttons, MessageButtons::Ok);
+            return;
+        }
+        QVERIFY2(seam.Messages()[0].startsWith(QStringLiteral("24 ")),
+                 qPrintable(seam.Messages()[0]));
+        QCOMPARE(seam.shown.last().buttons, MessageButtons::OkCancel);
 
         seam.shown.clear();
         seam.fileAnswers << out + QStringLiteral("/Fire.dzp");
         Click(form, "cmdDZP");  // OK this time
         QVERIFY(WaitUntilIdle(form));
+        QCOMPARE(Status(form), QStringLiteral("Success"));
         QList<ArchiveEntry> entries;
         QVERIFY(test::ReadArchive(out + QStringLiteral("/Fire.dzp"), entries));
         QCOMPARE(entries.size(), 10);
+        QCOMPARE(entries.last().rawName, QByteArray(".\\Zap_00006.jpg"));
+        // Six frames are packed, so the animation lasts six frames, not thirty.
+        const QByteArray clt = ReadAll(frames + QStringLiteral("/TitleTemplate.clt"));
+        QCOMPARE(test::AttributeOf(clt, QStringLiteral("ParticleAttribExt"),
+                                   QStringLiteral("AnimationDuration")),
+                 QStringLiteral("200"));
     }
 
     void failuresBeforePackingStopTheBuildWithAMessage() {

@@ -219,9 +219,10 @@ private slots:
         Click(form, "cmdProjectFile");
         seam.folderAnswers << NewFolder(QStringLiteral("no-ffmpeg"));
         Click(form, "cmdExtract");
-        QCOMPARE(seam.Messages().size(), 2);
-        QVERIFY2(seam.Messages()[1].contains(QStringLiteral("ffmpeg")),
-                 qPrintable(seam.Messages()[1]));
+        // No "be patient" notice for work that cannot start.
+        QCOMPARE(seam.Messages().size(), 1);
+        QVERIFY2(seam.Messages()[0].contains(QStringLiteral("ffmpeg")),
+                 qPrintable(seam.Messages()[0]));
         QCOMPARE(seam.shown.last().icon, MessageIcon::Warning);
         QVERIFY(!Control<QPushButton>(form, "cmdThumb")->isEnabled());
         QVERIFY(!Control<QPushButton>(form, "cmdAnimImage")->isEnabled());
@@ -256,6 +257,74 @@ private slots:
         QCOMPARE(seam.shown.last().icon, MessageIcon::Warning);
         QVERIFY(Frames(target).isEmpty());
         QVERIFY(!Control<QPushButton>(form, "cmdThumb")->isEnabled());
+    }
+
+    // The two questions before any frame is written: frames of this name left by
+    // an earlier extraction, and a clip longer than a package holds (here 10
+    // frames, with MaxFiles 16). Cancel writes nothing; OK goes on as asked.
+    void questionsBeforeExtracting_data() {
+        QTest::addColumn<bool>("stale");
+        QTest::addColumn<bool>("agree");
+        QTest::addColumn<int>("framesAfter");
+        QTest::newRow("stale frames, OK") << true << true << 30;
+        QTest::newRow("stale frames, Cancel") << true << false << 45;
+        QTest::newRow("too many frames, OK") << false << true << 10;
+        QTest::newRow("too many frames, Cancel") << false << false << 0;
+    }
+    void questionsBeforeExtracting() {
+        QFETCH(bool, stale);
+        QFETCH(bool, agree);
+        QFETCH(int, framesAfter);
+        ScriptedSeam seam;
+        Form1 form(seam);
+        if (!stale) {
+            form.Project().MaxFiles = 16;
+        }
+        const QString target = NewFolder(QStringLiteral("asked-%1").arg(QTest::currentDataTag()));
+        if (stale) {
+            for (int frame = 1; frame <= 45; ++frame) {
+                QVERIFY(test::WriteFile(
+                    target + QStringLiteral("/My_Clip_%1.jpg").arg(frame, 5, 10, QChar(u'0')),
+                    "old"));
+            }
+            QVERIFY(test::WriteFile(target + QStringLiteral("/notes.txt"), "mine"));
+        }
+        seam.fileAnswers << mVideo;
+        Click(form, "cmdProjectFile");
+        seam.messageAnswers << MessageAnswer::Ok  // "be patient" comes after the stale question
+                            << (agree ? MessageAnswer::Ok : MessageAnswer::Cancel);
+        if (stale) {
+            seam.messageAnswers.swapItemsAt(0, 1);
+        }
+        seam.folderAnswers << target;
+        Click(form, "cmdExtract");
+
+        const QStringList messages = seam.Messages();
+        const QString question =
+            stale ? QStringLiteral(
+                        "This folder already holds 45 frames named My_Clip_#####.jpg "
+                        "from an earlier extraction.\r\nThey will be deleted before "
+                        "the new frames are written.\r\nThe 1 other files in the "
+                        "folder are kept and will be packed with the new frames.")
+                  : QStringLiteral(
+                        "The video has 30 frames, but a package holds at most 10.\r\n"
+                        "Extract only the first 10 frames?");
+        QCOMPARE(messages.value(stale ? 0 : 1), question);
+        QCOMPARE(messages.size(), stale && !agree ? 1 : 2);
+        QCOMPARE(Frames(target).size(), framesAfter);
+        QCOMPARE(Control<QPushButton>(form, "cmdThumb")->isEnabled(), agree);
+        if (agree) {
+            QVERIFY(test::ReadAll(target + QStringLiteral("/My_Clip_00001.jpg"))
+                        .startsWith("\xFF\xD8"));
+            QCOMPARE(form.Project().FrameCount, framesAfter);
+            QCOMPARE(form.Project().AnimationDuration, framesAfter == 10 ? 333 : 1000);
+        } else if (stale) {
+            QCOMPARE(test::ReadAll(target + QStringLiteral("/My_Clip_00001.jpg")),
+                     QByteArray("old"));
+        }
+        if (stale) {
+            QCOMPARE(test::ReadAll(target + QStringLiteral("/notes.txt")), QByteArray("mine"));
+        }
     }
 };
 

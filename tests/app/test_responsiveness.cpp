@@ -18,6 +18,7 @@
 
 #include "app/Form1.h"
 #include "support/GuiTestMain.h"
+#include "support/Processes.h"
 #include "support/ScriptedSeam.h"
 #include "support/TestSupport.h"
 #include "support/WindowDriver.h"
@@ -143,6 +144,57 @@ private slots:
 
         QVERIFY2(extracting < kLimitMs, qPrintable(QString::number(extracting)));
         QVERIFY2(packed < kLimitMs, qPrintable(QString::number(packed)));
+    }
+
+    // From the Cancel click, or the close, to ffmpeg being gone: the aims are
+    // 1 s and 2 s; the test fails only above 5 s. The loop keeps turning meanwhile.
+    void stoppingAnExtractionIsQuick_data() {
+        QTest::addColumn<bool>("close");
+        QTest::newRow("Cancel") << false;
+        QTest::newRow("close") << true;
+    }
+    void stoppingAnExtractionIsQuick() {
+        QFETCH(bool, close);
+        const QString video = mRoot.path() + QStringLiteral("/Clip.mp4");
+        if (!QFileInfo::exists(video)) {
+            QVERIFY(test::MakeClip(video, 10, QStringLiteral("640x360")));
+        }
+        const QString slow = mRoot.path() + QStringLiteral("/slow-ffmpeg");
+        QVERIFY(WriteSlowFfmpeg(slow));
+        qputenv("SPARKLOOM_FFMPEG", QFile::encodeName(slow));
+        const QString frames = mRoot.path() + (close ? QStringLiteral("/closed") : "/cancelled");
+        QVERIFY(QDir().mkpath(frames));
+
+        ScriptedSeam seam;
+        Form1 form(seam);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        seam.fileAnswers << video;
+        Click(form, "cmdProjectFile");
+        LoopTurns turns;
+        QElapsedTimer sinceStop;
+        QTimer actor;
+        connect(&actor, &QTimer::timeout, [&] {
+            if (ExtractingChild() != 0 && QDir(frames).count() > 5) {
+                actor.stop();
+                turns.Start();
+                sinceStop.start();
+                close ? (void)form.close() : Click(form, "Command3");
+            }
+        });
+        actor.start(5);
+        seam.folderAnswers << frames;
+        Click(form, "cmdExtract");
+        const qint64 goneMs = sinceStop.isValid() ? sinceStop.elapsed() : -1;
+        turns.Stop();
+        qunsetenv("SPARKLOOM_FFMPEG");
+        qInfo("%s: ffmpeg gone %lld ms after the stop; %s", close ? "close" : "Cancel", goneMs,
+              qPrintable(turns.Summary()));
+        QVERIFY2(goneMs >= 0, "ffmpeg was not seen extracting");
+        QCOMPARE(ExtractingChild(), 0);
+        QVERIFY2(goneMs < 5000, qPrintable(QString::number(goneMs)));
+        QVERIFY2(turns.MaxMs() < kLimitMs, qPrintable(QString::number(turns.MaxMs())));
+        QCOMPARE(Status(form), QStringLiteral("Canceled"));
     }
 };
 

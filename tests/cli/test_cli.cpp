@@ -1,12 +1,15 @@
 // sparkloom-cli as a user runs it: a child process on a real clip, its package
 // read back by Python's zipfile and unzip, its refusals with their exact texts.
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 #include <QtTest>
+#include <csignal>
 
+#include "support/Processes.h"
 #include "support/TestSupport.h"
 
 using sparkloom::test::ArchiveEntry;
@@ -330,34 +333,167 @@ private slots:
 
     // More than 2000 entries in the frames folder: the walk leaves some out,
     // which is refused, or with --force done and said.
-    void neverLeavesEntriesOutSilently() {
+    // 2010 frames: only the first 1994 fit beside ".", "..", the thumbnails and
+    // the templates. A file beside them that sorts first would push a template
+    // out, which refuses the build; one that sorts last is left out with --force.
+    void longClipsKeepThePackageWhole_data() {
+        QTest::addColumn<QString>("extraFile");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("said");
+        QTest::addColumn<int>("entries");
+        QTest::newRow("frames only") << QString() << 0
+                                     << "the video has 2010 frames, but a package holds at most "
+                                        "1994; only the first 1994 were extracted."
+                                     << 1998;
+        QTest::newRow("a file before the templates")
+            << "aa.txt" << 1 << "The package would lack TitleTemplate.xml" << 0;
+        QTest::newRow("a file after them") << "zz.txt" << 0 << "1 entries were left out" << 1998;
+    }
+    void longClipsKeepThePackageWhole() {
+        QFETCH(QString, extraFile);
+        QFETCH(int, exitCode);
+        QFETCH(QString, said);
+        QFETCH(int, entries);
         const QString longClip = mClips + QStringLiteral("/long.mp4");
-        int code = -1;
-        sparkloom::test::RunTool(
-            "ffmpeg",
-            {"-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
-             "testsrc=duration=20.1:size=16x16:rate=100", "-pix_fmt", "yuv420p", longClip},
-            &code);
-        QCOMPARE(code, 0);
+        if (!QFileInfo::exists(longClip)) {
+            int code = -1;
+            sparkloom::test::RunTool(
+                "ffmpeg",
+                {"-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
+                 "testsrc=duration=20.1:size=16x16:rate=100", "-pix_fmt", "yuv420p", longClip},
+                &code);
+            QCOMPARE(code, 0);
+        }
         const QString package = Fresh(QStringLiteral("long.dzp"));
-        QStringList arguments = Complete(package);
+        const QString frames = Fresh(QStringLiteral("long-frames"));
+        QStringList arguments = Complete(package) << "--frames-dir" << frames;
         arguments[0] = longClip;
+        if (!extraFile.isEmpty()) {
+            QVERIFY(QDir().mkpath(frames));
+            QVERIFY(sparkloom::test::WriteFile(frames + u'/' + extraFile, "beside"));
+            arguments << "--force";
+        }
+        const Run run = RunCli(arguments);
+        QVERIFY2(run.exitCode == exitCode, run.err.constData());
+        QVERIFY2(run.err.contains(said.toUtf8()), run.err.constData());
+        QCOMPARE(QFileInfo::exists(package), exitCode == 0);
+        if (exitCode == 0) {
+            QList<ArchiveEntry> read;
+            QVERIFY(sparkloom::test::ReadArchive(package, read));
+            QCOMPARE(read.size(), entries);
+            QCOMPARE(AttributeOf(ReadAll(frames + "/TitleTemplate.clt"),
+                                 QStringLiteral("ParticleAttribExt"),
+                                 QStringLiteral("AnimationDuration")),
+                     QStringLiteral("66467"));
+        }
+    }
 
-        const Run refused = RunCli(arguments);
-        QCOMPARE(refused.exitCode, 1);
-        // 2010 frames, 2 thumbnails, 2 templates, "." and "..": 16 over the limit.
-        QVERIFY2(refused.err.contains("16 entries were left out"), refused.err.constData());
+    // A stop signal sent to the converter's process alone, as kill, timeout or a
+    // service manager send it: ffmpeg is stopped, no package is left, the frames
+    // folder is kept, and the exit status is the shell's for that signal.
+    void stopSignals_data() {
+        QTest::addColumn<int>("signalNumber");
+        QTest::addColumn<QString>("step");
+        QTest::newRow("SIGINT while extracting") << int(SIGINT) << "extracting frames";
+        QTest::newRow("SIGTERM while extracting") << int(SIGTERM) << "extracting frames";
+        QTest::newRow("SIGINT while packing") << int(SIGINT) << "packing";
+        QTest::newRow("SIGTERM while packing") << int(SIGTERM) << "packing";
+    }
+    void stopSignals() {
+        QFETCH(int, signalNumber);
+        QFETCH(QString, step);
+        const bool packing = step == "packing";
+        const QString package = Fresh(QStringLiteral("stopped.dzp"));
+        const QString frames = Fresh(QStringLiteral("stopped-frames"));
+        QStringList arguments = Complete(package) << "--frames-dir" << frames;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (packing) {
+            // A large thumbnail, packed twice, makes packing last.
+            const QString big = mRoot.filePath(QStringLiteral("big-thumb.jpg"));
+            if (!QFileInfo::exists(big)) {
+                QVERIFY(sparkloom::test::WriteNoise(big, 200 << 20, 11));
+            }
+            arguments << "--thumb" << big;
+        } else {
+            const QString slow = mRoot.filePath(QStringLiteral("slow-ffmpeg"));
+            QVERIFY(sparkloom::test::WriteSlowFfmpeg(slow));
+            env.insert("SPARKLOOM_FFMPEG", slow);
+            arguments[0] = mClips + QStringLiteral("/ten.mp4");
+            if (!QFileInfo::exists(arguments[0])) {
+                QVERIFY(sparkloom::test::MakeClip(arguments[0], 10));
+            }
+        }
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(SPARKLOOM_CLI), arguments);
+        QVERIFY(process.waitForStarted());
+        QByteArray err;
+        pid_t ffmpeg = 0;
+        const bool reached = QTest::qWaitFor(
+            [&] {
+                err += process.readAllStandardError();
+                if (packing) {
+                    return err.contains("Packing…");
+                }
+                if (ffmpeg == 0) {
+                    ffmpeg =
+                        sparkloom::test::ExtractingChild(static_cast<pid_t>(process.processId()));
+                }
+                return ffmpeg != 0 && QDir(frames).count() > 5;
+            },
+            60000);
+        QVERIFY2(reached, err.constData());
+        QElapsedTimer sinceSignal;
+        sinceSignal.start();
+        ::kill(static_cast<pid_t>(process.processId()), signalNumber);
+        QVERIFY(process.waitForFinished(10000));
+        qInfo("%s: ended %lld ms after the signal", QTest::currentDataTag(), sinceSignal.elapsed());
+        err += process.readAllStandardError();
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 128 + signalNumber);
+        const QString name = signalNumber == SIGINT ? "SIGINT" : "SIGTERM";
+        QVERIFY2(err.endsWith(QStringLiteral("Stopped by %1 while %2; no package was written; the "
+                                             "frames folder %3 is kept.\n")
+                                  .arg(name, step, frames)
+                                  .toUtf8()),
+                 err.constData());
         QVERIFY(!QFileInfo::exists(package));
+        QVERIFY(QDir(frames).count() > 5);
+        QVERIFY(!sparkloom::test::ProcessExists(ffmpeg));
+    }
 
-        // What was left out are the package's own files ("clip" sorts before "Thumb"), so
-        // the read-back refuses it.
-        const Run forced = RunCli(arguments << QStringLiteral("--force") << "--quiet");
-        QCOMPARE(forced.exitCode, 1);
-        QVERIFY2(forced.err.contains("16 entries were left out"), forced.err.constData());
-        QVERIFY2(forced.err.contains("does not read back whole:\n.\\TitleTemplate.xml: it is "
-                                     "missing\n"),
-                 forced.err.constData());
-        QVERIFY(!QFileInfo::exists(package));
+    // Scripts and cron run under LANG=C: the converter's output stays its own.
+    void plainCLocale() {
+        const Run run =
+            RunCli(Complete(Fresh(QStringLiteral("c-locale.dzp"))), {"LANG=C", "LC_ALL=C"});
+        QVERIFY2(run.exitCode == 0, run.err.constData());
+        QCOMPARE(run.err,
+                 QByteArray("Counting frames…\nExtracting 30 frames…\nPacking…\nSuccess\n"));
+    }
+
+    // With --force, frames of an earlier, longer extraction of the same name go
+    // first, and the converter says so; other files stay.
+    void staleFramesGoWithForce() {
+        const QString frames = Fresh(QStringLiteral("stale-frames"));
+        QVERIFY(QDir().mkpath(frames));
+        for (int frame = 1; frame <= 90; ++frame) {
+            QVERIFY(WriteFile(
+                frames + QStringLiteral("/clip_%1.jpg").arg(frame, 5, 10, QChar(u'0')), "old"));
+        }
+        QVERIFY(WriteFile(frames + "/notes.txt", "mine"));
+        const QString package = Fresh(QStringLiteral("stale.dzp"));
+        const Run run = RunCli(Complete(package) << "--frames-dir" << frames << "--force");
+        QVERIFY2(run.exitCode == 0, run.err.constData());
+        QVERIFY2(
+            run.err.contains(QStringLiteral("Deleted 90 frames of an earlier extraction from %1.")
+                                 .arg(frames)
+                                 .toUtf8()),
+            run.err.constData());
+        QCOMPARE(QDir(frames).entryList({"clip_*.jpg"}).size(), 30);
+        QCOMPARE(ReadAll(frames + "/notes.txt"), QByteArray("mine"));
+        QList<ArchiveEntry> entries;
+        QVERIFY(sparkloom::test::ReadArchive(package, entries));
+        QCOMPARE(entries.size(), 35);
     }
 
     // A package that cannot be created fails in the builder, with the window's status text.
@@ -441,20 +577,35 @@ private slots:
         QCOMPARE(QString::fromLocal8Bit(run.out), expected);
     }
 
-    // A package that does not read back is not reported as made: the first frame the
-    // script names is not in the frames folder, so the package lacks it.
+    // A package that does not read back is not reported as made: the script is
+    // rewritten (same size, so packing goes on) while a large file is being packed.
     void removesAPackageThatDoesNotReadBack() {
-        const QString picture = mRoot.filePath(QStringLiteral("thumb.png"));
-        QVERIFY(WriteFile(picture, QByteArray("picture")));
-        const QString package = Fresh(QStringLiteral("NoFirst.dzp"));
-        const Run run = RunCli(Complete(package) << "--thumb" << picture << "--first"
-                                                 << "Other_00001.jpg");
-        QCOMPARE(run.exitCode, 1);
-        QVERIFY2(run.err.contains("was written but does not read back whole:\n"
-                                  ".\\Other_00001.jpg: it is missing: it is the first frame the "
-                                  "script names"),
-                 run.err.constData());
-        QVERIFY(!run.err.contains("Success"));
+        const QString frames = Fresh(QStringLiteral("rewritten"));
+        QVERIFY(QDir().mkpath(frames));
+        QVERIFY(sparkloom::test::WriteNoise(frames + QStringLiteral("/AAA.bin"), 48 << 20, 7));
+        const QString package = Fresh(QStringLiteral("Rewritten.dzp"));
+        QProcess process;
+        process.setWorkingDirectory(mRoot.path());
+        process.start(QStringLiteral(SPARKLOOM_CLI), Complete(package)
+                                                         << "--frames-dir" << frames << "--force");
+        QByteArray err;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                process.waitForReadyRead(50);
+                err += process.readAllStandardError();
+                return err.contains("Packing") || process.state() == QProcess::NotRunning;
+            },
+            60000));
+        const QString clt = frames + QStringLiteral("/TitleTemplate.clt");
+        QVERIFY(WriteFile(clt, QByteArray(QFileInfo(clt).size(), 'x')));
+        QVERIFY(process.waitForFinished(120000));
+        err += process.readAllStandardError();
+        QCOMPARE(process.exitCode(), 1);
+        QVERIFY2(err.contains("was written but does not read back whole:\n"
+                              ".\\TitleTemplate.clt: it is not UTF-16LE text with a byte-order "
+                              "mark"),
+                 err.constData());
+        QVERIFY(!err.contains("Success"));
         QVERIFY(!QFileInfo::exists(package));
     }
 

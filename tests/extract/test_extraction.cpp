@@ -1,11 +1,14 @@
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QImageReader>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/wait.h>
 #include <limits>
 
 #include "extract/Extraction.h"
@@ -42,6 +45,22 @@ bool WriteFile(const QString& path, const QByteArray& bytes) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
+
+// One extraction job with the window's defaults (count first, stale frames replaced).
+struct Extracted {
+    bool ok = false;
+    int32_t lastFrame = 0;
+    QString error;
+};
+Extracted ExtractFrames(const QString& video, const QString& folder, const QString& prefix,
+                        const std::function<void(int32_t)>& onFrame = {}) {
+    ExtractionJob job({video, folder, prefix});
+    ExtractionHooks hooks;
+    hooks.onFrame = onFrame;
+    const ExtractionOutcome outcome = job.Run(hooks);
+    return {outcome.end == ExtractionOutcome::End::Done, outcome.written, outcome.error};
+}
+using ExtractOutcome = Extracted;
 
 }  // namespace
 
@@ -164,15 +183,163 @@ private slots:
         QVERIFY(count.ok);
         QCOMPARE(count.frames, 1234567);
         QCOMPARE(arguments(),
-                 "-nostdin\n-i\n" + mClip + "\n-map\n0:0\n-vcodec\ncopy\n-f\nnull\n-\n");
+                 "-nostdin\n-v\nverbose\n-i\n" + mClip + "\n-map\n0:V:0\n-c\ncopy\n-f\nnull\n-\n");
 
+        // Far more frames than a package takes: only the first ones are extracted.
         const QString folder = NewFolder("stand-in");
         const ExtractOutcome extract = ExtractFrames(mClip, folder, "50%_off");
-        QCOMPARE(arguments(),
-                 "-nostdin\n-y\n-i\n" + mClip + '\n' + folder + "/50%%_off_%05d.jpg\n");
-        QCOMPARE(extract.lastFrame, 1234567);
+        QCOMPARE(arguments(), "-nostdin\n-v\nverbose\n-y\n-i\n" + mClip +
+                                  "\n-map\n0:V:0\n-frames:v\n1994\n" + folder +
+                                  "/50%%_off_%05d.jpg\n");
         QVERIFY(!extract.ok);  // it ended well, but wrote no frame
         QVERIFY2(extract.error.contains("wrote no frames"), qPrintable(extract.error));
+    }
+
+    // Clips as phones and cameras make them: whatever the clip, the job counts
+    // its first video stream and reports the frames it wrote, as they lie on disk.
+    void realClips_data() {
+        QTest::addColumn<QString>("clip");
+        QTest::addColumn<int>("counted");
+        QTest::addColumn<int>("written");
+        QTest::addColumn<QSize>("frameSize");
+        QTest::newRow("plain 30 fps") << "plain.mp4" << 30 << 30 << QSize(64, 48);
+        QTest::newRow("audio as stream 0") << "audiofirst.mp4" << 30 << 30 << QSize(64, 48);
+        // 1 s at 30 fps, then 1 s at 10 fps: the image sequence repeats frames.
+        QTest::newRow("variable frame rate") << "vfr.mp4" << 40 << 60 << QSize(64, 48);
+        QTest::newRow("cover art 320x240") << "cover.mp4" << 30 << 30 << QSize(64, 48);
+        QTest::newRow("portrait (rotated)") << "rotated.mp4" << 30 << 30 << QSize(48, 64);
+    }
+    void realClips() {
+        QFETCH(QString, clip);
+        QFETCH(int, counted);
+        QFETCH(int, written);
+        QFETCH(QSize, frameSize);
+        const QString clips = mDir.filePath("made");
+        if (!QFileInfo::exists(clips + "/plain.mp4")) {
+            QProcess make;
+            make.start("sh", {SPARKLOOM_TEST_DATA "/make-clips.sh", clips});
+            QVERIFY(make.waitForFinished(120000));
+            QVERIFY2(make.exitCode() == 0, make.readAllStandardError().constData());
+        }
+        const QString folder = NewFolder("real-" + clip);
+        ExtractionJob job({clips + u'/' + clip, folder, "F"});
+        int32_t lastProgress = 0;
+        ExtractionHooks hooks;
+        hooks.onFrame = [&lastProgress](int32_t frame) { lastProgress = frame; };
+        const ExtractionOutcome outcome = job.Run(hooks);
+        QVERIFY2(outcome.end == ExtractionOutcome::End::Done, qPrintable(outcome.error));
+        QCOMPARE(outcome.counted, counted);
+        QCOMPARE(outcome.written, written);
+        QCOMPARE(lastProgress, written);
+        QCOMPARE(FilesIn(folder), FramesNamed("F", written));
+        QCOMPARE(QImageReader(folder + "/F_00001.jpg").size(), frameSize);
+    }
+
+    // Frames of the same name from an earlier, longer run are replaced; nothing
+    // else in the folder is touched, and a refusal writes nothing.
+    void staleFrames() {
+        const QString folder = NewFolder("stale");
+        const QStringList names = FramesNamed("A", 45) << "A_1.jpg"
+                                                       << "B_00001.jpg"
+                                                       << "notes.txt";
+        for (const QString& name : names) {
+            QVERIFY(WriteFile(folder + u'/' + name, "old"));
+        }
+        const FrameFiles found = FindFrameFiles(folder, "A");
+        QCOMPARE(found.names, FramesNamed("A", 45));
+        QCOMPARE(found.others, (QStringList{"A_1.jpg", "B_00001.jpg", "notes.txt"}));
+        QVERIFY2(StaleFramesQuestion(found, "A").contains("45 frames named A_#####.jpg"),
+                 qPrintable(StaleFramesQuestion(found, "A")));
+        QVERIFY(StaleFramesQuestion(found, "A").contains("3 other files"));
+
+        ExtractionJob refused({mClip, folder, "A"});
+        ExtractionHooks no;
+        no.replaceStale = [](const FrameFiles&) { return false; };
+        QCOMPARE(refused.Run(no).end, ExtractionOutcome::End::Declined);
+        QCOMPARE(FindFrameFiles(folder, "A").names.size(), 45);
+
+        ExtractionJob replaced({mClip, folder, "A"});
+        const ExtractionOutcome outcome = replaced.Run({});
+        QCOMPARE(outcome.end, ExtractionOutcome::End::Done);
+        QCOMPARE(outcome.removedStale, 45);
+        QCOMPARE(outcome.written, 30);
+        QCOMPARE(FindFrameFiles(folder, "A").names, FramesNamed("A", 30));
+        QCOMPARE(FindFrameFiles(folder, "A").others, found.others);
+    }
+
+    // More frames than a package takes: the job asks, and cuts at the limit.
+    void packageLimit() {
+        for (const bool agree : {false, true}) {
+            const QString folder = NewFolder(agree ? "limit-ok" : "limit-cancel");
+            ExtractionRequest request{mClip, folder, "L"};
+            request.maxFiles = 16;  // 10 frames beside ".", "..", thumbnails and templates
+            ExtractionJob job(request);
+            ExtractionHooks hooks;
+            QList<int32_t> asked;
+            hooks.trimToLimit = [&](int32_t counted, int32_t limit) {
+                asked << counted << limit;
+                return agree;
+            };
+            const ExtractionOutcome outcome = job.Run(hooks);
+            QCOMPARE(asked, (QList<int32_t>{30, 10}));
+            QCOMPARE(outcome.end,
+                     agree ? ExtractionOutcome::End::Done : ExtractionOutcome::End::Declined);
+            QCOMPARE(FilesIn(folder), FramesNamed("L", agree ? 10 : 0));
+            QCOMPARE(outcome.trimmed, agree);
+        }
+        // Counting beside, as the converter does, cuts without asking and says so after.
+        const QString folder = NewFolder("limit-beside");
+        ExtractionRequest request{mClip, folder, "L"};
+        request.maxFiles = 16;
+        request.countBeside = true;
+        ExtractionJob job(request);
+        const ExtractionOutcome outcome = job.Run({});
+        QCOMPARE(outcome.end, ExtractionOutcome::End::Done);
+        QVERIFY(outcome.trimmed);
+        QCOMPARE(outcome.counted, 30);
+        QCOMPARE(outcome.written, 10);
+    }
+
+    // A stop reaches ffmpeg within a second, also one that ignores SIGTERM; what
+    // it wrote stays, but never an unfinished frame, and no child is left.
+    void stopMidway_data() {
+        QTest::addColumn<QByteArray>("script");
+        QTest::newRow("polite ffmpeg") << QByteArray("exec ffmpeg -re \"$@\"\n");
+        // A wrapper that ignores SIGTERM and goes on after its ffmpeg has ended.
+        QTest::newRow("wrapper ignoring SIGTERM")
+            << QByteArray("trap '' TERM; ffmpeg -re \"$@\"; sleep 30\n");
+    }
+    void stopMidway() {
+        QFETCH(QByteArray, script);
+        const QString standIn = mDir.filePath("slow-ffmpeg");
+        QVERIFY(WriteFile(standIn, "#!/bin/sh\ncase \"$*\" in *.jpg) " + script.trimmed() +
+                                       ";; esac\nexec ffmpeg \"$@\"\n"));
+        QVERIFY(QFile::setPermissions(standIn, QFile::ReadOwner | QFile::ExeOwner));
+        const ForcedFfmpeg forced(standIn);
+        const QString folder = NewFolder(QStringLiteral("stop-%1").arg(QTest::currentDataTag()));
+        ExtractionJob job({mClip, folder, "S"});
+        QElapsedTimer sinceStop;
+        ExtractionHooks hooks;
+        hooks.onFrame = [&](int32_t frame) {
+            if (frame >= 3 && !job.StopRequested()) {
+                job.RequestStop();
+                sinceStop.start();
+            }
+        };
+        const ExtractionOutcome outcome = job.Run(hooks);
+        const qint64 stopMs = sinceStop.elapsed();
+        qInfo("stopped %lld ms after the request", stopMs);
+        QCOMPARE(outcome.end, ExtractionOutcome::End::Stopped);
+        QVERIFY2(stopMs < 2000, "ffmpeg outlived its stop");
+        const QStringList left = FilesIn(folder);
+        QVERIFY(!left.isEmpty() && left.size() < 30);
+        for (const QString& name : left) {
+            QVERIFY2(IsJpeg(folder + u'/' + name), qPrintable(name));
+            QFile frame(folder + u'/' + name);
+            QVERIFY(frame.open(QIODevice::ReadOnly) && frame.seek(frame.size() - 2));
+            QCOMPARE(frame.read(2), QByteArray("\xFF\xD9"));
+        }
+        QCOMPARE(::waitpid(-1, nullptr, WNOHANG), -1);  // no child, not even a zombie
     }
 
     void failuresAreReported() {

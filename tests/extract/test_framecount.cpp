@@ -1,5 +1,7 @@
 #include <QFile>
 #include <QtTest>
+#include <algorithm>
+#include <memory>
 
 #include <vector>
 
@@ -28,7 +30,7 @@ Frames Parse(QByteArrayView text, qsizetype pieceSize = 1 << 20) {
     return frames;
 }
 
-QByteArray Sample(const char* name) {
+QByteArray Sample(const QString& name) {
     QFile file(QStringLiteral(SPARKLOOM_TEST_DATA "/") + name);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
@@ -88,6 +90,113 @@ private slots:
         const QByteArray failed = Sample("ffmpeg-count-invalid.txt");
         QVERIFY(failed.contains("Invalid data found"));
         QCOMPARE(Parse(failed), Frames{});
+    }
+
+    // Real runs of Debian 12's ffmpeg 5.1 and Debian 13's 7.1 (tests/data/make-clips.sh,
+    // capture-ffmpeg.sh): the summary gives the frames of the first video stream
+    // and the files written, whichever version ran and however the clip is made.
+    void summariesOfBothVersions_data() {
+        QTest::addColumn<QString>("clip");
+        QTest::addColumn<int>("counted");
+        QTest::addColumn<int>("written");
+        for (const char* version : {"ffmpeg51", "ffmpeg71"}) {
+            const auto row = [&](const char* clip, int counted, int written) {
+                QTest::addRow("%s %s", version, clip)
+                    << QStringLiteral("%1/%2").arg(version, clip) << counted << written;
+            };
+            row("plain", 30, 30);
+            row("audiofirst", 30, 30);  // audio is stream 0
+            row("vfr", 40, 60);         // the image sequence repeats frames at a constant rate
+            row("cover", 30, 30);       // the attached picture is not counted
+            row("rotated", 30, 30);
+        }
+    }
+    void summariesOfBothVersions() {
+        QFETCH(QString, clip);
+        QFETCH(int, counted);
+        QFETCH(int, written);
+        const auto read = [](const QString& file) {
+            const QByteArray output = Sample(file);
+            auto parser = std::make_unique<FfmpegOutputParser>();
+            // In pieces, as the pipe delivers it.
+            for (qsizetype at = 0; at < output.size(); at += 700) {
+                parser->Feed(
+                    QByteArrayView(output).sliced(at, qMin<qsizetype>(700, output.size() - at)));
+            }
+            parser->Finish();
+            return parser;
+        };
+        const auto packets = [&read](const QString& file) {
+            const auto parser = read(file);
+            return parser->Found() ? parser->Packets() : -1;
+        };
+        const QString folder = clip.section(u'/', 0, 0);
+        const QString name = clip.section(u'/', 1);
+        QCOMPARE(packets(QStringLiteral("%1/count-copy-verbose-%2.txt").arg(folder, name)),
+                 counted);
+        QCOMPARE(packets(QStringLiteral("%1/extract-verbose-%2.txt").arg(folder, name)), written);
+        // Without -v verbose there is no summary, but the last progress line
+        // counts too, though ffmpeg 7 ends it with a bare LF.
+        const auto plain = read(QStringLiteral("%1/count-copy-%2.txt").arg(folder, name));
+        QVERIFY(!plain->Found());
+        QCOMPARE(plain->LastFrame(), counted);
+        // A run long enough for progress reports ends on its true total as well.
+        for (const char* run : {"count-copy-realtime-long", "extract-realtime-long"}) {
+            QList<int32_t> progress;
+            const QByteArray output = Sample(QStringLiteral("%1/%2.txt").arg(folder, run));
+            FfmpegOutputParser parser;
+            parser.onFrame = [&progress](int32_t frame) { progress << frame; };
+            parser.Feed(output);
+            parser.Finish();
+            QVERIFY2(progress.size() >= 2, run);
+            QCOMPARE(progress.last(), 90);
+            QVERIFY(std::is_sorted(progress.begin(), progress.end()));
+        }
+    }
+
+    void summaryLines() {
+        int32_t packets = -1;
+        QVERIFY(PacketsMuxedOfLine("  Output stream #0:0 (video): 7 packets muxed (9 bytes); ",
+                                   packets));
+        QCOMPARE(packets, 7);
+        QVERIFY(
+            PacketsMuxedOfLine("[out#0/image2 @ 0x1]   Output stream #0:0 (video): 60 frames "
+                               "encoded; 61 packets muxed (1 bytes); ",
+                               packets));
+        QCOMPARE(packets, 61);
+        for (const char* line : {"  Output stream #0:1 (video): 7 packets muxed",
+                                 "  Input stream #0:0 (video): 7 packets read (9 bytes); ",
+                                 "  Output stream #0:0 (video): packets muxed",
+                                 "  Output stream #0:0 (video): 99999999999 packets muxed",
+                                 "  Output stream #0:0 (video): 7 frames encoded; packets muxed"}) {
+            QVERIFY2(!PacketsMuxedOfLine(line, packets), line);
+        }
+    }
+
+    // The reason shown for a failed run names the video in both versions.
+    void failureReasons_data() {
+        QTest::addColumn<QString>("capture");
+        QTest::addColumn<QString>("reason");
+        for (const char* version : {"ffmpeg51", "ffmpeg71"}) {
+            for (const char* kind : {"count-copy-verbose", "extract-verbose"}) {
+                const auto row = [&](const char* clip, const char* video, const char* reason) {
+                    QTest::addRow("%s %s %s", version, kind, clip)
+                        << QStringLiteral("%1/%2-%3.txt").arg(version, kind, clip)
+                        << QStringLiteral("%1: %2").arg(video, reason);
+                };
+                row("noise", "noise.mp4", "Invalid data found when processing input");
+                row("missing", "missing.mp4", "No such file or directory");
+                row("audioonly", "audioonly.m4a", "the file holds no video stream.");
+            }
+        }
+    }
+    void failureReasons() {
+        QFETCH(QString, capture);
+        QFETCH(QString, reason);
+        const QByteArray output = Sample(capture);
+        QVERIFY2(!output.isEmpty(), qPrintable(capture));
+        const QString video = reason.section(QStringLiteral(": "), 0, 0);
+        QCOMPARE(FfmpegFailureReason(output.right(4096), video), reason);
     }
 };
 

@@ -1,4 +1,4 @@
-#include "app/EventPump.h"
+#include "common/EventPump.h"
 
 #include <QCoreApplication>
 

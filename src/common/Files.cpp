@@ -1,4 +1,4 @@
-#include "app/Files.h"
+#include "common/Files.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
