@@ -50,7 +50,7 @@ struct Entry {
     QStringList faults;
 };
 
-// Calls pulse at most every kPulseMs, so a chunk costs no more than a clock reading.
+// Calls pulse at most every kPulseMs.
 class Pulse {
 public:
     explicit Pulse(const std::function<void()>& pulse) : mPulse(pulse) { mClock.start(); }
