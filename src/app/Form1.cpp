@@ -328,11 +328,18 @@ void Form1::ChooseVideo(const QString& path) {
     cmdExtract->setEnabled(true);
 }
 
-// One extraction at a time, and no extraction into a folder being packed.
+// One extraction at a time, no build of half-written frames, no second build
+// into the running queue and no extraction into a folder being packed.
 bool Form1::RefusedWhileBusy() {
     if (mExtraction) {
         Warn(
             QStringLiteral("Frames are still being extracted.\r\n"
+                           "Please wait until it is finished or cancel it first."));
+        return true;
+    }
+    if (mZipper->Zipping()) {
+        Warn(
+            QStringLiteral("A package is still being built.\r\n"
                            "Please wait until it is finished or cancel it first."));
         return true;
     }
@@ -375,12 +382,6 @@ void Form1::dropEvent(QDropEvent* event) {
 
 void Form1::cmdExtract_Click() {
     if (RefusedWhileBusy()) {
-        return;
-    }
-    if (mZipper->Zipping()) {
-        Warn(
-            QStringLiteral("A package is still being built.\r\n"
-                           "Please wait until it is finished or cancel it first."));
         return;
     }
     const QString remembered = ReadRememberedFolder();
@@ -543,13 +544,6 @@ void Form1::cmdDZP_Click() {
 
 void Form1::BuildParticle() {
     if (RefusedWhileBusy()) {
-        return;
-    }
-    // A second build would rewrite the templates and add to the running queue.
-    if (mZipper->Zipping()) {
-        Warn(
-            QStringLiteral("A package is still being built.\r\n"
-                           "Please wait until it is finished or cancel it first."));
         return;
     }
     if (mProject.ExtractFolder.isEmpty()) {

@@ -62,9 +62,6 @@ public:
     // SIGTERM and SIGINT close the window as E&XIT does, so running work stops with it.
     void CloseOnStopSignals();
 
-protected:
-    void closeEvent(QCloseEvent* event) override;
-
     // Takes path as the video, exactly as the video "Browse" does once its
     // dialog has closed.
     void ChooseVideo(const QString& path);
@@ -74,6 +71,7 @@ protected:
     bool OpenGivenPaths(const QStringList& paths);
 
 protected:
+    void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
