@@ -4,10 +4,14 @@
 //   sparkloom-bench count VIDEO
 //   sparkloom-bench extract VIDEO FOLDER PREFIX
 //   sparkloom-bench pack [--tick MS] FOLDER PACKAGE
+//   sparkloom-bench readback PACKAGE
 //
 // pack prints "ticks=N tick_work_ms=W walk_ms=K pack_ms=P maxrss_kib=R": the
 // builder's timer ticks, the time spent inside them, the walk before the first
 // tick, and the packing from the end of the walk to Complete.
+// readback prints "readback_ms=T entries=N faults=F": the check every build runs
+// on its package before "Success" (a frames folder without templates has faults,
+// which does not change what is read).
 #include <sys/resource.h>
 
 #include <QCoreApplication>
@@ -17,6 +21,7 @@
 
 #include "cli/Converter.h"
 #include "extract/Extraction.h"
+#include "package/PackageCheck.h"
 #include "platform/Allocator.h"
 #include "zip/Zipper.h"
 
@@ -53,7 +58,8 @@ int Usage() {
     std::fputs(
         "usage: sparkloom-bench count VIDEO\n"
         "       sparkloom-bench extract VIDEO FOLDER PREFIX\n"
-        "       sparkloom-bench pack [--tick MS] FOLDER PACKAGE\n",
+        "       sparkloom-bench pack [--tick MS] FOLDER PACKAGE\n"
+        "       sparkloom-bench readback PACKAGE\n",
         stderr);
     return 2;
 }
@@ -90,6 +96,14 @@ int main(int argc, char* argv[]) {
             return Fail(extracted.error);
         }
         std::printf("last_frame=%d\n", extracted.written);
+        return 0;
+    }
+    if (mode == QStringLiteral("readback") && args.size() == 1) {
+        QElapsedTimer clock;
+        clock.start();
+        const sparkloom::PackageCheck check = sparkloom::ReadBackPackage(args[0], false);
+        std::printf("readback_ms=%.3f entries=%d faults=%lld\n", clock.nsecsElapsed() / 1e6,
+                    check.entries, static_cast<long long>(check.faults.size()));
         return 0;
     }
     if (mode == QStringLiteral("pack")) {

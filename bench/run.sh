@@ -101,6 +101,13 @@ paired_ratio() { # "values a" "values b"
     paste <(printf '%s\n' $1) <(printf '%s\n' $2) | awk '{ print $1 / $2 }' | sort -g |
         awk '{v[NR]=$1} END { printf "%.3f", (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2 }'
 }
+# readback KEY PACKAGE: the read-back every build runs before "Success", timed
+# inside the driver (without its start-up), appended in µs to T[KEY].
+readback() {
+    local line
+    line=$("$DRV" readback "$2" 2>>"$errlog") || die "read-back of $2 failed"
+    T[$1]+="$(awk -v v="${line#readback_ms=}" 'BEGIN { split(v, f, " "); printf "%d", f[1] * 1000 }') "
+}
 check_zip() { unzip -tqq "$1" >/dev/null 2>>"$errlog" || die "unzip -t rejects $1"; }
 # unzip calls an archive without entries an error; Python's reader does not.
 check_empty_zip() {
@@ -167,6 +174,7 @@ run_clip() { # name reps
                 'timed "$name.pack.zip" zip_folder "$d/raw" "$d/zip.zip"'
             timed "$name.pack.bsdtar" bsdtar --format zip -cf "$d/tar.zip" -C "$d/raw" .
             check_zip "$d/ours.dzp"
+            readback "$name.readback" "$d/ours.dzp"
             check_zip "$d/zip.zip"
             check_zip "$d/tar.zip"
         done
@@ -238,6 +246,7 @@ for ((rep = 1; rep <= REPS_TICK; rep++)); do
     rm -f "$WORK/tick.dzp"
     line=$("$DRV" pack --tick $TICK_MS "$WORK/small/raw" "$WORK/tick.dzp")
     check_zip "$WORK/tick.dzp"
+    readback tick.readback "$WORK/tick.dzp"
     eval "$(tr ' ' '\n' <<<"$line" | grep -E '^(ticks|tick_work_ms|pack_ms)=')"
     tick_count=$ticks
     tick_wall+="$(awk -v v="$pack_ms" 'BEGIN { printf "%d", v * 1000 }') "
@@ -290,6 +299,8 @@ rss_big=$(rss_of "$big" "$WORK/big.dzp")
 t1=$(now_ns)
 check_zip "$WORK/big.dzp"
 big_ours=$(((t1 - t0) / 1000))
+log "reading back $big_mb MiB"
+readback big.readback "$WORK/big.dzp"
 log "packing $big_mb MiB with zip -r -q -6"
 rm -f "$WORK/big.zip"
 timed big.zip zip_folder "$big" "$WORK/big.zip"
@@ -335,7 +346,11 @@ for c in small large; do
     row "$c: packing (converter's packing, tick 0)" "$c.pack.ours" "$c.pack.zip" '`zip -r -q -6`'
     row "$c: packing (converter's packing, tick 0)" "$c.pack.ours" "$c.pack.bsdtar" \
         '`bsdtar --format zip`'
-    row "$c: whole road (\`sparkloom-cli\`)" "$c.whole.cli" "$c.whole.hand" \
+    o=$(median "${T[$c.readback]}")
+    printf '| %s | %s | %s | %s | %s |\n' "$c: read-back before \"Success\" (\`ReadBackPackage\`)" \
+        "$o" "the converter's packing" "$(median "${T[$c.pack.ours]}")" \
+        "$(paired_ratio "${T[$c.readback]}" "${T[$c.pack.ours]}")"
+    row "$c: whole road (\`sparkloom-cli\`, read-back included)" "$c.whole.cli" "$c.whole.hand" \
         'count + extraction + `zip -r -6`'
     o=$(median "${C[$c.whole.cli]}")
     a=$(median "${C[$c.whole.hand]}")
@@ -352,11 +367,18 @@ bz=$(median "${T[big.zip]}")
 bo=$(median "$big_ours")
 printf '| %s MiB folder: packing (1 run) | %s | `zip -r -q -6` | %s | %s |\n' \
     "$big_mb" "$bo" "$bz" "$(ratio "$bo" "$bz")"
+br=$(median "${T[big.readback]}")
+printf '| %s MiB folder: read-back (1 run) | %s | its packing | %s | %s |\n' \
+    "$big_mb" "$br" "$bo" "$(ratio "$br" "$bo")"
 tw=$(median "$tick_wall")
 tf=$(median "$tick_floor")
 tick_ratio=$(paired_ratio "$tick_wall" "$tick_floor")
 printf '| small: window builder at %d ms (%d ticks, %d runs) | %s | ticks × %d ms + work in ticks | %s | %s |\n' \
     $TICK_MS "$tick_count" "$REPS_TICK" "$tw" $TICK_MS "$tf" "$tick_ratio"
+tr=$(median "${T[tick.readback]}")
+tick_growth=$(awk -v r="$tr" -v p="$tw" 'BEGIN { printf "%.3f", (p + r) / p }')
+printf '| small: window builder + read-back | %s | window builder alone | %s | %s |\n' \
+    "$(awk -v r="$tr" -v p="$tw" 'BEGIN { printf "%.1f", p + r }')" "$tw" "$tick_growth"
 growth=$(awk -v a="$rss_big" -v b="$rss_empty" 'BEGIN { printf "%.1f", (a - b) / 1024 }')
 echo
 echo "Peak resident memory of packing (\`/usr/bin/time\`): empty folder $((rss_empty / 1024)) MiB," \
@@ -369,6 +391,7 @@ echo "| packing, cli ÷ \`zip -r -q -6\` ≤ 1.05 (worst clip) | $pack_worst | $
 echo "| whole road with frame options, cli ÷ hand road ≤ 1.00 | $options_ratio | $(verdict "$options_ratio" 1.00 '<=') |"
 echo "| packing memory growth, empty → $big_mb MiB < 16 MiB | $growth MiB | $(verdict "$growth" 16 '<') |"
 echo "| window builder ÷ design floor ≤ 1.05 | $tick_ratio | $(verdict "$tick_ratio" 1.05 '<=') |"
+echo "| window's packing with read-back ÷ without ≤ 1.05 (small, 16 ms ticks) | $tick_growth | $(verdict "$tick_growth" 1.05 '<=') |"
 if awk -v l="$(cut -d' ' -f1 /proc/loadavg)" 'BEGIN { exit !(l > 1.5) }'; then
     echo
     echo "Note: other work ran on the machine (load above 1.5). The converter wins the whole road"

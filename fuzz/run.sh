@@ -1,6 +1,6 @@
 #!/bin/sh
 # Builds the fuzz targets with clang and runs one of them for a while:
-#   fuzz/run.sh TARGET [SECONDS]     (TARGET: framecount templates savepath videonames ansitext)
+#   fuzz/run.sh TARGET [SECONDS]     (TARGET: framecount templates savepath videonames ansitext templateread)
 # New inputs go to build-fuzz/fuzz-work/TARGET/corpus, findings to .../artifacts/.
 # Keep a finding as fuzz/regressions/TARGET/<what-it-shows> once it is fixed.
 set -eu

@@ -25,6 +25,7 @@
 #include "extract/Extraction.h"
 #include "extract/VideoNames.h"
 #include "package/FolderWalk.h"
+#include "package/PackageCheck.h"
 #include "package/PackageQueue.h"
 #include "package/SavePath.h"
 #include "package/Templates.h"
@@ -327,11 +328,18 @@ void Form1::ChooseVideo(const QString& path) {
     cmdExtract->setEnabled(true);
 }
 
-// One extraction at a time, and no extraction into a folder being packed.
+// One extraction at a time, no build of half-written frames, no second build
+// into the running queue and no extraction into a folder being packed.
 bool Form1::RefusedWhileBusy() {
     if (mExtraction) {
         Warn(
             QStringLiteral("Frames are still being extracted.\r\n"
+                           "Please wait until it is finished or cancel it first."));
+        return true;
+    }
+    if (mZipper->Zipping()) {
+        Warn(
+            QStringLiteral("A package is still being built.\r\n"
                            "Please wait until it is finished or cancel it first."));
         return true;
     }
@@ -374,12 +382,6 @@ void Form1::dropEvent(QDropEvent* event) {
 
 void Form1::cmdExtract_Click() {
     if (RefusedWhileBusy()) {
-        return;
-    }
-    if (mZipper->Zipping()) {
-        Warn(
-            QStringLiteral("A package is still being built.\r\n"
-                           "Please wait until it is finished or cancel it first."));
         return;
     }
     const QString remembered = ReadRememberedFolder();
@@ -544,13 +546,6 @@ void Form1::BuildParticle() {
     if (RefusedWhileBusy()) {
         return;
     }
-    // A second build would rewrite the templates and add to the running queue.
-    if (mZipper->Zipping()) {
-        Warn(
-            QStringLiteral("A package is still being built.\r\n"
-                           "Please wait until it is finished or cancel it first."));
-        return;
-    }
     if (mProject.ExtractFolder.isEmpty()) {
         Warn(QStringLiteral("Please extract the video into a folder first!"));
         return;
@@ -707,7 +702,16 @@ void Form1::Zipper_Error() {
 
 void Form1::Zipper_Complete(bool Canceled) {
     ReleaseZipLibrary(mProject.PackageFolder);
-    if (Canceled) {
+    // Read back before it counts as made. The window repaints meanwhile but takes
+    // no clicks, so no second build can start on the package being read.
+    const PackageCheck readBack = ReadBackPackage(mZipper->ArchivePath(), Canceled, [] {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    });
+    if (!readBack.IsWhole()) {
+        const QString failure = ReadBackFailureText(mZipper->ArchivePath(), readBack);
+        SetStatus(failure);
+        Warn(failure);
+    } else if (Canceled) {
         SetStatus(QStringLiteral("Canceled"));
     } else {
         SetStatus(QStringLiteral("Success"));

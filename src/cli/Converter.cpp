@@ -15,6 +15,7 @@
 #include "extract/Extraction.h"
 #include "extract/VideoNames.h"
 #include "package/FolderWalk.h"
+#include "package/PackageCheck.h"
 #include "package/PackageQueue.h"
 #include "package/SavePath.h"
 #include "package/Templates.h"
@@ -452,6 +453,13 @@ int Convert(const ConvertOptions& options, TerminalProgress& progress, QString* 
                           .arg(queued.leftOut)
                           .arg(kMaxFiles));
     }
+    // A package that does not read back is no package, whatever the writing said.
+    if (const PackageCheck readBack = ReadBackPackage(plan.packagePath, false);
+        !readBack.IsWhole()) {
+        QFile::remove(plan.packagePath);
+        return fail(ReadBackFailureText(plan.packagePath, readBack));
+    }
+    lap(QStringLiteral("read-back"));
     progress.Note(QStringLiteral("Success"));
     if (options.timings) {
         timings << QStringLiteral("total %1").arg(Seconds(clock.elapsed()));

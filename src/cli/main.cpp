@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <cstdio>
 
+#include "cli/CheckCommand.h"
 #include "cli/Converter.h"
 #include "cli/TerminalProgress.h"
 #include "platform/Allocator.h"
@@ -38,14 +39,16 @@ int main(int argc, char* argv[]) {
     parser.setApplicationDescription(QStringLiteral(
         "Turns a video clip into a particle package (.dzp) for the host editor: counts and\n"
         "extracts the frames with ffmpeg, copies the thumbnail, writes the templates and\n"
-        "packs the frames folder, the same steps as the Sparkloom window.\n"
-        "Exit status: 0 success, 1 failure, 2 usage error."));
+        "packs the frames folder, the same steps as the Sparkloom window. Every package is\n"
+        "read back before it is reported as made.\n"
+        "With --check, reads packages and reports per package \"OK\" or its faults.\n"
+        "Exit status: 0 success (every package whole), 1 failure (a fault), 2 usage error."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(
         QStringLiteral("VIDEO"),
-        QStringLiteral(
-            "The video clip; several clips make one package each in the folder -o names."),
+        QStringLiteral("The video clip; several clips make one package each in the folder -o "
+                       "names (with --check: the packages)."),
         QStringLiteral("VIDEO..."));
 
     const QCommandLineOption output(
@@ -110,8 +113,15 @@ int main(int argc, char* argv[]) {
                                    QStringLiteral("Print only errors and warnings."));
     const QCommandLineOption timings(QStringLiteral("timings"),
                                      QStringLiteral("Print how long each step took."));
+    const QCommandLineOption check(
+        QStringLiteral("check"),
+        QStringLiteral("Check the packages given instead of converting: the archive reads back "
+                       "(CRC and size of every entry), names the host can carry, both "
+                       "templates, both thumbnails, the first frame, frames without gaps and "
+                       "the duration. Prints \"OK\" or each fault; extra files are notes. "
+                       "Usage: --check PACKAGE.dzp [...]"));
     parser.addOptions({output, name, type, category, thumb, first, framesDir, force, fps, quality,
-                       start, duration, width, quiet, timings});
+                       start, duration, width, quiet, timings, check});
 
     if (!parser.parse(QCoreApplication::arguments())) {
         return UsageError(parser.errorText());
@@ -124,6 +134,24 @@ int main(int argc, char* argv[]) {
     }
 
     const QStringList positional = parser.positionalArguments();
+    if (parser.isSet(check)) {
+        for (const QCommandLineOption* conversion :
+             {&output, &name, &type, &category, &thumb, &first, &framesDir, &force, &timings, &fps,
+              &quality, &start, &duration, &width}) {
+            if (parser.isSet(*conversion)) {
+                return UsageError(QStringLiteral("--%1 converts a video; it cannot be used "
+                                                 "with --check.")
+                                      .arg(conversion->names().constLast()));
+            }
+        }
+        if (positional.isEmpty()) {
+            return UsageError(QStringLiteral("no PACKAGE given to --check."));
+        }
+        if (positional.contains(QString())) {
+            return UsageError(QStringLiteral("a PACKAGE given to --check is empty."));
+        }
+        return CheckPackages(positional, parser.isSet(quiet));
+    }
     if (positional.isEmpty()) {
         return UsageError(QStringLiteral("no VIDEO given."));
     }

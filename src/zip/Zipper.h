@@ -34,6 +34,8 @@ public:
     QString Failed() const { return mFailed; }
     int32_t Result() const { return mResult; }
     bool Zipping() const { return mZipping; }
+    // The path of the archive the last Zip created.
+    QString ArchivePath() const { return mArchivePath; }
     int QueuedCount() const { return static_cast<int>(mFiles.size()); }
 
     int TickInterval() const;

@@ -322,6 +322,36 @@ private slots:
         QCOMPARE(entries.size(), 34);
     }
 
+    // A template rewritten while it waits to be packed (same size, so packing goes on)
+    // does not read back as a template: the status and a warning say so instead of
+    // "Success", and the package stays on disk.
+    void aPackageThatDoesNotReadBackIsNoSuccess() {
+        ScriptedSeam seam;
+        Form1 form(seam);
+        const QString frames = Prepare(form, seam);
+        QVERIFY(!frames.isEmpty());
+        const QString package = NewFolder(QStringLiteral("out")) + QStringLiteral("/Fire.dzp");
+        seam.fileAnswers << package;
+        Click(form, "cmdDZP");
+        QVERIFY(form.ArchiveBuilder().Zipping());
+        const QString clt = frames + QStringLiteral("/TitleTemplate.clt");
+        QVERIFY(WriteFile(clt, QByteArray(QFileInfo(clt).size(), 'x')));
+        QVERIFY(WaitUntilIdle(form));
+
+        const QString failure = QStringLiteral(
+                                    "The package %1 was written but does not read back whole:\r\n"
+                                    ".\\TitleTemplate.clt: it is not UTF-16LE text with a "
+                                    "byte-order mark")
+                                    .arg(QDir::toNativeSeparators(package));
+        QCOMPARE(Status(form),
+                 QString(failure).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+        QCOMPARE(seam.Messages(), QStringList{failure});
+        QCOMPARE(seam.shown.last().icon, MessageIcon::Warning);
+        QVERIFY(QFile::exists(package));
+        QVERIFY(!Control<QPushButton>(form, "Command3")->isEnabled());
+        QVERIFY(Control<QPushButton>(form, "cmdDZP")->isEnabled());
+    }
+
     void aBuildWhilePackingIsRefusedBeforeTheSaveDialog() {
         ScriptedSeam seam;
         Form1 form(seam);

@@ -367,9 +367,9 @@ private slots:
         QCOMPARE(version.out, QByteArray("sparkloom-cli 1.0.1\n"));
         const Run help = RunCli({QStringLiteral("--help")});
         QCOMPARE(help.exitCode, 0);
-        for (const char* option :
-             {"--output", "--name", "--type", "--category", "--thumb", "--first", "--frames-dir",
-              "--force", "--fps", "--quality", "--start", "--duration", "--width", "--quiet"}) {
+        for (const char* option : {"--output", "--name", "--type", "--category", "--thumb",
+                                   "--first", "--frames-dir", "--force", "--fps", "--quality",
+                                   "--start", "--duration", "--width", "--quiet", "--check"}) {
             QVERIFY2(help.out.contains(option), option);
         }
     }
@@ -415,6 +415,11 @@ private slots:
         option("--duration 1:60", "--duration", "1:60");
         QTest::newRow("unknown option") << QStringList{clip, o, package, "--colour", "red"};
         QTest::newRow("unknown type") << QStringList{clip, o, package, "--type", "custom"};
+        QTest::newRow("--check without package") << QStringList{"--check"};
+        QTest::newRow("--check with -o") << QStringList{"--check", package, o, package};
+        QTest::newRow("--check with --type") << QStringList{"--check", package, "--type", "CUSTOM"};
+        QTest::newRow("--check with --force") << QStringList{"--check", package, "--force"};
+        QTest::newRow("--check with --fps") << QStringList{"--check", package, "--fps", "30"};
     }
     void refusesUsageErrors() {
         QFETCH(QStringList, arguments);
@@ -738,6 +743,108 @@ private slots:
         const Run run = RunCli(arguments);
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.err.endsWith("Packing…\nErr -1 in OpenZip\n"), run.err.constData());
+    }
+
+    // --check on a package of the road, on damaged ones and on several at once: one
+    // line per package when whole, one per fault otherwise, and the exit status.
+    void checksPackages_data() {
+        QTest::addColumn<QStringList>("packages");  // "made", "cut", "text", "gone", "extra"
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("lines");  // each package's path stands for "%1"
+        QTest::newRow("made by the road") << QStringList{"made"} << 0 << QStringList{"%1: OK"};
+        QTest::newRow("extra file is a note")
+            << QStringList{"extra"} << 0
+            << QStringList{"%1: OK",
+                           "%1: note: 1 extra file, which the particle does not use: "
+                           ".\\ReadMe.txt"};
+        QTest::newRow("cut short")
+            << QStringList{"cut"} << 1
+            << QStringList{
+                   "%1: the archive is cut short or damaged: its table of contents at "
+                   "the end cannot be found"};
+        QTest::newRow("not a ZIP")
+            << QStringList{"text"} << 1 << QStringList{"%1: the file is not a ZIP archive"};
+        QTest::newRow("one whole, one gone") << QStringList{"made", "gone"} << 1
+                                             << QStringList{"%1: OK", "%2: there is no such file"};
+    }
+    void checksPackages() {
+        QFETCH(QStringList, packages);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, lines);
+
+        const QString made = Fresh(QStringLiteral("Check.dzp"));
+        const Run build = RunCli(Complete(made) << QStringLiteral("--quiet"));
+        QVERIFY2(build.exitCode == 0, build.err.constData());
+        QStringList paths;
+        for (const QString& kind : packages) {
+            const QString path = Fresh(kind + QStringLiteral(".dzp"));
+            if (kind == u"made") {
+                QVERIFY(QFile::copy(made, path));
+            } else if (kind == u"cut") {
+                QVERIFY(WriteFile(path, ReadAll(made).chopped(200)));
+            } else if (kind == u"text") {
+                QVERIFY(WriteFile(path, "a text, not an archive\n"));
+            } else if (kind == u"extra") {
+                QVERIFY(QFile::copy(made, path));
+                const QString readMe = mRoot.filePath(QStringLiteral("ReadMe.txt"));
+                QVERIFY(WriteFile(readMe, "notes"));
+                int code = -1;
+                sparkloom::test::RunTool(
+                    QStringLiteral("python3"),
+                    {QStringLiteral("-c"),
+                     QStringLiteral("import sys, zipfile\n"
+                                    "zipfile.ZipFile(sys.argv[1], 'a').write(sys.argv[2], "
+                                    "'.\\\\ReadMe.txt')"),
+                     path, readMe},
+                    &code);
+                QCOMPARE(code, 0);
+            }
+            paths << path;
+        }
+        const Run run = RunCli(QStringList{QStringLiteral("--check")} << paths);
+        QCOMPARE(run.exitCode, exitCode);
+        QCOMPARE(run.err, QByteArray());
+        QString expected;
+        for (const QString& line : lines) {
+            QString filled = line;
+            for (qsizetype i = 0; i < paths.size(); ++i) {
+                filled.replace(QStringLiteral("%%1").arg(i + 1), paths[i]);
+            }
+            expected += filled + u'\n';
+        }
+        QCOMPARE(QString::fromLocal8Bit(run.out), expected);
+    }
+
+    // A package that does not read back is not reported as made: the script is
+    // rewritten (same size, so packing goes on) while a large file is being packed.
+    void removesAPackageThatDoesNotReadBack() {
+        const QString frames = Fresh(QStringLiteral("rewritten"));
+        QVERIFY(QDir().mkpath(frames));
+        QVERIFY(sparkloom::test::WriteNoise(frames + QStringLiteral("/AAA.bin"), 48 << 20, 7));
+        const QString package = Fresh(QStringLiteral("Rewritten.dzp"));
+        QProcess process;
+        process.setWorkingDirectory(mRoot.path());
+        process.start(QStringLiteral(SPARKLOOM_CLI), Complete(package)
+                                                         << "--frames-dir" << frames << "--force");
+        QByteArray err;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                process.waitForReadyRead(50);
+                err += process.readAllStandardError();
+                return err.contains("Packing") || process.state() == QProcess::NotRunning;
+            },
+            60000));
+        const QString clt = frames + QStringLiteral("/TitleTemplate.clt");
+        QVERIFY(WriteFile(clt, QByteArray(QFileInfo(clt).size(), 'x')));
+        QVERIFY(process.waitForFinished(120000));
+        err += process.readAllStandardError();
+        QCOMPARE(process.exitCode(), 1);
+        QVERIFY2(err.contains("was written but does not read back whole:\n"
+                              ".\\TitleTemplate.clt: it is not UTF-16LE text with a byte-order "
+                              "mark"),
+                 err.constData());
+        QVERIFY(!err.contains("Success"));
+        QVERIFY(!QFileInfo::exists(package));
     }
 
     void failsClearlyWithoutFfmpeg() {

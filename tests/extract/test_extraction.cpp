@@ -402,6 +402,30 @@ private slots:
         QCOMPARE(::waitpid(-1, nullptr, WNOHANG), -1);  // no child, not even a zombie
     }
 
+    // A stop that comes as ffmpeg ends by itself gives one ending or the other,
+    // each whole: all frames and Done, or Stopped with whole frames only.
+    void stopJustAsFfmpegEnds() {
+        for (int round = 0; round < 3; ++round) {
+            const QString folder = NewFolder(QStringLiteral("race-%1").arg(round));
+            ExtractionJob job({mClip, folder, "R"});
+            ExtractionHooks hooks;
+            hooks.onFrame = [&job](int32_t frame) {
+                if (frame >= 30) {
+                    job.RequestStop();
+                }
+            };
+            const ExtractionOutcome outcome = job.Run(hooks);
+            if (outcome.end == ExtractionOutcome::End::Done) {
+                QCOMPARE(FilesIn(folder), FramesNamed("R", 30));
+            } else {
+                QCOMPARE(outcome.end, ExtractionOutcome::End::Stopped);
+                for (const QString& name : FilesIn(folder)) {
+                    QVERIFY(test::ReadAll(folder + u'/' + name).endsWith("\xFF\xD9"));
+                }
+            }
+        }
+    }
+
     void failuresAreReported() {
         const QString folder = NewFolder("failures");
         {
