@@ -177,16 +177,24 @@ namespace {
 struct FfmpegExtraction {
     ExecResult run;
     int32_t reportedFrames = -1;  // -1: no "frame=" line
+    double seconds = -1.0;        // the clip's duration from ffmpeg's report of its input
     QString error;
 };
 
 FfmpegExtraction RunExtraction(const QString& ffmpeg, const QString& video, const QString& folder,
                                const QString& framePrefix, const FrameOptions& options,
                                int32_t frameCap, const std::function<void(int32_t)>& onFrame,
-                               const std::function<bool()>& stop) {
+                               const std::function<bool()>& stop,
+                               const std::function<void(double)>& onSeconds = {}) {
     FfmpegExtraction result;
     FfmpegOutputParser parser;
+    bool secondsTold = false;
     parser.onFrame = [&](int32_t frame) {
+        // ffmpeg describes its input before the first progress line.
+        if (!secondsTold && onSeconds) {
+            secondsTold = true;
+            onSeconds(parser.Seconds());
+        }
         if (onFrame) {
             onFrame(frame);
         }
@@ -211,6 +219,7 @@ FfmpegExtraction RunExtraction(const QString& ffmpeg, const QString& video, cons
     } else if (parser.FrameFound()) {
         result.reportedFrames = parser.LastFrame();
     }
+    result.seconds = parser.Seconds();
     return result;
 }
 
@@ -342,10 +351,10 @@ ExtractionOutcome ExtractionJob::Run(const ExtractionHooks& hooks) {
         }
     };
     // ffmpeg writes nothing then, and says only that nothing was encoded.
-    const auto startsBeyondEnd = [&](const CountOutcome& count) {
-        return options.start && count.seconds >= 0 &&
-               ParseTime(*options.start).value_or(0) >= count.seconds;
+    const auto startsBeyondEnd = [&](double seconds) {
+        return options.start && seconds >= 0 && ParseTime(*options.start).value_or(0) >= seconds;
     };
+    double clipSeconds = -1.0;
     if (ShouldStop(hooks)) {
         outcome.end = End::Stopped;
         return outcome;
@@ -364,7 +373,8 @@ ExtractionOutcome ExtractionJob::Run(const ExtractionHooks& hooks) {
         }
         outcome.counted = counted->frames;
         outcome.expected = ExpectedFrames(options, counted->frames, counted->seconds);
-        if (startsBeyondEnd(*counted)) {
+        clipSeconds = counted->seconds;
+        if (startsBeyondEnd(clipSeconds)) {
             return fail(StartBeyondEndText(*options.start, counted->seconds));
         }
         if (hooks.onCounted) {
@@ -382,6 +392,27 @@ ExtractionOutcome ExtractionJob::Run(const ExtractionHooks& hooks) {
         }
         extraction = RunExtraction(ffmpeg, mRequest.video, folder, mRequest.framePrefix, options,
                                    cap, hooks.onFrame, stop);
+    } else if (options.fps) {
+        // At a rate of its own the clip's frame count says nothing of what is
+        // written: the duration ffmpeg reports of its input gives the total, and
+        // the extraction runs alone.
+        extraction = RunExtraction(ffmpeg, mRequest.video, folder, mRequest.framePrefix, options,
+                                   outcome.limit, hooks.onFrame, stop, [&](double seconds) {
+                                       announceExpected(ExpectedFrames(options, 0, seconds));
+                                   });
+        if (!extraction.run.stopped && !extraction.error.isEmpty()) {
+            // A video ffmpeg cannot read: said in the count's words, as without the rate.
+            const CountOutcome count = CountFrames(mRequest.video, stop);
+            if (count.stopped) {
+                outcome.end = End::Stopped;
+                return outcome;
+            }
+            if (!count.ok) {
+                return fail(count.error);
+            }
+        }
+        clipSeconds = extraction.seconds;
+        outcome.expected = ExpectedFrames(options, 0, clipSeconds);
     } else {
         // The count thread serves no events: they belong to the thread that owns them.
         std::atomic<bool> abandon = false;
@@ -425,6 +456,7 @@ ExtractionOutcome ExtractionJob::Run(const ExtractionHooks& hooks) {
         if (counted->ok) {
             outcome.counted = counted->frames;
             outcome.expected = ExpectedFrames(options, counted->frames, counted->seconds);
+            clipSeconds = counted->seconds;
         }
     }
 
@@ -441,8 +473,8 @@ ExtractionOutcome ExtractionJob::Run(const ExtractionHooks& hooks) {
     // nothing missing, N being what ffmpeg says it wrote.
     const FrameFiles written = FindFrameFiles(folder, mRequest.framePrefix);
     if (written.names.isEmpty()) {
-        if (counted && startsBeyondEnd(*counted)) {
-            return fail(StartBeyondEndText(*options.start, counted->seconds));
+        if (startsBeyondEnd(clipSeconds)) {
+            return fail(StartBeyondEndText(*options.start, clipSeconds));
         }
         return fail(QStringLiteral("ffmpeg wrote no frames (%1 is missing).")
                         .arg(folder + u'/' + mRequest.framePrefix + QStringLiteral("_00001.jpg")));

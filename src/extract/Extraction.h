@@ -109,6 +109,9 @@ struct ExtractionRequest {
     // Count on a second thread while extracting (the count only copies, so it is
     // cheap beside the decoding). The extraction is then always cut at the limit,
     // as when the user agrees to it; the count says afterwards whether it was.
+    // With options.fps the frames written do not follow the clip's count, so
+    // none is run; a clip ffmpeg cannot read is then counted afterwards, for
+    // the count's own words.
     bool countBeside = false;
     FrameOptions options = {};
 };
@@ -133,7 +136,8 @@ struct ExtractionHooks {
 
 struct ExtractionOutcome {
     enum class End { Done, Stopped, Declined, Failed } end = End::Failed;
-    int32_t counted = 0;   // what the count run reported
+    int32_t counted = 0;   // what the count run reported; 0 with options.fps beside, as the
+                           // rate of the frames written is not the clip's, no count is run
     int32_t expected = 0;  // ExpectedFrames, before the package's limit
     int32_t written = 0;   // frames on disk, numbered 1..written, as ffmpeg reported them
     bool trimmed = false;  // the clip held more than limit frames; only limit were written

@@ -300,10 +300,17 @@ private slots:
                  qPrintable(QStringLiteral("%1 against %2").arg(bytes[1]).arg(bytes[0])));
     }
 
+    // With --fps no count runs, and the extraction's own report gives the end.
+    void startBeyondTheEnd_data() {
+        QTest::addColumn<QStringList>("more");
+        QTest::newRow("every frame") << QStringList{};
+        QTest::newRow("--fps 30") << QStringList{"--fps", "30"};
+    }
     void startBeyondTheEnd() {
+        QFETCH(QStringList, more);
         const QString package = Fresh(QStringLiteral("late.dzp"));
         const Run run = RunCli(Complete(package) << "--start"
-                                                 << "00:05");
+                                                 << "00:05" << more);
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.err.contains("The start 00:05 lies beyond the clip's end: the clip lasts "
                                   "1.000 s. No frames were written."),
