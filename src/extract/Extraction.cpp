@@ -16,6 +16,7 @@
 #include "extract/ExecAndCapture.h"
 #include "extract/FrameCount.h"
 #include "extract/VideoNames.h"
+#include "package/FrameSequence.h"
 
 namespace sparkloom {
 
@@ -231,16 +232,12 @@ int32_t FramesPerPackage(int32_t maxFiles) {
 
 FrameFiles FindFrameFiles(const QString& folder, const QString& framePrefix) {
     FrameFiles found;
-    const QRegularExpression frameName(
-        QStringLiteral("^%1_([0-9]{5,})\\.jpg$").arg(QRegularExpression::escape(framePrefix)));
     std::vector<std::pair<int32_t, QString>> frames;
     const QStringList entries = QDir(folder).entryList(
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     for (const QString& name : entries) {
-        const QRegularExpressionMatch match = frameName.match(name);
-        bool fits = false;
-        const int32_t number = match.hasMatch() ? match.captured(1).toInt(&fits) : 0;
-        if (fits && QFileInfo(folder + u'/' + name).isFile()) {
+        const int32_t number = FrameNumberOf(name, framePrefix);
+        if (number >= 0 && QFileInfo(folder + u'/' + name).isFile()) {
             frames.emplace_back(number, name);
         } else {
             found.others << name;

@@ -2,10 +2,10 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include "extract/Extraction.h"
 #include "package/FolderWalk.h"
+#include "package/FrameSequence.h"
 #include "package/Templates.h"
 #include "zip/Zipper.h"
 
@@ -15,14 +15,10 @@ namespace {
 
 // Frames of this extraction among the queued names: numbered 1 to extracted.
 int32_t FramesAmong(const QStringList& names, const QString& framePrefix, int32_t extracted) {
-    const QRegularExpression frameName(
-        QStringLiteral("^%1_([0-9]{5,})\\.jpg$").arg(QRegularExpression::escape(framePrefix)));
     int32_t frames = 0;
     for (const QString& name : names) {
-        const QRegularExpressionMatch match = frameName.match(name);
-        bool fits = false;
-        const int32_t number = match.hasMatch() ? match.captured(1).toInt(&fits) : 0;
-        if (fits && number >= 1 && number <= extracted) {
+        const int32_t number = FrameNumberOf(name, framePrefix);
+        if (number >= 1 && number <= extracted) {
             ++frames;
         }
     }
