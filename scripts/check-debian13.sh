@@ -84,8 +84,9 @@ mount -o remount,bind,ro "$root$inner_src"
 stamp="$root/var/lib/sparkloom-packages"
 if [ "$(cat "$stamp" 2>/dev/null)" != "$(echo $packages)" ]; then
   echo "== Installing the build and test packages"
+  # The list is flattened to one line: a newline inside sh -c would end the command.
   # shellcheck disable=SC2086
-  in_root sh -c "apt-get update -q && apt-get install -y -q --no-install-recommends $packages"
+  in_root sh -c "apt-get update -q && apt-get install -y -q --no-install-recommends $(echo $packages)"
   echo $packages >"$stamp"
 fi
 

@@ -462,17 +462,19 @@ ExtractionOutcome ExtractionJob::Run(const ExtractionHooks& hooks) {
         outcome.end = End::Stopped;
         return outcome;
     }
+    // A start past the end writes nothing: ffmpeg 5 then ends well, ffmpeg 7 fails.
+    // Either way the user is told why, not that ffmpeg failed.
+    const FrameFiles written = FindFrameFiles(folder, mRequest.framePrefix);
+    if (written.names.isEmpty() && startsBeyondEnd(clipSeconds)) {
+        return fail(StartBeyondEndText(*options.start, clipSeconds));
+    }
     if (!extraction.error.isEmpty()) {
         return fail(extraction.error);
     }
 
     // What the package is built from is what is on disk: frames 1 to N with
     // nothing missing, N being what ffmpeg says it wrote.
-    const FrameFiles written = FindFrameFiles(folder, mRequest.framePrefix);
     if (written.names.isEmpty()) {
-        if (startsBeyondEnd(clipSeconds)) {
-            return fail(StartBeyondEndText(*options.start, clipSeconds));
-        }
         return fail(QStringLiteral("ffmpeg wrote no frames (%1 is missing).")
                         .arg(folder + u'/' + mRequest.framePrefix + QStringLiteral("_00001.jpg")));
     }
