@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QStringList>
 #include <algorithm>
+#include <thread>
 
 #include "cli/TerminalProgress.h"
 #include "common/Files.h"
@@ -197,11 +198,29 @@ bool MakePlan(const ConvertOptions& options, Plan& plan, QString& error) {
     return true;
 }
 
+namespace {
+
+// With no window's ticks to keep, every core deflates. SPARKLOOM_DEFLATE_THREADS
+// sets how many (0: each file is streamed in its turn, as the window packs).
+int DeflateThreads() {
+    bool set = false;
+    const int forced = qEnvironmentVariableIntValue("SPARKLOOM_DEFLATE_THREADS", &set);
+    if (set) {
+        return std::clamp(forced, 0, 16);
+    }
+    return static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
+}
+
+}  // namespace
+
 PackOutcome DriveZipper(Zipper& zipper, const QString& packagePath, int tickInterval,
                         const std::function<void(int64_t done, int64_t total)>& onProgress,
                         const StopCheck& stop) {
     PackOutcome outcome;
     zipper.SetTickInterval(tickInterval);
+    if (tickInterval == 0) {
+        zipper.SetDeflateThreads(DeflateThreads());
+    }
     const int64_t total = zipper.BytesToZip();
     if (onProgress) {
         onProgress(0, total);

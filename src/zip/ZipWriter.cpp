@@ -42,6 +42,16 @@ bool ZipWriter::OpenZip(const QString& FilePath, int32_t AppendMode) {
 
 bool ZipWriter::OpenFileInZip(const QString& FileName, int32_t ZMethod, int32_t ZLevel,
                               int32_t Attrs, const QString& Comment) {
+    return Open(FileName, ZMethod, ZLevel, Attrs, Comment, false);
+}
+
+bool ZipWriter::OpenDeflatedFileInZip(const QString& FileName, int32_t ZLevel, int32_t Attrs,
+                                      const QString& Comment) {
+    return Open(FileName, Z_DEFLATED, ZLevel, Attrs, Comment, true);
+}
+
+bool ZipWriter::Open(const QString& FileName, int32_t ZMethod, int32_t ZLevel, int32_t Attrs,
+                     const QString& Comment, bool raw) {
     if (mHandle == nullptr) {
         mResult = kNothingOpen;
         return true;
@@ -73,8 +83,9 @@ bool ZipWriter::OpenFileInZip(const QString& FileName, int32_t ZMethod, int32_t 
     info.internal_fa = 0;
     info.external_fa = static_cast<uLong>(Attrs & 0x27);
 
-    mResult = zipOpenNewFileInZip(Handle(mHandle), name->constData(), &info, nullptr, 0, nullptr, 0,
-                                  comment->constData(), ZMethod, ZLevel);
+    mResult = zipOpenNewFileInZip2(Handle(mHandle), name->constData(), &info, nullptr, 0, nullptr,
+                                   0, comment->constData(), ZMethod, ZLevel, raw ? 1 : 0);
+    mRaw = raw;
     mFileOpen = mResult == ZIP_OK;
     return !mFileOpen;
 }
@@ -107,6 +118,16 @@ bool ZipWriter::CloseFileInZip() {
     // minizip ends the entry even when closing it fails (a retry would only get
     // ZIP_PARAMERROR), so the entry counts as closed either way.
     mResult = zipCloseFileInZip(Handle(mHandle));
+    mFileOpen = false;
+    return mResult != ZIP_OK;
+}
+
+bool ZipWriter::CloseDeflatedFileInZip(uint32_t Crc, uint32_t Size) {
+    if (!mFileOpen || !mRaw) {
+        mResult = kNothingOpen;
+        return true;
+    }
+    mResult = zipCloseFileInZipRaw(Handle(mHandle), Size, Crc);
     mFileOpen = false;
     return mResult != ZIP_OK;
 }

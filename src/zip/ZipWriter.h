@@ -37,8 +37,18 @@ public:
     bool CloseFileInZip();
     bool CloseZip();
 
+    // An entry whose data is written already deflated (raw deflate, as minizip
+    // makes it for method 8); closing it records the source's CRC and size.
+    bool OpenDeflatedFileInZip(const QString& FileName, int32_t ZLevel, int32_t Attrs,
+                               const QString& Comment);
+    bool CloseDeflatedFileInZip(uint32_t Crc, uint32_t Size);
+
 private:
+    bool Open(const QString& FileName, int32_t ZMethod, int32_t ZLevel, int32_t Attrs,
+              const QString& Comment, bool raw);
+
     bool mFileOpen = false;
+    bool mRaw = false;  // the open entry takes deflated data
     void* mHandle = nullptr;
     int32_t mResult = 0;
 };

@@ -104,6 +104,11 @@ bool Zipper::Zip(const QString& FilePath, int32_t AppendMode) {
     mArchiveDevice = known ? static_cast<quint64>(st.st_dev) : 0;
     mArchiveInode = known ? static_cast<quint64>(st.st_ino) : 0;
     mZipping = true;
+    if (mDeflateThreads > 0) {
+        mAhead = std::make_unique<DeflateAhead>(
+            std::vector<std::shared_ptr<const ZipFile>>(mFiles.begin(), mFiles.end()),
+            mDeflateThreads);
+    }
     tmrNext.start();
     return false;
 }
@@ -123,8 +128,19 @@ void Zipper::Tick() {
     if (!mZipping) {
         return;  // a stray direct call between runs
     }
-    if (!mSource && !StartNextFile()) {
-        return;
+    if (!mSource) {
+        switch (StartNextFile()) {
+            case Next::Stop:
+                return;
+            case Next::Written:
+                if (mCancel) {
+                    ClearFiles();
+                }
+                tmrNext.start();
+                return;
+            case Next::Streaming:
+                break;
+        }
     }
     if (mCancel) {
         ClearFiles();
@@ -165,25 +181,27 @@ void Zipper::Tick() {
 }
 
 // Between files: closes the archive when the queue is done, otherwise makes the
-// next entry current and opens it. False when the tick has nothing more to do.
-bool Zipper::StartNextFile() {
+// next entry current and either opens it for streaming or, when it was deflated
+// ahead, writes it whole.
+Zipper::Next Zipper::StartNextFile() {
     if (mFiles.empty()) {
+        mAhead.reset();
         if (mWriter.CloseZip()) {
             EndWithError("CloseZip", mWriter.Result());
-            return false;
+            return Next::Stop;
         }
         // Bytes written after the archive's folder was removed or the file moved
         // went where nobody finds them: that is no finished package.
         if (!ArchiveStillAtItsPath()) {
             EndWithError("CloseZip", ZipWriter::kCannotOpenArchive);
-            return false;
+            return Next::Stop;
         }
         std::vector<char>().swap(mBuffer);
         mBytesToZip = 0;
         mZipping = false;
         emit Complete(mCancel);
         mCancel = false;
-        return false;
+        return Next::Stop;
     }
     const auto entry = mFiles.front();
     mCurrentFile = entry;
@@ -191,26 +209,65 @@ bool Zipper::StartNextFile() {
     if (!mFiles.empty() && mFiles.front() == entry) {
         mFiles.pop_front();  // a StartFile handler may have emptied the queue
     }
+    if (mAhead) {
+        DeflateAhead::Entry deflated = mAhead->Take(entry.get());
+        if (deflated.state != DeflateAhead::State::NotAhead) {
+            return WriteDeflated(*entry, std::move(deflated)) ? Next::Written : Next::Stop;
+        }
+    }
 
     // The source is opened before the entry, so a file that is gone or has
     // changed since it was queued leaves no entry with the wrong bytes behind.
     auto source = std::make_unique<QFile>(entry->SourceFile);
     if (!source->open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         EndWithError("OpenFile", 0);
-        return false;
+        return Next::Stop;
     }
     if (source->size() != entry->ByteCount) {
         EndWithError("ReadFile", 0);
-        return false;
+        return Next::Stop;
     }
     if (mWriter.OpenFileInZip(entry->AsFile, entry->ZMethod, entry->ZLevel, entry->Attrs,
                               entry->Comment)) {
         EndWithError("OpenFileInZip", mWriter.Result());
-        return false;
+        return Next::Stop;
     }
     mSource = std::move(source);
     mRemaining = entry->ByteCount;
     mBuffer.resize(static_cast<size_t>(std::min(mRemaining, kChunkSize)));
+    return Next::Streaming;
+}
+
+// The same steps and events as streaming the file, in one go; false when the
+// run ended with an error.
+bool Zipper::WriteDeflated(const ZipFile& entry, DeflateAhead::Entry deflated) {
+    if (deflated.state == DeflateAhead::State::OpenFailed) {
+        EndWithError("OpenFile", 0);
+        return false;
+    }
+    if (deflated.state != DeflateAhead::State::Deflated) {
+        EndWithError("ReadFile", 0);
+        return false;
+    }
+    if (mWriter.OpenDeflatedFileInZip(entry.AsFile, entry.ZLevel, entry.Attrs, entry.Comment)) {
+        EndWithError("OpenFileInZip", mWriter.Result());
+        return false;
+    }
+    if (!deflated.data.isEmpty() &&
+        mWriter.WriteBytes(std::span<const char>(deflated.data.constData(),
+                                                 static_cast<size_t>(deflated.data.size())))) {
+        EndWithError("WriteBytes", mWriter.Result());
+        return false;
+    }
+    if (mWriter.CloseDeflatedFileInZip(deflated.crc, deflated.size)) {
+        EndWithError("CloseFileInZip", mWriter.Result());
+        return false;
+    }
+    if (entry.ByteCount > 0) {
+        mBytesZipped += entry.ByteCount;
+        emit Progress();
+    }
+    emit EndFile();
     return true;
 }
 
@@ -220,6 +277,7 @@ bool Zipper::StartNextFile() {
 // pending cancel and closes the archive (entry first), so the next Zip works.
 void Zipper::EndWithError(const char* step, int32_t result) {
     mSource.reset();
+    mAhead.reset();
     mFailed = QString::fromLatin1(step);
     mResult = result;
     ClearFiles();

@@ -3,11 +3,13 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <vector>
 
+#include "zip/DeflateAhead.h"
 #include "zip/ZipFile.h"
 #include "zip/ZipWriter.h"
 
@@ -40,6 +42,11 @@ public:
 
     int TickInterval() const;
     void SetTickInterval(int milliseconds);
+    // With threads above 0, files are deflated on that many worker threads
+    // ahead of the writer and each is written whole in one tick; 0, the
+    // default, streams every file in chunks as the window's ticks need.
+    int DeflateThreads() const { return mDeflateThreads; }
+    void SetDeflateThreads(int threads) { mDeflateThreads = std::max(threads, 0); }
 
     // Throws std::overflow_error when the queued byte total would leave the
     // signed 32-bit range; nothing is queued then.
@@ -61,7 +68,9 @@ signals:
     void Complete(bool Canceled);
 
 private:
-    bool StartNextFile();
+    enum class Next { Stop, Streaming, Written };
+    Next StartNextFile();
+    bool WriteDeflated(const ZipFile& entry, DeflateAhead::Entry deflated);
     void EndWithError(const char* step, int32_t result);
     bool ArchiveStillAtItsPath() const;
 
@@ -82,6 +91,8 @@ private:
     QString mFailed;
     int32_t mResult = 0;
     bool mZipping = false;
+    int mDeflateThreads = 0;
+    std::unique_ptr<DeflateAhead> mAhead;
     QTimer tmrNext;
 };
 

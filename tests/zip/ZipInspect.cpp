@@ -41,6 +41,8 @@ ReadArchive ReadWithPython(const QString& archive) {
         entry.size = static_cast<qint64>(o.value(u"size").toDouble());
         entry.sha256 = o.value(u"sha256").toString().toLatin1();
         entry.comment = QByteArray::fromHex(o.value(u"comment").toString().toLatin1());
+        entry.crc = static_cast<quint32>(o.value(u"crc").toDouble());
+        entry.rawSha256 = o.value(u"raw").toString().toLatin1();
         result.entries.push_back(entry);
     }
     return result;

@@ -18,6 +18,8 @@ struct ReadEntry {
     qint64 size = -1;
     QByteArray sha256;  // hex
     QByteArray comment;
+    quint32 crc = 0;
+    QByteArray rawSha256;  // hex, of the bytes as stored (compressed)
 };
 
 struct ReadArchive {

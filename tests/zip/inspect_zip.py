@@ -4,8 +4,19 @@ the tests compare: raw entry-name bytes, method, DOS time, attributes, sizes and
 a SHA-256 of each entry's data (reading it checks the CRC)."""
 import hashlib
 import json
+import struct
 import sys
 import zipfile
+
+
+def raw_digest(path, info):
+    """SHA-256 of the entry's bytes as stored (compressed), read from its local header on."""
+    with open(path, "rb") as archive:
+        archive.seek(info.header_offset)
+        header = archive.read(30)
+        name_length, extra_length = struct.unpack("<HH", header[26:30])
+        archive.seek(name_length + extra_length, 1)
+        return hashlib.sha256(archive.read(info.compress_size)).hexdigest()
 
 
 def describe(info, archive):
@@ -24,6 +35,8 @@ def describe(info, archive):
         "size": info.file_size,
         "sha256": digest.hexdigest(),
         "comment": info.comment.hex(),
+        "crc": info.CRC,
+        "raw": raw_digest(archive.filename, info),
     }
 
 
