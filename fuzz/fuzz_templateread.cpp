@@ -7,38 +7,14 @@
 #include <QStringEncoder>
 
 #include "FuzzInput.h"
+#include "TemplateText.h"
 #include "package/PackageCheck.h"
 #include "package/Templates.h"
 
 using namespace sparkloom;
+using namespace sparkloom::fuzz;
 
 namespace {
-
-const QString kBomAsAnsi = QStringLiteral(u"\u00EF\u00BB\u00BF");
-
-bool IsXmlText(const QString& text) {
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i].unicode();
-        if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
-            ++i;
-            continue;
-        }
-        const bool allowed = c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
-                             (c >= 0xE000 && c <= 0xFFFD);
-        if (!allowed) {
-            return false;
-        }
-    }
-    return true;
-}
-
-QString CutAtNul(QString value) {
-    return StripNulls(value);
-}
-
-QString ReadBack(const QString& value) {
-    return CutAtNul(value).remove(kBomAsAnsi);
-}
 
 bool InPlace(const QString& value) {
     return !value.isEmpty() &&
