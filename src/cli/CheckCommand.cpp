@@ -1,9 +1,9 @@
 #include "cli/CheckCommand.h"
 
-#include <QDir>
 #include <cstdio>
 
 #include "cli/Converter.h"
+#include "common/Files.h"
 #include "package/PackageCheck.h"
 
 namespace sparkloom::cli {
@@ -21,7 +21,7 @@ int CheckPackages(const QStringList& packages, bool quiet) {
     int status = kExitSuccess;
     for (const QString& package : packages) {
         const PackageCheck check = CheckPackage(package, PackageCheckLevel::Whole);
-        const QString shown = QDir::toNativeSeparators(package) + QStringLiteral(": ");
+        const QString shown = Shown(package) + QStringLiteral(": ");
         if (check.IsWhole()) {
             if (!quiet) {
                 PrintLine(shown + QStringLiteral("OK"));

@@ -38,10 +38,6 @@ QString Absolute(const QString& path) {
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
 }
 
-QString Shown(const QString& path) {
-    return QDir::toNativeSeparators(path);
-}
-
 // The window compares folder texts from its dialogs; here one folder can be
 // typed many ways (relative, with "..", through a link), so compare where they lead.
 QString FolderKey(const QString& folder) {

@@ -1,6 +1,7 @@
 #include "common/Files.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 
 namespace sparkloom {
@@ -11,6 +12,10 @@ bool FileExists(const QString& path) {
     }
     const QFileInfo info(path);
     return info.exists() && info.isFile() && !info.fileName().startsWith(u'.');
+}
+
+QString Shown(const QString& path) {
+    return QDir::toNativeSeparators(path);
 }
 
 QString ProgramFolder() {

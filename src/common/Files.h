@@ -8,6 +8,9 @@ namespace sparkloom {
 // with "."); false for folders, hidden or missing files and unusable paths.
 bool FileExists(const QString& path);
 
+// A path as messages show it to the user: with the platform's separators.
+QString Shown(const QString& path);
+
 // The folder holding the program's executable, without a trailing separator.
 QString ProgramFolder();
 

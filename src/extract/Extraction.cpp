@@ -121,10 +121,6 @@ void RemoveUnfinishedFrames(const QString& folder, const QString& framePrefix) {
     }
 }
 
-QString Shown(const QString& path) {
-    return QDir::toNativeSeparators(path);
-}
-
 }  // namespace
 
 // SPARKLOOM_FFMPEG, when set, names the only ffmpeg to use (tests point it at a missing file).

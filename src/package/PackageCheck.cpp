@@ -16,6 +16,7 @@
 #include <future>
 #include <vector>
 
+#include "common/Files.h"
 #include "extract/Extraction.h"
 #include "package/FrameSequence.h"
 #include "zip/AnsiText.h"
@@ -738,7 +739,7 @@ QString ReadBackFailureText(const QString& path, const PackageCheck& check) {
         lines << QStringLiteral("(and %1 more)").arg(more);
     }
     return QStringLiteral("The package %1 was written but does not read back whole:\r\n")
-               .arg(QDir::toNativeSeparators(path)) +
+               .arg(Shown(path)) +
            lines.join(QStringLiteral("\r\n"));
 }
 

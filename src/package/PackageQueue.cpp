@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include "common/Files.h"
 #include "extract/Extraction.h"
 #include "package/FolderWalk.h"
 #include "package/FrameSequence.h"
@@ -68,9 +69,9 @@ QueueOutcome QueuePackage(Zipper& zipper, const PackageSource& source,
                                               "Remove other files from %2, or extract fewer "
                                               "frames, and build again.")
                                    .arg(source.maxFiles)
-                                   .arg(QDir::toNativeSeparators(source.folder))
+                                   .arg(Shown(source.folder))
                              : QStringLiteral("it is not in the frames folder %1.")
-                                   .arg(QDir::toNativeSeparators(source.folder)));
+                                   .arg(Shown(source.folder)));
         return outcome;
     }
     outcome.leftOut = report.leftOut;
