@@ -7,51 +7,38 @@
 //   sparkloom-bench readback PACKAGE
 //
 // pack prints "ticks=N tick_work_ms=W walk_ms=K pack_ms=P maxrss_kib=R": the
-// builder's timer ticks, the time spent inside them, the walk before the first
-// tick, and the packing from the end of the walk to Complete.
+// builder's ticks, the time spent inside them, the walk before the first tick,
+// and the packing from the end of the walk to the end of the run.
 // readback prints "readback_ms=T entries=N faults=F": the check every build runs
 // on its package before "Success" (a frames folder without templates has faults,
 // which does not change what is read).
 #include <sys/resource.h>
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "cli/Converter.h"
+#include "common/Text.h"
 #include "extract/Extraction.h"
 #include "package/PackageCheck.h"
 #include "platform/Allocator.h"
-#include "zip/Zipper.h"
 
 namespace {
 
-// Times every timer event delivered to a QTimer: with nothing else on the
-// loop, these are exactly the Zipper's ticks.
-class TickTimingApp : public QCoreApplication {
-public:
-    using QCoreApplication::QCoreApplication;
-
-    bool notify(QObject* receiver, QEvent* event) override {
-        if (event->type() != QEvent::Timer || qobject_cast<QTimer*>(receiver) == nullptr) {
-            return QCoreApplication::notify(receiver, event);
-        }
-        QElapsedTimer clock;
-        clock.start();
-        const bool handled = QCoreApplication::notify(receiver, event);
-        workNs += clock.nsecsElapsed();
-        ++ticks;
-        return handled;
-    }
-
-    qint64 ticks = 0;
-    qint64 workNs = 0;
-};
+using Clock = std::chrono::steady_clock;
 
 long MaxRssKib() {
     rusage usage{};
     return getrusage(RUSAGE_SELF, &usage) == 0 ? usage.ru_maxrss : -1;
+}
+
+double MillisecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
 int Usage() {
@@ -64,8 +51,8 @@ int Usage() {
     return 2;
 }
 
-int Fail(const QString& text) {
-    std::fprintf(stderr, "%s\n", qPrintable(text));
+int Fail(const std::string& text) {
+    std::fprintf(stderr, "%s\n", text.c_str());
     return 1;
 }
 
@@ -74,14 +61,15 @@ int Fail(const QString& text) {
 int main(int argc, char* argv[]) {
     // As the converter does, so its packing is measured as it runs there.
     sparkloom::platform::KeepFreedMemoryForReuse();
-    TickTimingApp app(argc, argv);
-    QStringList args = QCoreApplication::arguments().mid(1);
-    if (args.isEmpty()) {
+    // Arguments are UTF-8 text here, as in the converter.
+    std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
+    if (args.empty()) {
         return Usage();
     }
-    const QString mode = args.takeFirst();
+    const std::string mode = args.front();
+    args.erase(args.begin());
 
-    if (mode == QStringLiteral("count") && args.size() == 1) {
+    if (mode == "count" && args.size() == 1) {
         const sparkloom::CountOutcome counted = sparkloom::CountFrames(args[0]);
         if (!counted.ok) {
             return Fail(counted.error);
@@ -89,7 +77,7 @@ int main(int argc, char* argv[]) {
         std::printf("frames=%d\n", counted.frames);
         return 0;
     }
-    if (mode == QStringLiteral("extract") && args.size() == 3) {
+    if (mode == "extract" && args.size() == 3) {
         sparkloom::ExtractionJob job({args[0], args[1], args[2]});
         const sparkloom::ExtractionOutcome extracted = job.Run({});
         if (extracted.end != sparkloom::ExtractionOutcome::End::Done) {
@@ -98,43 +86,41 @@ int main(int argc, char* argv[]) {
         std::printf("last_frame=%d\n", extracted.written);
         return 0;
     }
-    if (mode == QStringLiteral("readback") && args.size() == 1) {
-        QElapsedTimer clock;
-        clock.start();
+    if (mode == "readback" && args.size() == 1) {
+        const Clock::time_point start = Clock::now();
         const sparkloom::PackageCheck check = sparkloom::ReadBackPackage(args[0], false);
-        std::printf("readback_ms=%.3f entries=%d faults=%lld\n", clock.nsecsElapsed() / 1e6,
+        std::printf("readback_ms=%.3f entries=%d faults=%lld\n", MillisecondsSince(start),
                     check.entries, static_cast<long long>(check.faults.size()));
         return 0;
     }
-    if (mode == QStringLiteral("pack")) {
+    if (mode == "pack") {
         int tick = 0;
-        if (args.size() >= 2 && args[0] == QStringLiteral("--tick")) {
-            bool ok = false;
-            tick = args[1].toInt(&ok);
-            if (!ok || tick < 0) {
+        if (args.size() >= 2 && args[0] == "--tick") {
+            const std::optional<int64_t> milliseconds = sparkloom::ParseInteger(args[1]);
+            if (!milliseconds || *milliseconds < 0 || *milliseconds > 60000) {
                 return Usage();
             }
-            args = args.mid(2);
+            tick = static_cast<int>(*milliseconds);
+            args.erase(args.begin(), args.begin() + 2);
         }
         if (args.size() != 2) {
             return Usage();
         }
-        QElapsedTimer clock;
-        clock.start();
-        qint64 walkNs = -1;
+        const Clock::time_point start = Clock::now();
+        double walkMs = -1;
         const sparkloom::cli::PackOutcome packed =
             sparkloom::cli::PackFolder(args[0], args[1], tick, false, [&](int64_t, int64_t) {
-                if (walkNs < 0) {
-                    walkNs = clock.nsecsElapsed();  // the first call comes right after the walk
+                if (walkMs < 0) {
+                    walkMs = MillisecondsSince(start);  // the first call comes right after the walk
                 }
             });
-        const qint64 totalNs = clock.nsecsElapsed();
+        const double totalMs = MillisecondsSince(start);
         if (!packed.ok) {
             return Fail(packed.error);
         }
         std::printf("ticks=%lld tick_work_ms=%.3f walk_ms=%.3f pack_ms=%.3f maxrss_kib=%ld\n",
-                    static_cast<long long>(app.ticks), app.workNs / 1e6, walkNs / 1e6,
-                    (totalNs - walkNs) / 1e6, MaxRssKib());
+                    static_cast<long long>(packed.ticks), packed.tickWorkNs / 1e6, walkMs,
+                    totalMs - walkMs, MaxRssKib());
         return 0;
     }
     return Usage();

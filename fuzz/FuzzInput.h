@@ -3,14 +3,16 @@
 // Shared by the fuzz targets: turns the fuzzer's bytes into the texts a user
 // could type or a file system could report, and stops loudly on a broken rule.
 
-#include <QByteArray>
-#include <QList>
-#include <QString>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
+
+#include "common/Text.h"
 
 namespace sparkloom::fuzz {
 
@@ -29,51 +31,91 @@ namespace sparkloom::fuzz {
     } while (false)
 
 // The input split at each 0x1E byte. Seeds stay readable: one field per value.
-inline std::vector<QByteArray> Fields(const uint8_t* data, size_t size) {
-    const QByteArray all(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-    std::vector<QByteArray> fields;
-    for (const QByteArray& field : all.split('\x1e')) {
-        fields.push_back(field);
-    }
-    return fields;
+inline std::vector<std::string> Fields(const uint8_t* data, size_t size) {
+    return Split(std::string_view(reinterpret_cast<const char*>(data), size), '\x1e');
 }
 
-inline QByteArray FieldAt(const std::vector<QByteArray>& fields, size_t index) {
-    return index < fields.size() ? fields[index] : QByteArray();
+inline std::string FieldAt(const std::vector<std::string>& fields, size_t index) {
+    return index < fields.size() ? fields[index] : std::string();
+}
+
+// The UTF-16 code units of a field that starts with 0xFE: the rest, read as
+// UTF-16LE (an odd last byte is dropped).
+inline std::u16string UnitsOf(std::string_view field) {
+    std::u16string units;
+    for (size_t i = 1; i + 1 < field.size(); i += 2) {
+        const auto low = static_cast<unsigned char>(field[i]);
+        const auto high = static_cast<unsigned char>(field[i + 1]);
+        units += static_cast<char16_t>(low | (high << 8));
+    }
+    return units;
+}
+
+// UTF-8 of code units; an unpaired surrogate becomes the three bytes UTF-8
+// would give it if it were a character, which no UTF-8 reader accepts.
+inline std::string Utf8OfUnits(std::u16string_view units) {
+    std::string text;
+    const auto append = [&text](char32_t c) {
+        if (c < 0x80) {
+            text += static_cast<char>(c);
+        } else if (c < 0x800) {
+            text += static_cast<char>(0xC0 | (c >> 6));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            text += static_cast<char>(0xE0 | (c >> 12));
+            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            text += static_cast<char>(0xF0 | (c >> 18));
+            text += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    };
+    for (size_t i = 0; i < units.size(); ++i) {
+        const char16_t c = units[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+            units[i + 1] <= 0xDFFF) {
+            append(0x10000 + ((char32_t(c) - 0xD800) << 10) + (char32_t(units[i + 1]) - 0xDC00));
+            ++i;
+        } else {
+            append(c);
+        }
+    }
+    return text;
 }
 
 // A field as text. A leading 0xFE byte makes the rest raw UTF-16LE code units,
-// so lone surrogates and NULs reach the code under test; otherwise it is UTF-8.
-inline QString TextOf(const QByteArray& field) {
-    if (field.startsWith('\xfe')) {
-        QString text;
-        for (qsizetype i = 1; i + 1 < field.size(); i += 2) {
-            const auto low = static_cast<uchar>(field[i]);
-            const auto high = static_cast<uchar>(field[i + 1]);
-            text.append(QChar(static_cast<char16_t>(low | (high << 8))));
-        }
-        return text;
+// so NULs and unpaired surrogates (as bytes no UTF-8 reader accepts) reach the
+// code under test; any other field is taken as its bytes, which need not be UTF-8,
+// as a file system may report them.
+inline std::string TextOf(const std::string& field) {
+    if (!field.empty() && field.front() == '\xfe') {
+        return Utf8OfUnits(UnitsOf(field));
     }
-    return QString::fromUtf8(field);
+    return field;
 }
 
-inline QString TextAt(const std::vector<QByteArray>& fields, size_t index) {
+inline std::string TextAt(const std::vector<std::string>& fields, size_t index) {
     return TextOf(FieldAt(fields, index));
 }
 
-// True when text holds no unpaired surrogate.
-inline bool IsWellFormedUtf16(const QString& text) {
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (c.isHighSurrogate()) {
-            if (i + 1 >= text.size() || !text[i + 1].isLowSurrogate()) {
-                return false;
-            }
-            ++i;
-        } else if (c.isLowSurrogate()) {
-            return false;
-        }
+// The same input gives the same number: it picks cuts and durations.
+inline uint32_t HashOf(const uint8_t* data, size_t size) {
+    uint32_t hash = 2166136261u;
+    for (size_t i = 0; i < size; ++i) {
+        hash = (hash ^ data[i]) * 16777619u;
     }
+    return hash;
+}
+
+// A whole decimal number in the 32-bit range, blanks allowed around it.
+inline bool Int32Of(const std::string& field, int32_t& number) {
+    const std::optional<int64_t> value = ParseInteger(Trimmed(field));
+    if (!value || *value < INT32_MIN || *value > INT32_MAX) {
+        return false;
+    }
+    number = static_cast<int32_t>(*value);
     return true;
 }
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "common/Text.h"
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 namespace {
@@ -17,7 +19,8 @@ std::vector<std::filesystem::path> InputsUnder(const std::filesystem::path& wher
     std::vector<std::filesystem::path> inputs;
     if (std::filesystem::is_directory(where)) {
         for (const auto& entry : std::filesystem::recursive_directory_iterator(where)) {
-            if (entry.is_regular_file() && entry.path().filename().string().front() != '.') {
+            if (entry.is_regular_file() &&
+                !sparkloom::Utf8Of(entry.path().filename()).starts_with('.')) {
                 inputs.push_back(entry.path());
             }
         }
@@ -37,7 +40,7 @@ int main(int argc, char** argv) {
     }
     size_t replayed = 0;
     for (int i = 1; i < argc; ++i) {
-        const auto inputs = InputsUnder(argv[i]);
+        const auto inputs = InputsUnder(sparkloom::PathFromUtf8(argv[i]));
         if (inputs.empty() && i == 1) {
             // A moved or emptied corpus must not pass as a replay of nothing; the
             // folders of kept reproducers after it may be empty.
@@ -49,10 +52,10 @@ int main(int argc, char** argv) {
             const std::string bytes((std::istreambuf_iterator<char>(file)),
                                     std::istreambuf_iterator<char>());
             if (!file.good() && !file.eof()) {
-                std::fprintf(stderr, "cannot read %s\n", input.c_str());
+                std::fprintf(stderr, "cannot read %s\n", sparkloom::Utf8Of(input).c_str());
                 return 1;
             }
-            std::fprintf(stderr, "%s\n", input.c_str());
+            std::fprintf(stderr, "%s\n", sparkloom::Utf8Of(input).c_str());
             LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
             ++replayed;
         }

@@ -1,10 +1,13 @@
 // ffmpeg's progress output as it arrives through the pipe: any bytes, cut into
 // any pieces, must give the same frame numbers as one simple reading of the
 // whole, and never a number the line does not hold.
-#include <QByteArray>
-#include <QList>
+#include <algorithm>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "FuzzInput.h"
+#include "common/Text.h"
 #include "extract/FrameCount.h"
 
 using namespace sparkloom;
@@ -13,12 +16,12 @@ namespace {
 
 // Lines end at CR; CR LF is one end; a bare LF stays inside the line; the text
 // after the last end is a line when it is not empty.
-QList<QByteArray> LinesOf(const QByteArray& text) {
-    QList<QByteArray> lines;
-    QByteArray line;
-    for (qsizetype i = 0; i < text.size(); ++i) {
+std::vector<std::string> LinesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::string line;
+    for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '\r') {
-            lines << line;
+            lines.push_back(line);
             line.clear();
             if (i + 1 < text.size() && text[i + 1] == '\n') {
                 ++i;
@@ -27,18 +30,18 @@ QList<QByteArray> LinesOf(const QByteArray& text) {
             line += text[i];
         }
     }
-    if (!line.isEmpty()) {
-        lines << line;
+    if (!line.empty()) {
+        lines.push_back(line);
     }
     return lines;
 }
 
-void CheckLine(const QByteArray& line) {
+void CheckLine(const std::string& line) {
     int32_t number = -1;
     if (FrameNumberOfLine(line, number)) {
         FUZZ_CHECK(number >= 0);
-        FUZZ_CHECK(line.toLower().contains("frame="));
-        FUZZ_CHECK(line.contains(QByteArray::number(number)));
+        FUZZ_CHECK(AsciiLower(line).find("frame=") != std::string::npos);
+        FUZZ_CHECK(line.find(std::to_string(number)) != std::string::npos);
     }
 }
 
@@ -50,40 +53,39 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     // The first byte chooses how the rest is cut into pieces.
     const uint8_t seed = data[0];
-    const QByteArray text(reinterpret_cast<const char*>(data + 1),
-                          static_cast<qsizetype>(size - 1));
+    const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
 
-    QList<int32_t> expected;
-    for (const QByteArray& line : LinesOf(text)) {
+    std::vector<int32_t> expected;
+    for (const std::string& line : LinesOf(text)) {
         CheckLine(line);
         int32_t number = 0;
         if (FrameNumberOfLine(line, number)) {
-            expected << number;
+            expected.push_back(number);
         }
     }
 
     FrameLineParser pieces;
-    QList<int32_t> seen;
-    pieces.onFrame = [&seen](int32_t number) { seen << number; };
+    std::vector<int32_t> seen;
+    pieces.onFrame = [&seen](int32_t number) { seen.push_back(number); };
     uint32_t state = seed * 2654435761u + 1;
-    for (qsizetype at = 0; at < text.size();) {
+    for (size_t at = 0; at < text.size();) {
         state = state * 1103515245u + 12345u;
-        const qsizetype piece = std::min<qsizetype>(1 + (state >> 16) % 97, text.size() - at);
-        pieces.Feed(QByteArrayView(text.constData() + at, piece));
+        const size_t piece = std::min<size_t>(1 + (state >> 16) % 97, text.size() - at);
+        pieces.Feed(std::string_view(text).substr(at, piece));
         at += piece;
     }
     pieces.Finish();
 
     FUZZ_CHECK(seen == expected);
-    FUZZ_CHECK(pieces.Found() == !expected.isEmpty());
-    FUZZ_CHECK(pieces.Count() == (expected.isEmpty() ? 0 : expected.last()));
+    FUZZ_CHECK(pieces.Found() == !expected.empty());
+    FUZZ_CHECK(pieces.Count() == (expected.empty() ? 0 : expected.back()));
     FUZZ_CHECK(ParseFrameCount(text) == pieces.Count());
 
     // A progress line as ffmpeg writes it reads back its own number.
     const int32_t frames = static_cast<int32_t>(state & 0x7fffffff);
-    const QByteArray progress = QByteArray("frame=") +
-                                QByteArray::number(frames).rightJustified(5, ' ') +
-                                " fps=0.0 q=-0.0";
+    std::string digits = std::to_string(frames);
+    digits.insert(0, digits.size() < 5 ? 5 - digits.size() : 0, ' ');
+    const std::string progress = "frame=" + digits + " fps=0.0 q=-0.0";
     int32_t number = -1;
     FUZZ_CHECK(FrameNumberOfLine(progress, number) && number == frames);
     return 0;

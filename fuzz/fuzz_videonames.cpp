@@ -1,8 +1,9 @@
 // The names taken from the chosen video: its folder, the particle name preset
 // from it, the frame prefix and the output pattern ffmpeg reads.
-#include <QByteArray>
+#include <string>
 
 #include "FuzzInput.h"
+#include "common/Text.h"
 #include "extract/VideoNames.h"
 
 using namespace sparkloom;
@@ -13,10 +14,10 @@ namespace {
 // the "multiple" flag): "%" digits... "d" is the number, "%%" (digits allowed
 // before the second "%") a literal "%", anything else after "%" an error, and
 // exactly one number field is required. Returns false where ffmpeg refuses.
-bool ExpandLikeFfmpeg(const QByteArray& pattern, int number, QByteArray& out, int& fields) {
+bool ExpandLikeFfmpeg(const std::string& pattern, int number, std::string& out, int& fields) {
     out.clear();
     fields = 0;
-    for (qsizetype at = 0; at < pattern.size();) {
+    for (size_t at = 0; at < pattern.size();) {
         char c = pattern[at++];
         if (c != '%') {
             out += c;
@@ -42,7 +43,12 @@ bool ExpandLikeFfmpeg(const QByteArray& pattern, int number, QByteArray& out, in
             if (++fields > 1) {
                 return false;
             }
-            out += QByteArray::number(number).rightJustified(width, '0');
+            const std::string digits = std::to_string(number);
+            out += std::string(digits.size() < static_cast<size_t>(width)
+                                   ? static_cast<size_t>(width) - digits.size()
+                                   : 0,
+                               '0') +
+                   digits;
         } else {
             return false;
         }
@@ -50,51 +56,59 @@ bool ExpandLikeFfmpeg(const QByteArray& pattern, int number, QByteArray& out, in
     return fields == 1;
 }
 
+bool Holds(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto fields = fuzz::Fields(data, size);
-    const QString folder = fuzz::TextAt(fields, 0);
-    const QString fileName = fuzz::TextAt(fields, 1);
-    const QString particleName = fuzz::TextAt(fields, 2);
+    const std::string folder = fuzz::TextAt(fields, 0);
+    const std::string fileName = fuzz::TextAt(fields, 1);
+    const std::string particleName = fuzz::TextAt(fields, 2);
 
     // The video's folder: the path without "/" + its name.
-    if (!fileName.isEmpty() && !fileName.contains(u'/') && !folder.contains(u'/' + fileName)) {
-        FUZZ_CHECK(ProjectFolderOf(folder + u'/' + fileName, fileName) == folder);
+    if (!fileName.empty() && !Holds(fileName, "/") && !Holds(folder, '/' + fileName)) {
+        FUZZ_CHECK(ProjectFolderOf(folder + '/' + fileName, fileName) == folder);
     }
-    FUZZ_CHECK(ProjectFolderOf(folder, QString()) == folder);
+    FUZZ_CHECK(ProjectFolderOf(folder, std::string()) == folder);
 
-    // The particle name: the file name less its extension of up to four
-    // characters, never cut inside a character.
+    // The particle name: the file name less its extension of up to four UTF-16
+    // code units, never cut inside a character.
     const auto name = ParticleNameFromFile(fileName);
-    FUZZ_CHECK(name.has_value() == (fileName.size() >= 4));
+    const size_t units = Utf16Length(fileName);
+    FUZZ_CHECK(name.has_value() == (units >= 4));
     if (name) {
-        FUZZ_CHECK(fileName.startsWith(*name));
-        FUZZ_CHECK(fileName.size() - name->size() >= 4 && fileName.size() - name->size() <= 5);
-        if (fuzz::IsWellFormedUtf16(fileName)) {
-            FUZZ_CHECK(fuzz::IsWellFormedUtf16(*name));
+        FUZZ_CHECK(fileName.starts_with(*name));
+        const size_t kept = Utf16Length(*name);
+        FUZZ_CHECK(units - kept >= 4 && units - kept <= 5);
+        if (IsUtf8(fileName)) {
+            FUZZ_CHECK(IsUtf8(*name));
         }
     }
 
     // The frame prefix: blanks become "_", nothing else changes.
-    const QString prefix = FramePrefixOf(particleName);
+    const std::string prefix = FramePrefixOf(particleName);
     FUZZ_CHECK(prefix.size() == particleName.size());
-    FUZZ_CHECK(!prefix.contains(u' '));
-    for (qsizetype i = 0; i < prefix.size(); ++i) {
-        FUZZ_CHECK(prefix[i] == (particleName[i] == u' ' ? QChar(u'_') : particleName[i]));
+    FUZZ_CHECK(!Holds(prefix, " "));
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        FUZZ_CHECK(prefix[i] == (particleName[i] == ' ' ? '_' : particleName[i]));
     }
 
     // The pattern ffmpeg reads names frame n exactly prefix_0000n.jpg. A NUL
     // would end the argument early; the window refuses such names first.
-    if (!prefix.contains(QChar(0))) {
-        const QByteArray pattern = FramePattern(prefix).toUtf8();
+    if (!Holds(prefix, std::string(1, '\0'))) {
+        const std::string pattern = FramePattern(prefix);
         for (const int frame : {1, 42, 99999, 123456}) {
-            QByteArray expanded;
+            std::string expanded;
             int numberFields = 0;
             FUZZ_CHECK(ExpandLikeFfmpeg(pattern, frame, expanded, numberFields));
             FUZZ_CHECK(numberFields == 1);
-            FUZZ_CHECK(expanded == prefix.toUtf8() + '_' +
-                                       QByteArray::number(frame).rightJustified(5, '0') + ".jpg");
+            const std::string digits = std::to_string(frame);
+            FUZZ_CHECK(expanded == prefix + '_' +
+                                       std::string(digits.size() < 5 ? 5 - digits.size() : 0, '0') +
+                                       digits + ".jpg");
         }
     }
     return 0;

@@ -7,6 +7,6 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 SPARKLOOM_TARGETS="sparkloom sparkloom-cli" "$here/scripts/build.sh" "$here/build"
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display found; starting Sparkloom on a virtual X display (xvfb-run)." >&2
-  exec xvfb-run -a "$here/build/src/sparkloom" "$@"
+  exec xvfb-run -a "$here/build/src/app/sparkloom" "$@"
 fi
-exec "$here/build/src/sparkloom" "$@"
+exec "$here/build/src/app/sparkloom" "$@"

@@ -16,7 +16,7 @@ xvfb=$!
 app=""
 trap 'kill $app $xvfb 2>/dev/null; rm -rf "$work"' EXIT
 sleep 1
-XDG_CONFIG_HOME="$work/cfg" "$build/src/sparkloom" >/dev/null 2>&1 &
+XDG_CONFIG_HOME="$work/cfg" "$build/src/app/sparkloom" >/dev/null 2>&1 &
 app=$!
 sleep 2
 shot() { ffmpeg -v error -y -f x11grab -video_size 1024x768 -i "$DISPLAY" -frames:v 1 \

@@ -18,9 +18,12 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSocketNotifier>
 #include <stdexcept>
 
+#include "app/QtText.h"
 #include "app/RememberedFolder.h"
+#include "common/EventPump.h"
 #include "common/Files.h"
 #include "extract/Extraction.h"
 #include "extract/VideoNames.h"
@@ -118,12 +121,21 @@ void LinkPicture::mouseReleaseEvent(QMouseEvent* event) {
 
 Form1::Form1(UserSeam& seam, QWidget* parent) : QWidget(parent), mSeam(seam) {
     InitFormResources();
+    // The core's long waits (ffmpeg, the templates) keep the window painting and clickable.
+    SetEventPump([] {
+        if (QCoreApplication::instance() != nullptr) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+        }
+    });
     BuildControls();
     StartUp();
     setAcceptDrops(true);
 }
 
-Form1::~Form1() = default;
+Form1::~Form1() {
+    // Its handlers call into this window, which is going.
+    mZipper->Events = {};
+}
 
 void Form1::BuildControls() {
     setObjectName(QStringLiteral("Form1"));
@@ -215,9 +227,15 @@ void Form1::BuildControls() {
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
 
-    mZipper = new Zipper(this);
-    mZipper->setObjectName(QStringLiteral("Zipper"));
+    mZipper = std::make_unique<Zipper>();
     mZipper->SetTickInterval(Zipper::kDefaultTickInterval);
+    mZipper->Events.StartFile = [this] { Zipper_StartFile(); };
+    mZipper->Events.Progress = [this] { Zipper_Progress(); };
+    mZipper->Events.EndFile = [this] { Zipper_EndFile(); };
+    mZipper->Events.Error = [this] { Zipper_Error(); };
+    mZipper->Events.Complete = [this](bool Canceled) { Zipper_Complete(Canceled); };
+    mZipperTimer.setSingleShot(true);
+    connect(&mZipperTimer, &QTimer::timeout, this, &Form1::ZipperTick);
 
     connect(cmdProjectFile, &QPushButton::clicked, this, &Form1::cmdProjectFile_Click);
     connect(cmdExtract, &QPushButton::clicked, this, &Form1::cmdExtract_Click);
@@ -228,11 +246,6 @@ void Form1::BuildControls() {
     connect(cmdExit, &QPushButton::clicked, this, &Form1::cmdExit_Click);
     connect(Picture1, &LinkPicture::clicked, this, &Form1::Picture1_Click);
     connect(Image1, &LinkPicture::clicked, this, &Form1::Image1_Click);
-    connect(mZipper, &Zipper::StartFile, this, &Form1::Zipper_StartFile);
-    connect(mZipper, &Zipper::Progress, this, &Form1::Zipper_Progress);
-    connect(mZipper, &Zipper::EndFile, this, &Form1::Zipper_EndFile);
-    connect(mZipper, &Zipper::Error, this, &Form1::Zipper_Error);
-    connect(mZipper, &Zipper::Complete, this, &Form1::Zipper_Complete);
 }
 
 void Form1::StartUp() {
@@ -320,10 +333,10 @@ void Form1::ChooseVideo(const QString& path) {
     const QString fileName = path.isEmpty() ? QString() : QFileInfo(path).fileName();
 
     txtVideoFile->setText(fileName);
-    if (const auto name = ParticleNameFromFile(fileName)) {
-        txtParticleName->setText(*name);
+    if (const auto name = ParticleNameFromFile(ToUtf8(fileName))) {
+        txtParticleName->setText(ToQt(*name));
     }
-    mProject.ProjectFolder = ProjectFolderOf(path, fileName);
+    mProject.ProjectFolder = ToQt(ProjectFolderOf(ToUtf8(path), ToUtf8(fileName)));
     mProject.VideoFile = path;
     cmdExtract->setEnabled(true);
 }
@@ -411,25 +424,27 @@ void Form1::cmdExtract_Click() {
     // The frames are named after the particle; refuse names that would put them
     // elsewhere, exceed the file system's name length or could not be stored
     // in the package later.
-    const QString prefix = FramePrefixOf(txtParticleName->text());
-    if (const QString refusal = FramePrefixRefusal(prefix); !refusal.isEmpty()) {
-        Warn(refusal);
+    const std::string prefix = FramePrefixOf(ToUtf8(txtParticleName->text()));
+    if (const std::string refusal = FramePrefixRefusal(prefix); !refusal.empty()) {
+        Warn(ToQt(refusal));
         return;
     }
 
     ExtractionRequest request;
-    request.video = mProject.VideoFile;
-    request.folder = mProject.ExtractFolder;
+    request.video = ToUtf8(mProject.VideoFile);
+    request.folder = ToUtf8(mProject.ExtractFolder);
     request.framePrefix = prefix;
     request.maxFiles = mProject.MaxFiles;
     ExtractionHooks hooks;
     hooks.replaceStale = [this, &prefix](const FrameFiles& stale) {
-        return mSeam.ShowMessage(this, StaleFramesQuestion(stale, prefix), MessageIcon::Warning,
+        return mSeam.ShowMessage(this, ToQt(StaleFramesQuestion(stale, prefix)),
+                                 MessageIcon::Warning,
                                  MessageButtons::OkCancel) == MessageAnswer::Ok;
     };
     hooks.beforeCount = [this] { Inform(QStringLiteral("Extracting Video. Please be patient!")); };
     hooks.trimToLimit = [this](int32_t counted, int32_t limit) {
-        return mSeam.ShowMessage(this, TooManyFramesQuestion(counted, limit), MessageIcon::Warning,
+        return mSeam.ShowMessage(this, ToQt(TooManyFramesQuestion(counted, limit)),
+                                 MessageIcon::Warning,
                                  MessageButtons::OkCancel) == MessageAnswer::Ok;
     };
     int32_t expected = 0;
@@ -457,7 +472,7 @@ void Form1::cmdExtract_Click() {
             SetStatus(QStringLiteral("Canceled"));
             return;
         case End::Failed:
-            Warn(outcome.error);
+            Warn(ToQt(outcome.error));
             return;
         case End::Done:
             break;
@@ -472,8 +487,16 @@ void Form1::cmdExtract_Click() {
 }
 
 void Form1::CloseOnStopSignals() {
-    connect(&platform::StopSignals::Install(), &platform::StopSignals::Arrived, this,
-            &QWidget::close);
+    platform::StopSignals::Install();
+    const int wake = platform::StopSignals::WakeDescriptor();
+    if (wake < 0 || mStopNotifier != nullptr) {
+        return;
+    }
+    mStopNotifier = new QSocketNotifier(wake, QSocketNotifier::Read, this);
+    connect(mStopNotifier, &QSocketNotifier::activated, this, [this] {
+        platform::StopSignals::DrainWakeDescriptor();
+        close();
+    });
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
@@ -527,11 +550,11 @@ void Form1::cmdThumb_Click() {
         return;
     }
     txtJPGThumb->setText(QFileInfo(path).fileName());
-    QString error;
-    if (!CopyThumbnail(path, mProject.ExtractFolder, error)) {
+    std::string error;
+    if (!CopyThumbnail(ToUtf8(path), ToUtf8(mProject.ExtractFolder), error)) {
         // An empty box makes the build ask for a thumbnail again.
         txtJPGThumb->clear();
-        Warn(error);
+        Warn(ToQt(error));
     }
 }
 
@@ -581,7 +604,8 @@ void Form1::BuildParticle() {
         return;
     }
 
-    mProject.PackageFolder = PackageFolderOf(packagePath, CommonDialog1.FileTitle);
+    mProject.PackageFolder =
+        ToQt(PackageFolderOf(ToUtf8(packagePath), ToUtf8(CommonDialog1.FileTitle)));
     // Removing every "/" + name can also remove a folder of that name, so the
     // folder the package really goes to is checked as well.
     const QString savedInto = packagePath.left(packagePath.lastIndexOf(u'/'));
@@ -612,30 +636,32 @@ void Form1::BuildParticle() {
 
     // Entry names are stored in the host editor's 8-bit code page; refuse names
     // it cannot carry before anything is written.
-    if (const QString refusal = UnstorableNamesRefusal(
-            {txtParticleName->text(), txtAnimImage->text()}, mProject.ExtractFolder);
-        !refusal.isEmpty()) {
-        Warn(refusal);
+    const std::string framesFolder = ToUtf8(mProject.ExtractFolder);
+    if (const std::string refusal = UnstorableNamesRefusal(
+            {ToUtf8(txtParticleName->text()), ToUtf8(txtAnimImage->text())}, framesFolder);
+        !refusal.empty()) {
+        Warn(ToQt(refusal));
         return;
     }
 
-    ProvideZipLibrary(mProject.PackageFolder);
+    ProvideZipLibrary(ToUtf8(mProject.PackageFolder));
 
     const TemplateWrite xml = WriteTemplateXml(
-        mProject.ExtractFolder, TemplateXmlValues{type, category, txtParticleName->text()});
+        framesFolder,
+        TemplateXmlValues{ToUtf8(type), ToUtf8(category), ToUtf8(txtParticleName->text())});
     if (!xml.ok) {
-        Warn(xml.error);
+        Warn(ToQt(xml.error));
         return;
     }
     const TemplateWrite clt =
-        WriteTemplateClt(mProject.ExtractFolder, txtAnimImage->text(), mProject.AnimationDuration);
+        WriteTemplateClt(framesFolder, ToUtf8(txtAnimImage->text()), mProject.AnimationDuration);
     if (!clt.ok) {
-        Warn(clt.error);
+        Warn(ToQt(clt.error));
         return;
     }
 
-    packagePath = WithPackageExtension(packagePath);
-    if (FileExists(packagePath)) {
+    packagePath = ToQt(WithPackageExtension(ToUtf8(packagePath)));
+    if (FileExists(ToUtf8(packagePath))) {
         if (mSeam.ShowMessage(this, QStringLiteral("Overwrite Existing File?"), MessageIcon::None,
                               MessageButtons::OkCancel) != MessageAnswer::Ok) {
             return;
@@ -649,8 +675,8 @@ void Form1::BuildParticle() {
     }
 
     PackageSource source;
-    source.folder = mProject.ExtractFolder;
-    source.firstFrame = txtAnimImage->text();
+    source.folder = framesFolder;
+    source.firstFrame = ToUtf8(txtAnimImage->text());
     source.framePrefix = mExtractedPrefix;
     source.extractedFrames = mProject.FrameCount;
     source.maxFiles = mProject.MaxFiles;
@@ -664,23 +690,44 @@ void Form1::BuildParticle() {
                MessageAnswer::Ok;
     });
     if (!queued.ok) {
-        if (!queued.statusMessage.isEmpty()) {
-            SetStatus(queued.statusMessage);
-        } else if (!queued.refusal.isEmpty()) {
-            Warn(queued.refusal);
+        if (!queued.statusMessage.empty()) {
+            SetStatus(ToQt(queued.statusMessage));
+        } else if (!queued.refusal.empty()) {
+            Warn(ToQt(queued.refusal));
         }
         return;
     }
 
     ProgressBar1->setVisible(true);
-    if (mZipper->Zip(packagePath)) {
+    if (mZipper->Zip(ToUtf8(packagePath))) {
         ProgressBar1->setVisible(false);
-        SetStatus(QStringLiteral("Err %1 in %2").arg(mZipper->Result()).arg(mZipper->Failed()));
+        SetStatus(PackingFailure());
+        return;
+    }
+    mZipperTimer.start(mZipper->TickInterval());
+}
+
+void Form1::ZipperTick() {
+    if (!mZipper->Zipping()) {
+        return;  // the run was ended by hand meanwhile
+    }
+    mZipper->Tick();
+    if (mZipper->Zipping()) {
+        mZipperTimer.start(mZipper->TickInterval());
     }
 }
 
+QString Form1::PackingFailure() const {
+    QString text =
+        QStringLiteral("Err %1 in %2").arg(mZipper->Result()).arg(ToQt(mZipper->Failed()));
+    if (const std::string reason = mZipper->Reason(); !reason.empty()) {
+        text += QStringLiteral(": ") + ToQt(reason);
+    }
+    return text;
+}
+
 void Form1::Zipper_StartFile() {
-    SetStatus(QStringLiteral("Packing ") + mZipper->CurrentFile()->SourceFile);
+    SetStatus(QStringLiteral("Packing ") + ToQt(mZipper->CurrentFile()->SourceFile));
     RepaintStatus();
 }
 
@@ -692,23 +739,24 @@ void Form1::Zipper_Progress() {
 }
 
 void Form1::Zipper_EndFile() {
-    SetStatus(QStringLiteral("Packed ") + mZipper->CurrentFile()->SourceFile);
+    SetStatus(QStringLiteral("Packed ") + ToQt(mZipper->CurrentFile()->SourceFile));
     RepaintStatus();
 }
 
 void Form1::Zipper_Error() {
-    SetStatus(QStringLiteral("Err %1 in %2").arg(mZipper->Result()).arg(mZipper->Failed()));
+    SetStatus(PackingFailure());
 }
 
 void Form1::Zipper_Complete(bool Canceled) {
-    ReleaseZipLibrary(mProject.PackageFolder);
+    ReleaseZipLibrary(ToUtf8(mProject.PackageFolder));
     // Read back before it counts as made. The window repaints meanwhile but takes
     // no clicks, so no second build can start on the package being read.
-    const PackageCheck readBack = ReadBackPackage(mZipper->ArchivePath(), Canceled, [] {
+    const std::string package = mZipper->ArchivePath();
+    const PackageCheck readBack = ReadBackPackage(package, Canceled, [] {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     });
     if (!readBack.IsWhole()) {
-        const QString failure = ReadBackFailureText(mZipper->ArchivePath(), readBack);
+        const QString failure = ToQt(ReadBackFailureText(package, readBack));
         SetStatus(failure);
         Warn(failure);
     } else if (Canceled) {

@@ -4,9 +4,11 @@
 #include <QPixmap>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <QUrl>
 #include <QWidget>
 #include <memory>
+#include <string>
 
 #include "app/ParticleProject.h"
 #include "app/UserSeam.h"
@@ -17,6 +19,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
+class QSocketNotifier;
 
 namespace sparkloom {
 
@@ -86,13 +89,14 @@ private slots:
     void Picture1_Click();
     void Image1_Click();
 
+private:
+    // The builder's events; it calls them from inside Tick.
     void Zipper_StartFile();
     void Zipper_Progress();
     void Zipper_EndFile();
     void Zipper_Error();
     void Zipper_Complete(bool Canceled);
 
-private:
     void BuildControls();
     void StartUp();
     void FitBannerPicture();
@@ -100,6 +104,10 @@ private:
     bool RefusedWhileBusy();
     void SetProgress(double value);
     void RepaintStatus();
+    // One tick of the running package, then the next one is timed.
+    void ZipperTick();
+    // "Err N in STEP", and the system's reason when the builder knows it.
+    QString PackingFailure() const;
 
     void Warn(const QString& text);
     void Inform(const QString& text);
@@ -108,12 +116,15 @@ private:
     UserSeam& mSeam;
     ParticleProject mProject;
     CommonDialog CommonDialog1;
-    Zipper* mZipper = nullptr;
+    std::unique_ptr<Zipper> mZipper;
+    // Drives the builder: single shot, restarted after each tick while it zips.
+    QTimer mZipperTimer;
+    QSocketNotifier* mStopNotifier = nullptr;
     double mProgressValue = 0;
     // The running extraction, so Cancel and closing can stop it.
     std::unique_ptr<ExtractionJob> mExtraction;
     // What the last completed extraction wrote; the build counts its frames.
-    QString mExtractedPrefix;
+    std::string mExtractedPrefix;
     QPixmap mBannerPicture;
 
     LinkPicture* Picture1 = nullptr;

@@ -10,31 +10,31 @@ namespace sparkloom::cli {
 
 namespace {
 
-void PrintLine(const QString& line) {
-    const QByteArray bytes = (line + u'\n').toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
+void PrintLine(const std::string& line) {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
 }
 
 }  // namespace
 
-int CheckPackages(const QStringList& packages, bool quiet) {
+int CheckPackages(const std::vector<std::string>& packages, bool quiet) {
     int status = kExitSuccess;
-    for (const QString& package : packages) {
+    for (const std::string& package : packages) {
         const PackageCheck check = CheckPackage(package, PackageCheckLevel::Whole);
-        const QString shown = Shown(package) + QStringLiteral(": ");
+        const std::string shown = Shown(package) + ": ";
         if (check.IsWhole()) {
             if (!quiet) {
-                PrintLine(shown + QStringLiteral("OK"));
+                PrintLine(shown + "OK");
             }
         } else {
             status = kExitFailure;
-            for (const QString& fault : check.FaultLines()) {
+            for (const std::string& fault : check.FaultLines()) {
                 PrintLine(shown + fault);
             }
         }
         if (!quiet) {
-            for (const QString& note : check.notes) {
-                PrintLine(shown + QStringLiteral("note: ") + note);
+            for (const std::string& note : check.notes) {
+                PrintLine(shown + "note: " + note);
             }
         }
     }

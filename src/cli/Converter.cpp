@@ -1,18 +1,18 @@
 #include "cli/Converter.h"
 
-#include <QDir>
-#include <QElapsedTimer>
-#include <QEventLoop>
-#include <QFile>
-#include <QFileInfo>
-#include <QHash>
-#include <QRegularExpression>
-#include <QStringList>
 #include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <system_error>
 #include <thread>
 
 #include "cli/TerminalProgress.h"
 #include "common/Files.h"
+#include "common/Text.h"
 #include "extract/Extraction.h"
 #include "extract/VideoNames.h"
 #include "package/FolderWalk.h"
@@ -27,167 +27,208 @@
 
 namespace sparkloom::cli {
 
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
 namespace {
 
 // The window's limit on the entries taken from one folder.
 constexpr int32_t kMaxFiles = 2000;
 
-const QString kSelect = QStringLiteral("Select");
+const std::string kSelect = "Select";
 
-QString Absolute(const QString& path) {
-    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+std::string Absolute(const std::string& path) {
+    std::error_code error;
+    fs::path absolute = fs::absolute(PathFromUtf8(path), error).lexically_normal();
+    // "/a/b/" and "/a/b/.." end in an empty name; the folder is meant.
+    if (!absolute.has_filename() && absolute.has_relative_path()) {
+        absolute = absolute.parent_path();
+    }
+    return Utf8Of(absolute);
+}
+
+std::string FolderOf(const std::string& absolutePath) {
+    return Utf8Of(PathFromUtf8(absolutePath).parent_path());
+}
+
+std::string FileNameOf(const std::string& path) {
+    return Utf8Of(PathFromUtf8(path).filename());
+}
+
+// The file name up to its last ".": "Fire.tar.dzp" gives "Fire.tar", ".dzp" gives "".
+std::string CompleteBaseName(const std::string& path) {
+    const std::string name = FileNameOf(path);
+    return name.substr(0, name.rfind('.'));
+}
+
+bool IsFolder(const std::string& path) {
+    std::error_code error;
+    return fs::is_directory(PathFromUtf8(path), error);
+}
+
+bool IsFile(const std::string& path) {
+    std::error_code error;
+    return !path.empty() && fs::is_regular_file(PathFromUtf8(path), error);
+}
+
+bool Exists(const std::string& path) {
+    std::error_code error;
+    return fs::exists(PathFromUtf8(path), error);
 }
 
 // The window compares folder texts from its dialogs; here one folder can be
 // typed many ways (relative, with "..", through a link), so compare where they lead.
-QString FolderKey(const QString& folder) {
-    const QString canonical = QFileInfo(folder).canonicalFilePath();
-    return canonical.isEmpty() ? Absolute(folder) : canonical;
+std::string FolderKey(const std::string& folder) {
+    std::error_code error;
+    const fs::path canonical = fs::canonical(PathFromUtf8(folder), error);
+    return error ? Absolute(folder) : Utf8Of(canonical);
 }
 
-bool HoldsEntries(const QString& folder) {
-    return !QDir(folder)
-                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)
-                .isEmpty();
+bool HoldsEntries(const std::string& folder) {
+    std::error_code error;
+    return fs::directory_iterator(PathFromUtf8(folder), error) != fs::directory_iterator();
 }
 
-QString FfmpegMissingText() {
-    const QString forced = qEnvironmentVariable("SPARKLOOM_FFMPEG");
-    if (!forced.isEmpty()) {
-        return QStringLiteral(
-                   "ffmpeg was not found: SPARKLOOM_FFMPEG names %1, which is not a "
-                   "program that can be run.")
-            .arg(Shown(forced));
+// An environment variable's text; "" when it is not set.
+std::string Environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value == nullptr ? std::string() : std::string(value);
+}
+
+std::string FfmpegMissingText() {
+    const std::string forced = Environment("SPARKLOOM_FFMPEG");
+    if (!forced.empty()) {
+        return "ffmpeg was not found: SPARKLOOM_FFMPEG names " + Shown(forced) +
+               ", which is not a program that can be run.";
     }
-    return QStringLiteral(
-        "ffmpeg was not found beside sparkloom-cli nor on the PATH. Please install ffmpeg.");
+    return "ffmpeg was not found beside sparkloom-cli nor on the PATH. Please install ffmpeg.";
 }
 
-QString Seconds(qint64 milliseconds) {
-    return QString::number(static_cast<double>(milliseconds) / 1000.0, 'f', 3) + u's';
+// "1.234s", with a point whatever the locale says.
+std::string Seconds(int64_t milliseconds) {
+    char text[32];
+    const auto [end, error] =
+        std::to_chars(text, text + sizeof text, static_cast<double>(milliseconds) / 1000.0,
+                      std::chars_format::fixed, 3);
+    return error == std::errc() ? std::string(text, end) + 's' : std::string("?s");
 }
 
-QString LeftOutRefusal(int leftOut) {
-    return QStringLiteral(
-               "%1 entries were left out because a folder holds more "
-               "than %2 entries.\r\nUse --force to build the package "
-               "without them.")
-        .arg(leftOut)
-        .arg(kMaxFiles);
+std::string LeftOutRefusal(int leftOut) {
+    return std::to_string(leftOut) + " entries were left out because a folder holds more than " +
+           std::to_string(kMaxFiles) +
+           " entries.\r\nUse --force to build the package without them.";
+}
+
+int64_t MillisecondsSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
 }  // namespace
 
-bool IsKnownType(const QString& type) {
-    return type == QStringLiteral("CUSTOM") || type == QStringLiteral("PRESET");
+bool IsKnownType(const std::string& type) {
+    return type == "CUSTOM" || type == "PRESET";
 }
 
-bool MakePlan(const ConvertOptions& options, Plan& plan, QString& error) {
-    const QFileInfo video(options.video);
-    if (!video.isFile()) {
-        error = QStringLiteral("The video %1 does not exist.").arg(Shown(options.video));
+bool MakePlan(const ConvertOptions& options, Plan& plan, std::string& error) {
+    if (!IsFile(options.video)) {
+        error = "The video " + Shown(options.video) + " does not exist.";
         return false;
     }
     plan.video = Absolute(options.video);
-    plan.projectFolder = QFileInfo(plan.video).absolutePath();
+    plan.projectFolder = FolderOf(plan.video);
     plan.packagePath = Absolute(WithPackageExtension(options.package));
-    plan.packageFolder = QFileInfo(plan.packagePath).absolutePath();
-    plan.framesFolder = options.framesDir.isEmpty()
-                            ? plan.packageFolder + u'/' +
-                                  QFileInfo(plan.packagePath).completeBaseName() +
-                                  QStringLiteral("_frames")
+    plan.packageFolder = FolderOf(plan.packagePath);
+    plan.framesFolder = options.framesDir.empty()
+                            ? Utf8Of(PathFromUtf8(plan.packageFolder) /
+                                     PathFromUtf8(CompleteBaseName(plan.packagePath) + "_frames"))
                             : Absolute(options.framesDir);
 
     // The Extract command's refusal comes first, as on the window's road.
     if (FolderKey(plan.framesFolder) == FolderKey(plan.projectFolder)) {
-        error = QStringLiteral(
+        error =
             "You cannot Extract in the Project Folder!\r\n"
-            "Please Choose Another Destination Folder");
+            "Please Choose Another Destination Folder";
         return false;
     }
 
     plan.particleName =
-        options.name ? *options.name : ParticleNameFromFile(video.fileName()).value_or(QString());
+        options.name ? *options.name : ParticleNameFromFile(FileNameOf(plan.video)).value_or("");
     plan.framePrefix = FramePrefixOf(plan.particleName);
     // The Extract command's checks of the name the frame files are called by.
-    if (const QString refusal = FramePrefixRefusal(plan.framePrefix); !refusal.isEmpty()) {
+    if (const std::string refusal = FramePrefixRefusal(plan.framePrefix); !refusal.empty()) {
         error = refusal;
         return false;
     }
-    plan.firstFrame = options.first ? QFileInfo(*options.first).fileName()
-                                    : plan.framePrefix + QStringLiteral("_00001.jpg");
+    plan.firstFrame = options.first ? FileNameOf(*options.first) : plan.framePrefix + "_00001.jpg";
     if (options.thumb) {
-        plan.thumbSource = options.thumb->isEmpty() ? QString() : Absolute(*options.thumb);
-    } else if (!plan.firstFrame.isEmpty()) {
-        plan.thumbSource = plan.framesFolder + u'/' + plan.firstFrame;
+        plan.thumbSource = options.thumb->empty() ? std::string() : Absolute(*options.thumb);
+    } else if (!plan.firstFrame.empty()) {
+        plan.thumbSource = Utf8Of(PathFromUtf8(plan.framesFolder) / PathFromUtf8(plan.firstFrame));
     }
-    plan.type = options.type.value_or(QString());
-    plan.category = options.category.value_or(QString());
+    plan.type = options.type.value_or("");
+    plan.category = options.category.value_or("");
 
-    if (plan.particleName.isEmpty()) {
-        error = QStringLiteral("Please Enter A Particle Name!");
+    if (plan.particleName.empty()) {
+        error = "Please Enter A Particle Name!";
         return false;
     }
-    if (plan.thumbSource.isEmpty()) {
-        error = QStringLiteral("Please Select A Thumbnail!");
+    if (plan.thumbSource.empty()) {
+        error = "Please Select A Thumbnail!";
         return false;
     }
-    if (plan.type.isEmpty() || plan.type == kSelect) {
-        error = QStringLiteral("You must select the Type of Project!");
+    if (plan.type.empty() || plan.type == kSelect) {
+        error = "You must select the Type of Project!";
         return false;
     }
-    if (plan.category.isEmpty() || plan.category == kSelect) {
-        error = QStringLiteral("You must select a Category!");
+    if (plan.category.empty() || plan.category == kSelect) {
+        error = "You must select a Category!";
         return false;
     }
-    const QString packageKey = FolderKey(plan.packageFolder);
+    const std::string packageKey = FolderKey(plan.packageFolder);
     if (packageKey == FolderKey(plan.projectFolder) || packageKey == FolderKey(plan.framesFolder)) {
-        error = QStringLiteral(
+        error =
             "You cannot create the Installation File in the Project Folder!\r\n"
-            "Please Choose Another Destination Folder");
+            "Please Choose Another Destination Folder";
         return false;
     }
 
     // Beyond the window's checks: what a dialog cannot produce but a command line can.
-    if (!QFileInfo(plan.packageFolder).isDir()) {
-        error = QStringLiteral("The folder %1 does not exist.").arg(Shown(plan.packageFolder));
+    if (!IsFolder(plan.packageFolder)) {
+        error = "The folder " + Shown(plan.packageFolder) + " does not exist.";
         return false;
     }
-    if (QFileInfo(plan.packagePath).isDir()) {
-        error = QStringLiteral("%1 is a folder; please name the package file.")
-                    .arg(Shown(plan.packagePath));
+    if (IsFolder(plan.packagePath)) {
+        error = Shown(plan.packagePath) + " is a folder; please name the package file.";
         return false;
     }
-    const QFileInfo frames(plan.framesFolder);
-    if (frames.exists() && !frames.isDir()) {
-        error = QStringLiteral("The frames folder %1 is a file.").arg(Shown(plan.framesFolder));
+    const bool framesFolderExists = Exists(plan.framesFolder);
+    if (framesFolderExists && !IsFolder(plan.framesFolder)) {
+        error = "The frames folder " + Shown(plan.framesFolder) + " is a file.";
         return false;
     }
-    if (frames.isDir() && HoldsEntries(plan.framesFolder) && !options.force) {
-        error = QStringLiteral(
-                    "The frames folder %1 is not empty; everything in it would be "
-                    "packed.\r\nUse --force to extract into it anyway.")
-                    .arg(Shown(plan.framesFolder));
+    if (framesFolderExists && HoldsEntries(plan.framesFolder) && !options.force) {
+        error = "The frames folder " + Shown(plan.framesFolder) +
+                " is not empty; everything in it would be packed.\r\nUse --force to extract "
+                "into it anyway.";
         return false;
     }
-    if (options.thumb && !QFileInfo(plan.thumbSource).isFile()) {
-        error =
-            QStringLiteral("The thumbnail picture %1 does not exist.").arg(Shown(plan.thumbSource));
+    if (options.thumb && !IsFile(plan.thumbSource)) {
+        error = "The thumbnail picture " + Shown(plan.thumbSource) + " does not exist.";
         return false;
     }
-    if (const QString refusal =
+    if (const std::string refusal =
             UnstorableNamesRefusal({plan.particleName, plan.firstFrame}, plan.framesFolder);
-        !refusal.isEmpty()) {
+        !refusal.empty()) {
         error = refusal;
         return false;
     }
     // Asked here already, so a refusal never comes after minutes of extraction.
     if (FileExists(plan.packagePath) && !options.force) {
-        error = QStringLiteral("The package %1 already exists.\r\nUse --force to overwrite it.")
-                    .arg(Shown(plan.packagePath));
+        error = "The package " + Shown(plan.packagePath) +
+                " already exists.\r\nUse --force to overwrite it.";
         return false;
     }
-    if (FindFfmpeg().isEmpty()) {
+    if (FindFfmpeg().empty()) {
         error = FfmpegMissingText();
         return false;
     }
@@ -199,17 +240,30 @@ namespace {
 // With no window's ticks to keep, every core deflates. SPARKLOOM_DEFLATE_THREADS
 // sets how many (0: each file is streamed in its turn, as the window packs).
 int DeflateThreads() {
-    bool set = false;
-    const int forced = qEnvironmentVariableIntValue("SPARKLOOM_DEFLATE_THREADS", &set);
-    if (set) {
-        return std::clamp(forced, 0, 16);
+    if (const std::optional<int64_t> forced =
+            ParseInteger(Trimmed(Environment("SPARKLOOM_DEFLATE_THREADS")))) {
+        return static_cast<int>(std::clamp<int64_t>(*forced, 0, 16));
     }
     return static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
 }
 
+// The window's status text for a failed step, and the system's reason when one is known.
+std::string ZipperFailure(const Zipper& zipper) {
+    std::string text = "Err " + std::to_string(zipper.Result()) + " in " + zipper.Failed();
+    if (const std::string reason = zipper.Reason(); !reason.empty()) {
+        text += ": " + reason;
+    }
+    return text;
+}
+
+void RemoveFile(const std::string& path) {
+    std::error_code ignored;
+    fs::remove(PathFromUtf8(path), ignored);
+}
+
 }  // namespace
 
-PackOutcome DriveZipper(Zipper& zipper, const QString& packagePath, int tickInterval,
+PackOutcome DriveZipper(Zipper& zipper, const std::string& packagePath, int tickInterval,
                         const std::function<void(int64_t done, int64_t total)>& onProgress,
                         const StopCheck& stop) {
     PackOutcome outcome;
@@ -221,55 +275,71 @@ PackOutcome DriveZipper(Zipper& zipper, const QString& packagePath, int tickInte
     if (onProgress) {
         onProgress(0, total);
     }
-    QEventLoop loop;
     bool failed = false;
+    bool completed = false;
     bool canceled = false;
-    QObject::connect(&zipper, &Zipper::Progress, &loop, [&] {
+    zipper.Events.Progress = [&] {
         if (onProgress) {
             onProgress(zipper.BytesZipped(), total);
         }
-    });
-    QObject::connect(&zipper, &Zipper::Error, &loop, [&] {
-        failed = true;
-        loop.quit();
-    });
-    QObject::connect(&zipper, &Zipper::Complete, &loop, [&](bool wasCanceled) {
+    };
+    zipper.Events.Error = [&] { failed = true; };
+    zipper.Events.Complete = [&](bool wasCanceled) {
+        completed = true;
         canceled = wasCanceled;
-        loop.quit();
-    });
-    if (platform::StopSignals* watcher = platform::StopSignals::Installed()) {
-        QObject::connect(watcher, &platform::StopSignals::Arrived, &loop, [&] { zipper.Cancel(); });
-    }
+    };
+    // The handlers hold this frame's locals; none may outlive it.
+    struct Unhook {
+        Zipper& zipper;
+        ~Unhook() {
+            zipper.Events.Progress = nullptr;
+            zipper.Events.Error = nullptr;
+            zipper.Events.Complete = nullptr;
+        }
+    } unhook{zipper};
 
     if (zipper.Zip(packagePath)) {
-        outcome.error = QStringLiteral("Err %1 in %2").arg(zipper.Result()).arg(zipper.Failed());
+        outcome.error = ZipperFailure(zipper);
         return outcome;
     }
-    if (stop && stop()) {
-        zipper.Cancel();  // a signal that came before the loop could hear it
+    const auto interval = std::chrono::milliseconds(std::max(zipper.TickInterval(), 0));
+    bool cancelAsked = false;
+    while (zipper.Zipping()) {
+        if (!cancelAsked && ((stop && stop()) || platform::StopSignals::Received() != 0)) {
+            zipper.Cancel();  // takes effect in the next tick
+            cancelAsked = true;
+        }
+        const Clock::time_point start = Clock::now();
+        zipper.Tick();
+        const Clock::time_point end = Clock::now();
+        ++outcome.ticks;
+        outcome.tickWorkNs +=
+            std::chrono::duration_cast<std::chrono::nanoseconds>(end - start).count();
+        // As the window's timer: the next tick an interval after this one ended.
+        if (interval.count() > 0 && zipper.Zipping()) {
+            std::this_thread::sleep_until(end + interval);
+        }
     }
-    loop.exec();
-    if (failed || canceled) {
-        outcome.stopped = canceled;
-        if (failed) {
-            outcome.error =
-                QStringLiteral("Err %1 in %2").arg(zipper.Result()).arg(zipper.Failed());
+    if (failed || canceled || !completed) {
+        outcome.stopped = canceled && !failed;
+        if (!outcome.stopped) {
+            outcome.error = ZipperFailure(zipper);
         }
         // A cut archive left behind would pass for a package in a script's eyes.
-        QFile::remove(packagePath);
+        RemoveFile(packagePath);
         return outcome;
     }
     outcome.ok = true;
     return outcome;
 }
 
-PackOutcome PackFolder(const QString& folder, const QString& packagePath, int tickInterval,
+PackOutcome PackFolder(const std::string& folder, const std::string& packagePath, int tickInterval,
                        bool allowLeftOut,
                        const std::function<void(int64_t done, int64_t total)>& onProgress) {
     PackOutcome outcome;
     Zipper zipper;
     WalkReport walk;
-    if (!AddFolderToZip(zipper, folder + u'/', QString(), kMaxFiles, walk)) {
+    if (!AddFolderToZip(zipper, folder + '/', std::string(), kMaxFiles, walk)) {
         zipper.ClearFiles();
         outcome.error = walk.statusMessage;
         return outcome;
@@ -284,16 +354,15 @@ PackOutcome PackFolder(const QString& folder, const QString& packagePath, int ti
     return outcome;
 }
 
-int Convert(const ConvertOptions& options, TerminalProgress& progress, QString* failure) {
-    QElapsedTimer clock;
-    clock.start();
-    QStringList timings;
-    auto lap = [&, last = qint64{0}](const QString& step) mutable {
-        const qint64 now = clock.elapsed();
-        timings << step + u' ' + Seconds(now - last);
+int Convert(const ConvertOptions& options, TerminalProgress& progress, std::string* failure) {
+    const Clock::time_point clock = Clock::now();
+    std::vector<std::string> timings;
+    auto lap = [&, last = int64_t{0}](const std::string& step) mutable {
+        const int64_t now = MillisecondsSince(clock);
+        timings.push_back(step + ' ' + Seconds(now - last));
         last = now;
     };
-    auto fail = [&](const QString& text) {
+    auto fail = [&](const std::string& text) {
         progress.Error(text);
         if (failure) {
             *failure = text;
@@ -303,35 +372,36 @@ int Convert(const ConvertOptions& options, TerminalProgress& progress, QString* 
     const StopCheck stopRequested = [] { return platform::StopSignals::Received() != 0; };
 
     Plan plan;
-    QString error;
+    std::string error;
     if (!MakePlan(options, plan, error)) {
         return fail(error);
     }
-    lap(QStringLiteral("checks"));
+    lap("checks");
 
     // What a stop leaves: never a package, always the frames written so far.
-    auto stopped = [&](const QString& during) {
+    auto stopped = [&](const std::string& during) {
         const int signalNumber = platform::StopSignals::Received();
-        progress.Error(
-            QStringLiteral("Stopped by %1 while %2; no package was written; the frames folder %3 "
-                           "is kept.")
-                .arg(platform::StopSignals::NameOf(signalNumber), during,
-                     Shown(plan.framesFolder)));
+        progress.Error("Stopped by " + platform::StopSignals::NameOf(signalNumber) + " while " +
+                       during + "; no package was written; the frames folder " +
+                       Shown(plan.framesFolder) + " is kept.");
         return platform::StopSignals::ExitStatusFor(signalNumber);
     };
     if (stopRequested()) {
-        return stopped(QStringLiteral("checking"));
+        return stopped("checking");
     }
 
-    const bool framesFolderIsNew = !QFileInfo::exists(plan.framesFolder);
-    if (!QDir().mkpath(plan.framesFolder)) {
-        return fail(
-            QStringLiteral("Could not create the frames folder %1.").arg(Shown(plan.framesFolder)));
+    const bool framesFolderIsNew = !Exists(plan.framesFolder);
+    if (std::error_code made; !fs::create_directories(PathFromUtf8(plan.framesFolder), made) &&
+                              (made || !IsFolder(plan.framesFolder))) {
+        // An existing file in the way reports no error of its own.
+        const std::string reason = made ? ReasonOf(made) : ReasonOfErrno(ENOTDIR);
+        return fail("Could not create the frames folder " + Shown(plan.framesFolder) + ": " +
+                    reason);
     }
 
     // Counting only copies the stream, so it runs beside the extraction instead
     // of before it; the extraction's progress waits for its result.
-    progress.Note(QStringLiteral("Counting frames…"));
+    progress.Note("Counting frames…");
     ExtractionRequest request;
     request.video = plan.video;
     request.folder = plan.framesFolder;
@@ -344,9 +414,10 @@ int Convert(const ConvertOptions& options, TerminalProgress& progress, QString* 
     bool estimated = false;
     hooks.onExpected = [&](int32_t expected, bool exact) {
         estimated = !exact;
-        const QString label = expected <= 0 ? QStringLiteral("Extracting frames…")
-                              : exact ? QStringLiteral("Extracting %1 frames…").arg(expected)
-                                      : QStringLiteral("Extracting about %1 frames…").arg(expected);
+        const std::string label = expected <= 0 ? std::string("Extracting frames…")
+                                  : exact
+                                      ? "Extracting " + std::to_string(expected) + " frames…"
+                                      : "Extracting about " + std::to_string(expected) + " frames…";
         progress.StartBar(label, std::max(expected, 0), TerminalProgress::Unit::Count);
     };
     int32_t lastFrame = 0;
@@ -359,11 +430,12 @@ int Convert(const ConvertOptions& options, TerminalProgress& progress, QString* 
     using End = ExtractionOutcome::End;
     if (extracted.end != End::Done) {
         if (framesFolderIsNew) {
-            QDir().rmdir(plan.framesFolder);  // only when nothing was written into it
+            std::error_code ignored;  // only when nothing was written into it
+            fs::remove(PathFromUtf8(plan.framesFolder), ignored);
         }
         if (extracted.end == End::Stopped) {
             progress.EndBar();
-            return stopped(QStringLiteral("extracting frames"));
+            return stopped("extracting frames");
         }
         return fail(extracted.error);
     }
@@ -383,14 +455,13 @@ int Convert(const ConvertOptions& options, TerminalProgress& progress, QString* 
     // The duration describes the frames that were written, whatever the clip's timing.
     const int32_t frameCount = extracted.written;
     const int32_t animationDuration = AnimationDurationFor(frameCount);
-    lap(QStringLiteral("count+extract"));
+    lap("count+extract");
     if (stopRequested()) {
-        return stopped(QStringLiteral("extracting frames"));
+        return stopped("extracting frames");
     }
 
-    if (!QFileInfo(plan.thumbSource).isFile()) {
-        return fail(QStringLiteral("The thumbnail picture %1 does not exist.")
-                        .arg(Shown(plan.thumbSource)));
+    if (!IsFile(plan.thumbSource)) {
+        return fail("The thumbnail picture " + Shown(plan.thumbSource) + " does not exist.");
     }
     if (!CopyThumbnail(plan.thumbSource, plan.framesFolder, error)) {
         return fail(error);
@@ -407,22 +478,20 @@ int Convert(const ConvertOptions& options, TerminalProgress& progress, QString* 
     if (!clt.ok) {
         return fail(clt.error);
     }
-    lap(QStringLiteral("thumbnail+templates"));
+    lap("thumbnail+templates");
     if (stopRequested()) {
-        return stopped(QStringLiteral("writing the templates"));
+        return stopped("writing the templates");
     }
 
     // The package may have appeared while the frames were extracted.
     if (FileExists(plan.packagePath)) {
         if (!options.force) {
-            return fail(QStringLiteral("The package %1 already exists.\r\n"
-                                       "Use --force to overwrite it.")
-                            .arg(Shown(plan.packagePath)));
+            return fail("The package " + Shown(plan.packagePath) +
+                        " already exists.\r\nUse --force to overwrite it.");
         }
-        QFile existing(plan.packagePath);
-        if (!existing.remove()) {
-            return fail(QStringLiteral("Could not delete the existing package %1: %2")
-                            .arg(Shown(plan.packagePath), existing.errorString()));
+        if (std::error_code removed; !fs::remove(PathFromUtf8(plan.packagePath), removed)) {
+            return fail("Could not delete the existing package " + Shown(plan.packagePath) + ": " +
+                        ReasonOf(removed));
         }
     }
 
@@ -438,7 +507,7 @@ int Convert(const ConvertOptions& options, TerminalProgress& progress, QString* 
         if (queued.declined) {
             return fail(LeftOutRefusal(queued.leftOut));
         }
-        return fail(queued.statusMessage.isEmpty() ? queued.refusal : queued.statusMessage);
+        return fail(queued.statusMessage.empty() ? queued.refusal : queued.statusMessage);
     }
     bool packing = false;
     const PackOutcome packed = DriveZipper(
@@ -446,95 +515,111 @@ int Convert(const ConvertOptions& options, TerminalProgress& progress, QString* 
         [&](int64_t done, int64_t total) {
             if (!packing) {
                 packing = true;
-                progress.StartBar(QStringLiteral("Packing…"), total, TerminalProgress::Unit::Bytes);
+                progress.StartBar("Packing…", total, TerminalProgress::Unit::Bytes);
             }
             progress.UpdateBar(done);
         },
         stopRequested);
     if (packed.stopped) {
         progress.EndBar();
-        return stopped(QStringLiteral("packing"));
+        return stopped("packing");
     }
     if (!packed.ok) {
         return fail(packed.error);
     }
     progress.EndBar();
     ReleaseZipLibrary(plan.packageFolder);
-    lap(QStringLiteral("walk+pack"));
+    lap("walk+pack");
 
     if (queued.leftOut > 0) {
-        progress.Warn(QStringLiteral("Warning: %1 entries were left out because a folder holds "
-                                     "more than %2 entries.")
-                          .arg(queued.leftOut)
-                          .arg(kMaxFiles));
+        progress.Warn("Warning: " + std::to_string(queued.leftOut) +
+                      " entries were left out because a folder holds more than " +
+                      std::to_string(kMaxFiles) + " entries.");
     }
     // A package that does not read back is no package, whatever the writing said.
     if (const PackageCheck readBack = ReadBackPackage(plan.packagePath, false);
         !readBack.IsWhole()) {
-        QFile::remove(plan.packagePath);
+        RemoveFile(plan.packagePath);
         return fail(ReadBackFailureText(plan.packagePath, readBack));
     }
-    lap(QStringLiteral("read-back"));
-    progress.Note(QStringLiteral("Success"));
+    lap("read-back");
+    progress.Note("Success");
     if (options.timings) {
-        timings << QStringLiteral("total %1").arg(Seconds(clock.elapsed()));
-        progress.Warn(QStringLiteral("Timings: ") + timings.join(QStringLiteral(", ")));
+        timings.push_back("total " + Seconds(MillisecondsSince(clock)));
+        progress.Warn("Timings: " + Join(timings, ", "));
     }
     return kExitSuccess;
 }
 
-QString BatchPackagePath(const QString& folder, const QString& video) {
-    return Absolute(folder) + u'/' + QFileInfo(video).completeBaseName() + QStringLiteral(".dzp");
+std::string BatchPackagePath(const std::string& folder, const std::string& video) {
+    return Absolute(folder) + '/' + CompleteBaseName(video) + ".dzp";
 }
 
-QString BatchRefusal(const QStringList& videos, const QString& folder) {
-    QHash<QString, QString> clipOf;
-    for (const QString& video : videos) {
-        const QString package = BatchPackagePath(folder, video);
-        if (const auto taken = clipOf.constFind(package); taken != clipOf.cend()) {
-            return QStringLiteral("%1 and %2 would both make %3.")
-                .arg(Shown(*taken), Shown(video), Shown(package));
+std::string BatchRefusal(const std::vector<std::string>& videos, const std::string& folder) {
+    std::map<std::string, std::string> clipOf;
+    for (const std::string& video : videos) {
+        const std::string package = BatchPackagePath(folder, video);
+        if (const auto [taken, isNew] = clipOf.emplace(package, video); !isNew) {
+            return Shown(taken->second) + " and " + Shown(video) + " would both make " +
+                   Shown(package) + ".";
         }
-        clipOf.insert(package, video);
     }
-    return QString();
+    return std::string();
 }
 
-int ConvertMany(const ConvertOptions& options, const QStringList& videos, const QString& folder,
-                TerminalProgress& progress) {
-    if (!QFileInfo(folder).isDir()) {
-        progress.Error(QStringLiteral("The folder %1 does not exist.").arg(Shown(folder)));
+namespace {
+
+// A failure's text on one line: every run of line ends becomes a blank.
+std::string OnOneLine(const std::string& text) {
+    std::string line;
+    bool inBreak = false;
+    for (const char c : text) {
+        const bool isBreak = c == '\r' || c == '\n';
+        if (!isBreak) {
+            line += c;
+        } else if (!inBreak) {
+            line += ' ';
+        }
+        inBreak = isBreak;
+    }
+    return line;
+}
+
+}  // namespace
+
+int ConvertMany(const ConvertOptions& options, const std::vector<std::string>& videos,
+                const std::string& folder, TerminalProgress& progress) {
+    if (!IsFolder(folder)) {
+        progress.Error("The folder " + Shown(folder) + " does not exist.");
         return kExitFailure;
     }
-    QStringList summary;
-    int failed = 0;
-    for (qsizetype i = 0; i < videos.size(); ++i) {
-        progress.Note(
-            QStringLiteral("[%1/%2] %3").arg(i + 1).arg(videos.size()).arg(Shown(videos[i])));
+    const std::string count = std::to_string(videos.size());
+    std::vector<std::string> summary;
+    std::size_t failed = 0;
+    for (std::size_t i = 0; i < videos.size(); ++i) {
+        progress.Note("[" + std::to_string(i + 1) + "/" + count + "] " + Shown(videos[i]));
         ConvertOptions clip = options;
         clip.video = videos[i];
         clip.package = BatchPackagePath(folder, videos[i]);
-        QString failure;
+        std::string failure;
         const int status = Convert(clip, progress, &failure);
         if (const int signalNumber = platform::StopSignals::Received(); signalNumber != 0) {
             return platform::StopSignals::ExitStatusFor(signalNumber);
         }
         if (status == kExitSuccess) {
-            summary << QStringLiteral("  %1: %2").arg(Shown(videos[i]), Shown(clip.package));
+            summary.push_back("  " + Shown(videos[i]) + ": " + Shown(clip.package));
         } else {
             ++failed;
-            const QString reason = QString(failure).replace(
-                QRegularExpression(QStringLiteral("[\\r\\n]+")), QStringLiteral(" "));
-            summary << QStringLiteral("  %1: FAILED: %2").arg(Shown(videos[i]), reason);
+            summary.push_back("  " + Shown(videos[i]) + ": FAILED: " + OnOneLine(failure));
         }
     }
-    const QString heading =
-        QStringLiteral("%1 of %2 clips converted:").arg(videos.size() - failed).arg(videos.size());
+    const std::string heading =
+        std::to_string(videos.size() - failed) + " of " + count + " clips converted:";
     if (failed > 0) {
-        progress.Warn(heading + u'\n' + summary.join(u'\n'));
+        progress.Warn(heading + '\n' + Join(summary, "\n"));
         return kExitFailure;
     }
-    progress.Note(heading + u'\n' + summary.join(u'\n'));
+    progress.Note(heading + '\n' + Join(summary, "\n"));
     return kExitSuccess;
 }
 

@@ -1,22 +1,39 @@
 #include "cli/TerminalProgress.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <charconv>
+
+#include "common/Text.h"
+#include "platform/Terminal.h"
 
 namespace sparkloom::cli {
 
 namespace {
 
 // Redrawing more often than this only costs time; nobody reads that fast.
-constexpr qint64 kRedrawMilliseconds = 80;
+constexpr int64_t kRedrawMilliseconds = 80;
 constexpr int kDefaultWidth = 80;
 constexpr int kMaxBarCells = 40;
 // A first guess at the time left swings too much to be worth showing.
-constexpr qint64 kTimeLeftAfterMilliseconds = 1000;
+constexpr int64_t kTimeLeftAfterMilliseconds = 1000;
 // A log read later needs a line now and then, not one per frame.
-constexpr qint64 kLineMilliseconds = 10000;
+constexpr int64_t kLineMilliseconds = 10000;
+
+int64_t MillisecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
+}
+
+// value in at least width characters, filled on the left with fill.
+std::string Padded(const std::string& value, std::size_t width, char fill = ' ') {
+    return value.size() >= width ? value : std::string(width - value.size(), fill) + value;
+}
+
+void Write(std::FILE* out, const std::string& bytes) {
+    std::fwrite(bytes.data(), 1, bytes.size(), out);
+    std::fflush(out);
+}
 
 }  // namespace
 
@@ -30,44 +47,40 @@ TerminalProgress::Mode TerminalProgress::ModeFor(bool quiet, std::FILE* out) {
     if (quiet) {
         return Mode::Quiet;
     }
-    return ::isatty(::fileno(out)) ? Mode::Bar : Mode::Lines;
+    return platform::IsTerminal(out) ? Mode::Bar : Mode::Lines;
 }
 
-void TerminalProgress::Print(const QString& text) {
+void TerminalProgress::Print(const std::string& text) {
     BreakBarLine();
     // The window's two-line messages carry CR LF; a terminal wants a newline.
-    QString lines = text;
-    lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    const QByteArray bytes = lines.toLocal8Bit() + '\n';
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), mOut);
-    std::fflush(mOut);
+    Write(mOut, ReplaceAll(text, "\r\n", "\n") + '\n');
 }
 
-void TerminalProgress::Note(const QString& text) {
+void TerminalProgress::Note(const std::string& text) {
     if (mMode != Mode::Quiet) {
         Print(text);
     }
 }
 
-void TerminalProgress::Warn(const QString& text) {
+void TerminalProgress::Warn(const std::string& text) {
     Print(text);
 }
 
-void TerminalProgress::Error(const QString& text) {
+void TerminalProgress::Error(const std::string& text) {
     Print(text);
 }
 
-void TerminalProgress::StartBar(const QString& label, int64_t total, Unit unit) {
+void TerminalProgress::StartBar(const std::string& label, int64_t total, Unit unit) {
     BreakBarLine();
     mLabel = label;
     mTotal = total;
     mDone = 0;
     mUnit = unit;
     mLastDrawn.clear();
-    mSinceStart.start();
+    mStartedAt = Clock::now();
     if (mMode == Mode::Lines) {
         Print(label);
-        mSinceLine.start();
+        mLineAt = Clock::now();
         return;
     }
     if (mMode == Mode::Bar) {
@@ -80,8 +93,8 @@ void TerminalProgress::UpdateBar(int64_t done) {
     mDone = done;
     if (mBarOpen) {
         Draw(false);
-    } else if (mMode == Mode::Lines && mSinceLine.isValid() &&
-               mSinceLine.elapsed() >= kLineMilliseconds) {
+    } else if (mMode == Mode::Lines && mLineAt &&
+               MillisecondsSince(*mLineAt) >= kLineMilliseconds) {
         PrintStateLine();
     }
 }
@@ -91,35 +104,34 @@ void TerminalProgress::SetTotal(int64_t total) {
 }
 
 void TerminalProgress::PrintStateLine() {
-    mSinceLine.start();
-    Print(QStringLiteral("  ") + State());
+    mLineAt = Clock::now();
+    Print("  " + State());
 }
 
-QString TerminalProgress::State() const {
-    const QString unit = mUnit == Unit::Bytes ? QStringLiteral(" MiB") : QString();
+std::string TerminalProgress::State() const {
+    const std::string unit = mUnit == Unit::Bytes ? " MiB" : "";
     if (mTotal <= 0) {
         return Amount(mDone) + unit;
     }
     const int64_t done = std::clamp<int64_t>(mDone, 0, mTotal);
-    QString state = QStringLiteral("%1% %2/%3%4")
-                        .arg(done * 100 / mTotal, 3)
-                        .arg(Amount(done), static_cast<int>(Amount(mTotal).size()))
-                        .arg(Amount(mTotal), unit);
-    const qint64 elapsed = mSinceStart.isValid() ? mSinceStart.elapsed() : 0;
+    const std::string total = Amount(mTotal);
+    std::string state = Padded(std::to_string(done * 100 / mTotal), 3) + "% " +
+                        Padded(Amount(done), total.size()) + "/" + total + unit;
+    const int64_t elapsed = mStartedAt ? MillisecondsSince(*mStartedAt) : 0;
     if (done > 0 && done < mTotal && elapsed >= kTimeLeftAfterMilliseconds) {
-        state += QStringLiteral(", %1 left").arg(TimeLeftText(elapsed * (mTotal - done) / done));
+        state += ", " + TimeLeftText(elapsed * (mTotal - done) / done) + " left";
     }
     return state;
 }
 
-QString TimeLeftText(int64_t milliseconds) {
+std::string TimeLeftText(int64_t milliseconds) {
     const int64_t seconds = (std::max<int64_t>(milliseconds, 0) + 999) / 1000;
     const int64_t hours = seconds / 3600;
-    const QString minutesAndSeconds =
-        QStringLiteral("%1:%2")
-            .arg(hours > 0 ? (seconds / 60 % 60) : seconds / 60, hours > 0 ? 2 : 1, 10, QChar(u'0'))
-            .arg(seconds % 60, 2, 10, QChar(u'0'));
-    return hours > 0 ? QString::number(hours) + u':' + minutesAndSeconds : minutesAndSeconds;
+    const std::string minutesAndSeconds =
+        (hours > 0 ? Padded(std::to_string(seconds / 60 % 60), 2, '0')
+                   : std::to_string(seconds / 60)) +
+        ":" + Padded(std::to_string(seconds % 60), 2, '0');
+    return hours > 0 ? std::to_string(hours) + ":" + minutesAndSeconds : minutesAndSeconds;
 }
 
 void TerminalProgress::EndBar() {
@@ -132,58 +144,60 @@ void TerminalProgress::EndBar() {
 // Ends a bar that is on screen, so the next text starts on a line of its own.
 void TerminalProgress::BreakBarLine() {
     if (mBarOpen && mBarDrawn) {
-        std::fputc('\n', mOut);
-        std::fflush(mOut);
+        Write(mOut, "\n");
     }
     mBarOpen = false;
     mBarDrawn = false;
 }
 
-QString TerminalProgress::Amount(int64_t value) const {
+std::string TerminalProgress::Amount(int64_t value) const {
     if (mUnit == Unit::Bytes) {
-        return QString::number(static_cast<double>(value) / (1024.0 * 1024.0), 'f', 1);
+        // MiB with one decimal, and a point whatever the locale says.
+        char text[32];
+        const auto [end, error] =
+            std::to_chars(text, text + sizeof text, static_cast<double>(value) / (1024.0 * 1024.0),
+                          std::chars_format::fixed, 1);
+        return error == std::errc() ? std::string(text, end) : std::string();
     }
-    return QString::number(value);
+    return std::to_string(value);
 }
 
 int TerminalProgress::TerminalWidth() const {
-    winsize size{};
-    if (::ioctl(::fileno(mOut), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
-        return size.ws_col;
-    }
-    return kDefaultWidth;
+    const int columns = platform::TerminalColumns(mOut);
+    return columns > 0 ? columns : kDefaultWidth;
 }
 
 void TerminalProgress::Draw(bool force) {
-    if (!force && mBarDrawn && mSinceDraw.isValid() && mSinceDraw.elapsed() < kRedrawMilliseconds) {
+    if (!force && mBarDrawn && mDrawnAt && MillisecondsSince(*mDrawnAt) < kRedrawMilliseconds) {
         return;
     }
-    const QString stats = u' ' + State();
-    QString line = mLabel + stats;
+    const std::string stats = ' ' + State();
+    std::string line = mLabel + stats;
     if (mTotal > 0) {
         const int64_t done = std::clamp<int64_t>(mDone, 0, mTotal);
         // Room for the time left from the start, so the bar does not shrink when it appears.
-        const int timeLeft = stats.contains(u',') ? 0 : static_cast<int>(qstrlen(", 0:00 left"));
-        const int room =
-            TerminalWidth() - 1 - static_cast<int>(mLabel.size() + stats.size()) - 3 - timeLeft;
+        const int timeLeft = stats.find(',') != std::string::npos
+                                 ? 0
+                                 : static_cast<int>(std::char_traits<char>::length(", 0:00 left"));
+        // The label's "…" is one column: count characters, not bytes.
+        const int shown = static_cast<int>(Utf16Length(mLabel) + Utf16Length(stats));
+        const int room = TerminalWidth() - 1 - shown - 3 - timeLeft;
         const int cells = std::min(kMaxBarCells, room);
         if (cells >= 5) {
             const int full = static_cast<int>(done * cells / mTotal);
-            line = mLabel + QStringLiteral(" [") + QString(full, u'#') +
-                   QString(cells - full, u'.') + u']' + stats;
+            line = mLabel + " [" + std::string(full, '#') + std::string(cells - full, '.') + "]" +
+                   stats;
         }
     }
     if (line == mLastDrawn) {
         return;
     }
     mLastDrawn = line;
-    mSinceDraw.start();
+    mDrawnAt = Clock::now();
     mBarDrawn = true;
     // "\r" goes back over the previous state; clearing to the end of the line
     // removes what a longer earlier state left.
-    const QByteArray bytes = '\r' + line.toLocal8Bit() + "\x1b[K";
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), mOut);
-    std::fflush(mOut);
+    Write(mOut, '\r' + line + "\x1b[K");
 }
 
 }  // namespace sparkloom::cli

@@ -1,12 +1,20 @@
 // sparkloom-cli: the window's conversion from video to particle package,
 // without the window, for scripts and batches of clips.
-#include <QCommandLineParser>
-#include <QCoreApplication>
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
 #include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "cli/CheckCommand.h"
 #include "cli/Converter.h"
 #include "cli/TerminalProgress.h"
+#include "common/Text.h"
 #include "platform/Allocator.h"
 #include "platform/Locale.h"
 #include "platform/StopSignals.h"
@@ -15,13 +23,481 @@ using namespace sparkloom::cli;
 
 namespace {
 
-int UsageError(const QString& text) {
-    const QByteArray bytes =
-        (QStringLiteral("sparkloom-cli: ") + text +
-         QStringLiteral("\nTry 'sparkloom-cli --help' for more information.\n"))
-            .toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
+const char* const kDescription =
+    "Turns a video clip into a particle package (.dzp) for the host editor: counts and\n"
+    "extracts the frames with ffmpeg, copies the thumbnail, writes the templates and\n"
+    "packs the frames folder, the same steps as the Sparkloom window. Every package is\n"
+    "read back before it is reported as made.\n"
+    "With --check, reads packages and reports per package \"OK\" or its faults.\n"
+    "Exit status: 0 success (every package whole), 1 failure (a fault), 2 usage error.";
+
+int UsageError(const std::string& text) {
+    const std::string bytes =
+        "sparkloom-cli: " + text + "\nTry 'sparkloom-cli --help' for more information.\n";
+    std::fwrite(bytes.data(), 1, bytes.size(), stderr);
     return kExitUsage;
+}
+
+void PrintOut(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+// A flag takes no value of its own.
+bool IsFlag(const CLI::Option& option) {
+    return option.get_expected_max() == 0;
+}
+
+// "-o, --output <PACKAGE>": every name of the option, and its value's name.
+std::string NamesOf(const CLI::Option& option) {
+    std::vector<std::string> names;
+    for (const std::string& name : option.get_snames()) {
+        names.push_back('-' + name);
+    }
+    for (const std::string& name : option.get_lnames()) {
+        names.push_back("--" + name);
+    }
+    std::string text = sparkloom::Join(names, ", ");
+    if (!IsFlag(option)) {
+        text += " <" + option.get_type_name() + '>';
+    }
+    return text;
+}
+
+// The help as the converter has always printed it: names in one column, each
+// description wrapped to 79 columns beside them.
+class HelpLayout : public CLI::Formatter {
+public:
+    explicit HelpLayout(std::string program) : mProgram(std::move(program)) {}
+
+    std::string make_help(const CLI::App* app, std::string, CLI::AppFormatMode) const override {
+        const auto options =
+            app->get_options([](const CLI::Option* o) { return o->nonpositional(); });
+        const auto arguments =
+            app->get_options([](const CLI::Option* o) { return o->get_positional(); });
+        std::size_t width = 0;
+        for (const CLI::Option* option : options) {
+            width = std::max(width, NamesOf(*option).size());
+        }
+        ++width;
+        for (const CLI::Option* argument : arguments) {
+            width = std::max(width, argument->get_name().size());
+        }
+        std::string text = "Usage: " + mProgram + " [options] VIDEO...\n" + app->get_description() +
+                           "\n\nOptions:\n";
+        for (const CLI::Option* option : options) {
+            text += Entry(NamesOf(*option), width, option->get_description());
+        }
+        text += "\nArguments:\n";
+        for (const CLI::Option* argument : arguments) {
+            text += Entry(argument->get_name(), width, argument->get_description());
+        }
+        return text;
+    }
+
+private:
+    // "  NAMES  description", the description wrapped beside the names as
+    // QCommandLineParser wrapped it, so the help reads as it always did.
+    static std::string Entry(const std::string& names, std::size_t width,
+                             const std::string& description) {
+        const auto isSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+        constexpr std::size_t kNone = std::string::npos;
+        const std::size_t max = 79 - (2 + width + 1);
+        std::string text;
+        std::size_t nameIndex = 0;
+        const auto nextNameSection = [&] {
+            std::string section = names.substr(std::min(nameIndex, names.size()), width);
+            nameIndex += section.size();
+            section.resize(width, ' ');
+            return section;
+        };
+        std::size_t lineStart = 0;
+        std::size_t lastBreakable = kNone;
+        std::size_t x = 0;
+        const std::size_t length = description.size();
+        for (std::size_t i = 0; i < length; ++i) {
+            ++x;
+            const char c = description[i];
+            if (isSpace(c)) {
+                lastBreakable = i;
+            }
+            std::size_t breakAt = kNone;
+            std::size_t nextLineStart = 0;
+            if (x > max && lastBreakable != kNone) {
+                breakAt = lastBreakable;
+                nextLineStart = lastBreakable + 1;
+            } else if ((x > max - 1 && lastBreakable == kNone) || i == length - 1) {
+                breakAt = i + 1;
+                nextLineStart = i + 1;
+            } else if (c == '\n') {
+                breakAt = i;
+                nextLineStart = i + 1;
+            }
+            if (breakAt != kNone) {
+                text += "  " + nextNameSection() + ' ' +
+                        description.substr(lineStart, breakAt - lineStart) + '\n';
+                x = 0;
+                lastBreakable = kNone;
+                lineStart = nextLineStart;
+                if (lineStart < length && isSpace(description[lineStart])) {
+                    ++lineStart;  // no line starts with a blank
+                }
+                i = lineStart;
+            }
+        }
+        while (nameIndex < names.size()) {
+            text += "  " + nextNameSection() + '\n';
+        }
+        return text;
+    }
+
+    std::string mProgram;
+};
+
+// The name an unknown option was typed with, as the user reads it: "colour" of "--colour=red".
+std::string OptionNameOf(const std::string& argument) {
+    const std::size_t start = argument.find_first_not_of('-');
+    if (start == std::string::npos) {
+        return argument;
+    }
+    return argument.substr(start, argument.find('=') == std::string::npos
+                                      ? std::string::npos
+                                      : argument.find('=') - start);
+}
+
+// The argument that named option, as typed; the option's own name when none is found.
+std::string TypedName(const CLI::Option& option, const std::vector<std::string>& arguments,
+                      bool withValue) {
+    for (auto it = arguments.rbegin(); it != arguments.rend(); ++it) {
+        const std::string name = it->substr(0, it->find('='));
+        if (withValue && name == *it) {
+            continue;
+        }
+        if (name.starts_with("--")
+                ? option.check_lname(name.substr(2))
+                : name.size() == 2 && name[0] == '-' && option.check_sname(name.substr(1))) {
+            return name;
+        }
+    }
+    return option.get_name();
+}
+
+// A value CLI11 could not take, in the words the converter has always used.
+// CLI11 names the option first: "--output: 1 required PACKAGE missing", "force
+// was given a disallowed flag override".
+std::string MismatchText(const CLI::App& app, const CLI::ArgumentMismatch& mismatch,
+                         const std::vector<std::string>& arguments) {
+    const std::string what = mismatch.what();
+    const auto names = [&what](const std::string& name) {
+        return what.starts_with(name) && what.size() > name.size() &&
+               (what[name.size()] == ':' || what[name.size()] == ' ');
+    };
+    for (const CLI::Option* option : app.get_options()) {
+        if (!option->nonpositional()) {
+            continue;
+        }
+        bool named = names(option->get_name());
+        for (const std::string& name : option->get_lnames()) {
+            named = named || names(name);
+        }
+        if (!named) {
+            continue;
+        }
+        if (IsFlag(*option)) {
+            return "Unexpected value after '" + TypedName(*option, arguments, true) + "'.";
+        }
+        return "Missing value after '" + TypedName(*option, arguments, false) + "'.";
+    }
+    return what;
+}
+
+// The arguments after the program, put so that CLI11 reads them as the
+// converter always has: an option's value is the next argument whatever it looks
+// like ("--name -x-"), "--name=" is an empty name, and a flag takes no "=value"
+// ("--force=true"). Returns the refusal of a flag given a value, else "".
+std::string Words(const CLI::App& parser, const std::vector<std::string>& arguments,
+                  std::vector<std::string>& words) {
+    const CLI::Option* valueOf = nullptr;  // the option the next argument is the value of
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        const std::string& word = arguments[i];
+        if (valueOf != nullptr) {
+            // As one "--name=value" word, so that CLI11 takes no value for an option;
+            // an empty one stays apart, where CLI11 takes it as it is.
+            if (!word.empty()) {
+                words.back() = "--" + valueOf->get_lnames().front() + '=' + word;
+            } else {
+                words.push_back(word);
+            }
+            valueOf = nullptr;
+            continue;
+        }
+        if (word == "--") {  // the rest are clips, whatever they look like
+            words.insert(words.end(), arguments.begin() + static_cast<std::ptrdiff_t>(i),
+                         arguments.end());
+            break;
+        }
+        const std::size_t equals = word.find('=');
+        const std::string name = word.substr(0, equals);
+        const CLI::Option* option =
+            name.size() > 1 && name.starts_with('-') ? parser.get_option_no_throw(name) : nullptr;
+        if (option != nullptr && equals != std::string::npos && name.starts_with("--")) {
+            if (IsFlag(*option)) {
+                return "Unexpected value after '" + name + "'.";
+            }
+            if (equals + 1 == word.size()) {
+                words.push_back(name);
+                words.emplace_back();
+                continue;
+            }
+        }
+        if (option != nullptr && !IsFlag(*option) && equals == std::string::npos) {
+            valueOf = option;
+        }
+        words.push_back(word);
+    }
+    return std::string();
+}
+
+std::optional<double> ParseNumber(std::string_view text) {
+    text = sparkloom::Trimmed(text);
+    if (text.starts_with('+')) {
+        text.remove_prefix(1);
+    }
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<int> ParseWholeNumber(std::string_view text) {
+    text = sparkloom::Trimmed(text);
+    if (text.starts_with('+')) {
+        text.remove_prefix(1);
+    }
+    const std::optional<int64_t> value = sparkloom::ParseInteger(text);
+    if (!value || *value < INT32_MIN || *value > INT32_MAX) {
+        return std::nullopt;
+    }
+    return static_cast<int>(*value);
+}
+
+// The converter on its arguments, UTF-8 text: arguments[0] is the program as
+// it was called.
+int Run(const std::vector<std::string>& arguments) {
+    CLI::App parser(kDescription, "sparkloom-cli");
+    parser.formatter(
+        std::make_shared<HelpLayout>(arguments.empty() ? "sparkloom-cli" : arguments[0]));
+    // Help and version are plain flags, answered once the whole line has been read.
+    parser.set_help_flag();
+    parser.allow_extras();
+    const auto flag = [&parser](const std::string& names, const std::string& text) {
+        return parser.add_flag(names, text)->disable_flag_override();
+    };
+    const auto valued = [&parser](const std::string& names, const std::string& value,
+                                  const std::string& text) {
+        return parser.add_option(names, text)
+            ->type_name(value)
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    };
+    CLI::Option* help = flag("-h,--help", "Displays help on commandline options.");
+    CLI::Option* version = flag("-v,--version", "Displays version information.");
+    CLI::Option* output =
+        valued("-o,--output", "PACKAGE",
+               "The package to write (required); \".dzp\" is added when PACKAGE holds no \".\". It "
+               "must not lie in the video's folder. With several clips: the folder for their "
+               "packages.");
+    CLI::Option* name = valued("--name", "NAME",
+                               "Particle name (default: the video's file name without its last "
+                               "four characters). Blanks become \"_\" in the frame names.");
+    CLI::Option* type = valued("--type", "TYPE", "Project type: CUSTOM or PRESET (required).");
+    CLI::Option* category = valued(
+        "--category", "NAME", "Category in the host's template manager, e.g. General (required).");
+    CLI::Option* thumb =
+        valued("--thumb", "PICTURE",
+               "Picture copied as Thumb.jpg and Thumb.png (default: the first frame).");
+    CLI::Option* first = valued("--first", "FRAME",
+                                "File name of the animation's first image in the frames folder "
+                                "(default: NAME_00001.jpg).");
+    CLI::Option* framesDir =
+        valued("--frames-dir", "DIR",
+               "Folder for the frames (default: PACKAGE's base name + \"_frames\" beside the "
+               "package). It must be new or empty unless --force.");
+    CLI::Option* force = flag("--force",
+                              "Overwrite an existing package, extract into a folder that holds "
+                              "files, and pack even when entries are left out (more than 2000 in "
+                              "a folder).");
+    CLI::Option* fps = valued("--fps", "N",
+                              "Resample to N frames a second before writing; 30 plays the "
+                              "particle at the clip's own speed (default: every frame).");
+    CLI::Option* quality = valued(
+        "--quality", "Q", "JPEG quality from 2 (best, largest) to 31 (default: ffmpeg's own).");
+    CLI::Option* start = valued("--start", "TIME",
+                                "Take the clip from TIME on: seconds or [HH:]MM:SS[.fff]; the "
+                                "seek is frame-accurate.");
+    CLI::Option* duration =
+        valued("--duration", "TIME", "Take only TIME of the clip (seconds or [HH:]MM:SS[.fff]).");
+    CLI::Option* width =
+        valued("--width", "W",
+               "Scale the frames to W pixels wide (16 to 8192), keeping the aspect ratio.");
+    CLI::Option* quiet = flag("--quiet", "Print only errors and warnings.");
+    CLI::Option* timings = flag("--timings", "Print how long each step took.");
+    CLI::Option* check = flag(
+        "--check",
+        "Check the packages given instead of converting: the archive reads back (CRC and size "
+        "of every entry), names the host can carry, both templates, both thumbnails, the first "
+        "frame, frames without gaps and the duration. Prints \"OK\" or each fault; extra files "
+        "are notes. Usage: --check PACKAGE.dzp [...]");
+    std::vector<std::string> positional;
+    parser
+        .add_option("VIDEO", positional,
+                    "The video clip; several clips make one package each in the folder -o names "
+                    "(with --check: the packages).")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+
+    std::vector<std::string> words;
+    if (const std::string refusal = Words(parser, arguments, words); !refusal.empty()) {
+        return UsageError(refusal);
+    }
+    // CLI11 reads its arguments from the back.
+    std::vector<std::string> backwards(words.rbegin(), words.rend());
+    try {
+        parser.parse(backwards);
+    } catch (const CLI::ArgumentMismatch& mismatch) {
+        return UsageError(MismatchText(parser, mismatch, arguments));
+    } catch (const CLI::ParseError& error) {
+        return UsageError(error.what());
+    }
+    const auto isSet = [](const CLI::Option* option) { return option->count() > 0; };
+    // As QCommandLineParser told them: "-abc" is three short options.
+    std::vector<std::string> unknown;
+    for (const std::string& extra : parser.remaining()) {
+        if (extra == "--" || extra.size() < 2 || !extra.starts_with('-')) {
+            continue;
+        }
+        if (extra[1] == '-') {
+            unknown.push_back(OptionNameOf(extra));
+        } else {
+            for (const char letter : extra.substr(1, extra.find('=') - 1)) {
+                unknown.push_back(std::string(1, letter));
+            }
+        }
+    }
+    if (unknown.size() == 1) {
+        return UsageError("Unknown option '" + unknown.front() + "'.");
+    }
+    if (!unknown.empty()) {
+        return UsageError("Unknown options: " + sparkloom::Join(unknown, ", ") + ".");
+    }
+    if (isSet(help)) {
+        PrintOut(parser.help());
+        return kExitSuccess;
+    }
+    if (isSet(version)) {
+        PrintOut("sparkloom-cli " SPARKLOOM_VERSION "\n");
+        return kExitSuccess;
+    }
+    const auto value = [](const CLI::Option* option) {
+        return option->count() > 0 ? option->as<std::string>() : std::string();
+    };
+    const auto optional = [&value](const CLI::Option* option) -> std::optional<std::string> {
+        if (option->count() == 0) {
+            return std::nullopt;
+        }
+        return value(option);
+    };
+    // The long name, as the texts of the converter's own checks give it.
+    const auto longName = [](const CLI::Option* option) { return option->get_lnames().back(); };
+
+    if (isSet(check)) {
+        for (const CLI::Option* conversion :
+             {output, name, type, category, thumb, first, framesDir, force, timings, fps, quality,
+              start, duration, width}) {
+            if (isSet(conversion)) {
+                return UsageError("--" + longName(conversion) +
+                                  " converts a video; it cannot be used with --check.");
+            }
+        }
+        if (positional.empty()) {
+            return UsageError("no PACKAGE given to --check.");
+        }
+        if (std::find(positional.begin(), positional.end(), "") != positional.end()) {
+            return UsageError("a PACKAGE given to --check is empty.");
+        }
+        return CheckPackages(positional, isSet(quiet));
+    }
+    if (positional.empty()) {
+        return UsageError("no VIDEO given.");
+    }
+    if (std::find(positional.begin(), positional.end(), "") != positional.end()) {
+        return UsageError("VIDEO is empty.");
+    }
+    const bool several = positional.size() > 1;
+    if (!isSet(output) || value(output).empty()) {
+        return UsageError(several ? "no folder given: -o OUTDIR is required with several clips."
+                                  : "no package given: -o PACKAGE is required.");
+    }
+    if (several) {
+        for (const CLI::Option* own : {name, thumb, first, framesDir}) {
+            if (isSet(own)) {
+                return UsageError("--" + longName(own) +
+                                  " is for one clip; with several, each takes its own from its "
+                                  "file name.");
+            }
+        }
+        if (const std::string refusal = BatchRefusal(positional, value(output)); !refusal.empty()) {
+            return UsageError(refusal);
+        }
+    }
+    // An empty or "Select" type is left to the window's own check and its text.
+    if (isSet(type)) {
+        const std::string typed = value(type);
+        if (!typed.empty() && typed != "Select" && !IsKnownType(typed)) {
+            return UsageError("unknown --type \"" + typed + "\"; CUSTOM or PRESET.");
+        }
+    }
+
+    ConvertOptions options;
+    options.video = positional.front();
+    options.package = value(output);
+    options.name = optional(name);
+    options.type = optional(type);
+    options.category = optional(category);
+    options.thumb = optional(thumb);
+    options.first = optional(first);
+    options.framesDir = value(framesDir);
+    options.force = isSet(force);
+    options.timings = isSet(timings);
+
+    sparkloom::FrameOptions& frames = options.frameOptions;
+    if (isSet(fps)) {
+        frames.fps = ParseNumber(value(fps));
+        if (!frames.fps) {
+            return UsageError("--fps needs a number, not \"" + value(fps) + "\".");
+        }
+    }
+    for (auto [option, number] :
+         {std::pair{quality, &frames.quality}, std::pair{width, &frames.width}}) {
+        if (isSet(option)) {
+            *number = ParseWholeNumber(value(option));
+            if (!*number) {
+                return UsageError("--" + longName(option) + " needs a whole number, not \"" +
+                                  value(option) + "\".");
+            }
+        }
+    }
+    frames.start = optional(start);
+    frames.duration = optional(duration);
+    if (const std::string refusal = sparkloom::FrameOptionsRefusal(frames); !refusal.empty()) {
+        return UsageError(refusal);
+    }
+
+    TerminalProgress progress(TerminalProgress::ModeFor(isSet(quiet)));
+    if (several) {
+        return ConvertMany(options, positional, value(output), progress);
+    }
+    return Convert(options, progress);
 }
 
 }  // namespace
@@ -29,210 +505,9 @@ int UsageError(const QString& text) {
 int main(int argc, char* argv[]) {
     sparkloom::platform::KeepFreedMemoryForReuse();
     sparkloom::platform::PreferUtf8Locale();
-    QCoreApplication app(argc, argv);
     // Before any child starts: a stop signal must reach the converter, which stops ffmpeg.
     sparkloom::platform::StopSignals::Install();
-    QCoreApplication::setApplicationName(QStringLiteral("sparkloom-cli"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(SPARKLOOM_VERSION));
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Turns a video clip into a particle package (.dzp) for the host editor: counts and\n"
-        "extracts the frames with ffmpeg, copies the thumbnail, writes the templates and\n"
-        "packs the frames folder, the same steps as the Sparkloom window. Every package is\n"
-        "read back before it is reported as made.\n"
-        "With --check, reads packages and reports per package \"OK\" or its faults.\n"
-        "Exit status: 0 success (every package whole), 1 failure (a fault), 2 usage error."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    parser.addPositionalArgument(
-        QStringLiteral("VIDEO"),
-        QStringLiteral("The video clip; several clips make one package each in the folder -o "
-                       "names (with --check: the packages)."),
-        QStringLiteral("VIDEO..."));
-
-    const QCommandLineOption output(
-        {QStringLiteral("o"), QStringLiteral("output")},
-        QStringLiteral("The package to write (required); \".dzp\" is added when PACKAGE holds no "
-                       "\".\". It must not lie in the video's folder. With several clips: the "
-                       "folder for their packages."),
-        QStringLiteral("PACKAGE"));
-    const QCommandLineOption name(
-        QStringLiteral("name"),
-        QStringLiteral("Particle name (default: the video's file name without its last four "
-                       "characters). Blanks become \"_\" in the frame names."),
-        QStringLiteral("NAME"));
-    const QCommandLineOption type(QStringLiteral("type"),
-                                  QStringLiteral("Project type: CUSTOM or PRESET (required)."),
-                                  QStringLiteral("TYPE"));
-    const QCommandLineOption category(
-        QStringLiteral("category"),
-        QStringLiteral("Category in the host's template manager, e.g. General (required)."),
-        QStringLiteral("NAME"));
-    const QCommandLineOption thumb(
-        QStringLiteral("thumb"),
-        QStringLiteral("Picture copied as Thumb.jpg and Thumb.png (default: the first frame)."),
-        QStringLiteral("PICTURE"));
-    const QCommandLineOption first(
-        QStringLiteral("first"),
-        QStringLiteral("File name of the animation's first image in the frames folder "
-                       "(default: NAME_00001.jpg)."),
-        QStringLiteral("FRAME"));
-    const QCommandLineOption framesDir(
-        QStringLiteral("frames-dir"),
-        QStringLiteral("Folder for the frames (default: PACKAGE's base name + \"_frames\" "
-                       "beside the package). It must be new or empty unless --force."),
-        QStringLiteral("DIR"));
-    const QCommandLineOption force(
-        QStringLiteral("force"),
-        QStringLiteral("Overwrite an existing package, extract into a folder that holds files, "
-                       "and pack even when entries are left out (more than 2000 in a folder)."));
-    const QCommandLineOption fps(
-        QStringLiteral("fps"),
-        QStringLiteral("Resample to N frames a second before writing; 30 plays the particle at "
-                       "the clip's own speed (default: every frame)."),
-        QStringLiteral("N"));
-    const QCommandLineOption quality(
-        QStringLiteral("quality"),
-        QStringLiteral("JPEG quality from 2 (best, largest) to 31 (default: ffmpeg's own)."),
-        QStringLiteral("Q"));
-    const QCommandLineOption start(
-        QStringLiteral("start"),
-        QStringLiteral("Take the clip from TIME on: seconds or [HH:]MM:SS[.fff]; the seek is "
-                       "frame-accurate."),
-        QStringLiteral("TIME"));
-    const QCommandLineOption duration(
-        QStringLiteral("duration"),
-        QStringLiteral("Take only TIME of the clip (seconds or [HH:]MM:SS[.fff])."),
-        QStringLiteral("TIME"));
-    const QCommandLineOption width(
-        QStringLiteral("width"),
-        QStringLiteral("Scale the frames to W pixels wide (16 to 8192), keeping the aspect ratio."),
-        QStringLiteral("W"));
-    const QCommandLineOption quiet(QStringLiteral("quiet"),
-                                   QStringLiteral("Print only errors and warnings."));
-    const QCommandLineOption timings(QStringLiteral("timings"),
-                                     QStringLiteral("Print how long each step took."));
-    const QCommandLineOption check(
-        QStringLiteral("check"),
-        QStringLiteral("Check the packages given instead of converting: the archive reads back "
-                       "(CRC and size of every entry), names the host can carry, both "
-                       "templates, both thumbnails, the first frame, frames without gaps and "
-                       "the duration. Prints \"OK\" or each fault; extra files are notes. "
-                       "Usage: --check PACKAGE.dzp [...]"));
-    parser.addOptions({output, name, type, category, thumb, first, framesDir, force, fps, quality,
-                       start, duration, width, quiet, timings, check});
-
-    if (!parser.parse(QCoreApplication::arguments())) {
-        return UsageError(parser.errorText());
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
-        parser.showHelp(kExitSuccess);
-    }
-    if (parser.isSet(QStringLiteral("version"))) {
-        parser.showVersion();
-    }
-
-    const QStringList positional = parser.positionalArguments();
-    if (parser.isSet(check)) {
-        for (const QCommandLineOption* conversion :
-             {&output, &name, &type, &category, &thumb, &first, &framesDir, &force, &timings, &fps,
-              &quality, &start, &duration, &width}) {
-            if (parser.isSet(*conversion)) {
-                return UsageError(QStringLiteral("--%1 converts a video; it cannot be used "
-                                                 "with --check.")
-                                      .arg(conversion->names().constLast()));
-            }
-        }
-        if (positional.isEmpty()) {
-            return UsageError(QStringLiteral("no PACKAGE given to --check."));
-        }
-        if (positional.contains(QString())) {
-            return UsageError(QStringLiteral("a PACKAGE given to --check is empty."));
-        }
-        return CheckPackages(positional, parser.isSet(quiet));
-    }
-    if (positional.isEmpty()) {
-        return UsageError(QStringLiteral("no VIDEO given."));
-    }
-    if (positional.contains(QString())) {
-        return UsageError(QStringLiteral("VIDEO is empty."));
-    }
-    const bool several = positional.size() > 1;
-    if (!parser.isSet(output) || parser.value(output).isEmpty()) {
-        return UsageError(several ? QStringLiteral("no folder given: -o OUTDIR is required with "
-                                                   "several clips.")
-                                  : QStringLiteral("no package given: -o PACKAGE is required."));
-    }
-    if (several) {
-        for (const QCommandLineOption* own : {&name, &thumb, &first, &framesDir}) {
-            if (parser.isSet(*own)) {
-                return UsageError(QStringLiteral("--%1 is for one clip; with several, each takes "
-                                                 "its own from its file name.")
-                                      .arg(own->names().constLast()));
-            }
-        }
-        if (const QString refusal = BatchRefusal(positional, parser.value(output));
-            !refusal.isEmpty()) {
-            return UsageError(refusal);
-        }
-    }
-    // An empty or "Select" type is left to the window's own check and its text.
-    if (parser.isSet(type)) {
-        const QString value = parser.value(type);
-        if (!value.isEmpty() && value != QStringLiteral("Select") && !IsKnownType(value)) {
-            return UsageError(
-                QStringLiteral("unknown --type \"%1\"; CUSTOM or PRESET.").arg(value));
-        }
-    }
-
-    ConvertOptions options;
-    options.video = positional.first();
-    options.package = parser.value(output);
-    auto optional = [&parser](const QCommandLineOption& option) -> std::optional<QString> {
-        if (!parser.isSet(option)) {
-            return std::nullopt;
-        }
-        return parser.value(option);
-    };
-    options.name = optional(name);
-    options.type = optional(type);
-    options.category = optional(category);
-    options.thumb = optional(thumb);
-    options.first = optional(first);
-    options.framesDir = parser.value(framesDir);
-    options.force = parser.isSet(force);
-    options.timings = parser.isSet(timings);
-
-    sparkloom::FrameOptions& frames = options.frameOptions;
-    if (parser.isSet(fps)) {
-        bool isNumber = false;
-        frames.fps = parser.value(fps).toDouble(&isNumber);
-        if (!isNumber) {
-            return UsageError(
-                QStringLiteral("--fps needs a number, not \"%1\".").arg(parser.value(fps)));
-        }
-    }
-    for (auto [option, value] :
-         {std::pair{&quality, &frames.quality}, std::pair{&width, &frames.width}}) {
-        if (parser.isSet(*option)) {
-            bool isNumber = false;
-            *value = parser.value(*option).toInt(&isNumber);
-            if (!isNumber) {
-                return UsageError(QStringLiteral("--%1 needs a whole number, not \"%2\".")
-                                      .arg(option->names().constFirst(), parser.value(*option)));
-            }
-        }
-    }
-    frames.start = optional(start);
-    frames.duration = optional(duration);
-    if (const QString refusal = sparkloom::FrameOptionsRefusal(frames); !refusal.isEmpty()) {
-        return UsageError(refusal);
-    }
-
-    TerminalProgress progress(TerminalProgress::ModeFor(parser.isSet(quiet)));
-    if (several) {
-        return ConvertMany(options, positional, parser.value(output), progress);
-    }
-    return Convert(options, progress);
+    // The one place arguments become text: UTF-8 as the system hands them over here;
+    // a wmain beside this main would convert its UTF-16 ones and call Run alike.
+    return Run(std::vector<std::string>(argv, argv + argc));
 }

@@ -1,12 +1,23 @@
 #include "common/EventPump.h"
 
-#include <QCoreApplication>
+#include <utility>
 
 namespace sparkloom {
 
+namespace {
+std::function<void()>& Pump() {
+    static std::function<void()> pump;
+    return pump;
+}
+}  // namespace
+
+void SetEventPump(std::function<void()> pump) {
+    Pump() = std::move(pump);
+}
+
 void PumpEvents() {
-    if (QCoreApplication::instance() != nullptr) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    if (const auto& pump = Pump()) {
+        pump();
     }
 }
 

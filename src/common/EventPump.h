@@ -1,9 +1,13 @@
 #pragma once
 
+#include <functional>
+
 namespace sparkloom {
 
-// Lets the event loop handle what is waiting, so the window repaints and stays
-// usable during long work. Does nothing without a QCoreApplication.
+// A window hands in how to serve its events, so the core's long waits (ffmpeg
+// running, templates being written) keep it repainting and usable without the
+// core knowing any toolkit. Without one, PumpEvents does nothing.
+void SetEventPump(std::function<void()> pump);
 void PumpEvents();
 
 }  // namespace sparkloom

@@ -1,28 +1,30 @@
 #include "common/Files.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
+#include <filesystem>
+#include <system_error>
+
+#include "common/Text.h"
+#include "platform/ProgramPath.h"
 
 namespace sparkloom {
 
-bool FileExists(const QString& path) {
-    if (path.isEmpty() || path.contains(QChar(u'\0'))) {
+bool FileExists(const std::string& path) {
+    if (path.empty() || path.find('\0') != std::string::npos) {
         return false;
     }
-    const QFileInfo info(path);
-    return info.exists() && info.isFile() && !info.fileName().startsWith(u'.');
+    const std::filesystem::path file = PathFromUtf8(path);
+    std::error_code error;
+    const std::string name = Utf8Of(file.filename());
+    return std::filesystem::is_regular_file(file, error) && !name.starts_with('.');
 }
 
-QString Shown(const QString& path) {
-    return QDir::toNativeSeparators(path);
+std::string Shown(const std::string& path) {
+    return Utf8Of(PathFromUtf8(path).make_preferred());
 }
 
-QString ProgramFolder() {
-    if (QCoreApplication::instance() == nullptr) {
-        return QString();
-    }
-    return QCoreApplication::applicationDirPath();
+std::string ProgramFolder() {
+    const std::filesystem::path program = platform::ExecutablePath();
+    return program.empty() ? std::string() : Utf8Of(program.parent_path());
 }
 
 }  // namespace sparkloom

@@ -1,17 +1,17 @@
 #pragma once
 
-#include <QString>
+#include <string>
 
 namespace sparkloom {
 
 // True for an existing regular file that is not hidden (its name does not start
 // with "."); false for folders, hidden or missing files and unusable paths.
-bool FileExists(const QString& path);
+bool FileExists(const std::string& path);
 
 // A path as messages show it to the user: with the platform's separators.
-QString Shown(const QString& path);
+std::string Shown(const std::string& path);
 
 // The folder holding the program's executable, without a trailing separator.
-QString ProgramFolder();
+std::string ProgramFolder();
 
 }  // namespace sparkloom

@@ -9,13 +9,13 @@ namespace {
 constexpr int kPollMilliseconds = 15;
 }  // namespace
 
-ExecResult ExecAndCapture(const QString& program, const QStringList& arguments,
-                          const QString& sStartInFolder,
-                          const std::function<void(QByteArrayView)>& onOutput,
+ExecResult ExecAndCapture(const std::string& program, const std::vector<std::string>& arguments,
+                          const std::string& sStartInFolder,
+                          const std::function<void(std::string_view)>& onOutput,
                           const std::function<bool()>& stop, bool serveEvents) {
     const platform::OutputSink sink = [&onOutput](const char* data, std::size_t size) {
         if (onOutput) {
-            onOutput(QByteArrayView(data, static_cast<qsizetype>(size)));
+            onOutput(std::string_view(data, size));
         }
     };
     return platform::RunChild(program, arguments, sStartInFolder, sink,

@@ -1,97 +1,143 @@
 #include "extract/Extraction.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QRegularExpression>
-#include <QStandardPaths>
 #include <algorithm>
+#include <array>
+#include <charconv>
+#include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <future>
 #include <limits>
 #include <optional>
+#include <system_error>
 
 #include "common/Files.h"
+#include "common/FrameSequence.h"
+#include "common/Text.h"
 #include "extract/ExecAndCapture.h"
 #include "extract/FrameCount.h"
 #include "extract/VideoNames.h"
-#include "package/FrameSequence.h"
 
 namespace sparkloom {
 
+namespace fs = std::filesystem;
+
 namespace {
 
-bool IsProgram(const QString& path) {
-    const QFileInfo info(path);
-    return info.isFile() && info.isExecutable();
+#ifdef _WIN32
+constexpr const char* kFfmpegName = "ffmpeg.exe";
+constexpr char kPathListSeparator = ';';
+#else
+constexpr const char* kFfmpegName = "ffmpeg";
+constexpr char kPathListSeparator = ':';
+#endif
+
+// A regular file with permission to execute it.
+bool IsProgram(const std::string& path) {
+    std::error_code error;
+    const fs::file_status status = fs::status(PathFromUtf8(path), error);
+    constexpr fs::perms kExecutable =
+        fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
+    return !error && fs::is_regular_file(status) &&
+           (status.permissions() & kExecutable) != fs::perms::none;
+}
+
+// The path without "." and ".." steps nor doubled separators; a trailing
+// separator stays when the text had one.
+std::string CleanPath(const std::string& path) {
+    std::string clean = Utf8Of(PathFromUtf8(path).lexically_normal());
+    while (clean.size() > 1 && clean.ends_with('/')) {
+        clean.pop_back();
+    }
+    if (path.ends_with('/') && !clean.ends_with('/')) {
+        clean += '/';
+    }
+    return clean;
+}
+
+// An absolute path never starts with a "name:" that ffmpeg would take for a protocol.
+// "" stays "".
+std::string AbsolutePath(const std::string& path) {
+    if (path.empty()) {
+        return path;
+    }
+    const fs::path given = PathFromUtf8(path);
+    if (given.is_absolute()) {
+        return CleanPath(path);
+    }
+    std::error_code error;
+    const std::string current = Utf8Of(fs::current_path(error));
+    return CleanPath(path == "." ? current : current + "/" + path);
 }
 
 // Keeps the end of ffmpeg's output: its last line says why a run failed.
 class OutputTail {
 public:
-    void Feed(QByteArrayView bytes) {
+    void Feed(std::string_view bytes) {
         mTail.append(bytes);
         if (mTail.size() > kKeep) {
-            mTail.remove(0, mTail.size() - kKeep);
+            mTail.erase(0, mTail.size() - kKeep);
         }
     }
-    const QByteArray& Text() const { return mTail; }
+    const std::string& Text() const { return mTail; }
 
 private:
-    static constexpr qsizetype kKeep = 4096;
-    QByteArray mTail;
+    static constexpr std::size_t kKeep = 4096;
+    std::string mTail;
 };
 
-QString NotFoundText() {
-    return QStringLiteral(
-        "ffmpeg was not found beside Sparkloom nor on the PATH. Please install ffmpeg.");
+std::string NotFoundText() {
+    return "ffmpeg was not found beside Sparkloom nor on the PATH. Please install ffmpeg.";
 }
 
-QString WithReason(const QString& what, const ExecResult& run, const OutputTail& tail,
-                   const QString& video) {
+std::string SignalName(int signalNumber) {
+#ifdef _WIN32
+    return "signal " + std::to_string(signalNumber);
+#else
+    return strsignal(signalNumber);
+#endif
+}
+
+std::string WithReason(const std::string& what, const ExecResult& run, const OutputTail& tail,
+                       const std::string& video) {
     if (!run.started) {
         return run.error;  // about ffmpeg, not the video
     }
-    QString reason;
-    if (!run.error.isEmpty()) {
+    std::string reason;
+    if (!run.error.empty()) {
         reason = run.error;  // lost
     } else if (!run.exited && run.termSignal != 0) {
         // Killed: its last line is only the progress it had made, no reason.
-        reason = QStringLiteral("ffmpeg was stopped by signal %1 (%2).")
-                     .arg(run.termSignal)
-                     .arg(QString::fromLocal8Bit(strsignal(run.termSignal)));
+        reason = "ffmpeg was stopped by signal " + std::to_string(run.termSignal) + " (" +
+                 SignalName(run.termSignal) + ").";
     } else {
         reason = FfmpegFailureReason(tail.Text(), video);
-        if (reason.isEmpty()) {
-            reason = QStringLiteral("ffmpeg ended with code %1").arg(run.exitCode);
+        if (reason.empty()) {
+            reason = "ffmpeg ended with code " + std::to_string(run.exitCode);
         }
     }
-    return QStringLiteral("%1\n%2").arg(what, reason);
+    return what + "\n" + reason;
 }
 
 bool EndedWell(const ExecResult& run) {
     return run.started && run.exited && run.exitCode == 0;
 }
 
-// An absolute path never starts with a "name:" that ffmpeg would take for a protocol.
-QString AbsolutePath(const QString& path) {
-    return QFileInfo(path).absoluteFilePath();
-}
-
 // ffmpeg reads the whole output path as a pattern, so a "%" in the folder is doubled too.
-QString OutputPattern(const QString& folder, const QString& framePrefix) {
-    return QString(folder).replace(QStringLiteral("%"), QStringLiteral("%%")) + u'/' +
-           FramePattern(framePrefix);
+std::string OutputPattern(const std::string& folder, const std::string& framePrefix) {
+    return ReplaceAll(folder, "%", "%%") + "/" + FramePattern(framePrefix);
 }
 
 // Runs ffmpeg to its end, reading its progress lines and keeping its last words.
-ExecResult RunFfmpeg(const QString& ffmpeg, const QStringList& arguments,
+ExecResult RunFfmpeg(const std::string& ffmpeg, const std::vector<std::string>& arguments,
                      FfmpegOutputParser& parser, OutputTail& tail,
                      const std::function<bool()>& stop, bool serveEvents) {
     const ExecResult run = ExecAndCapture(
-        ffmpeg, arguments, QString(),
-        [&](QByteArrayView bytes) {
+        ffmpeg, arguments, {},
+        [&](std::string_view bytes) {
             parser.Feed(bytes);
             tail.Feed(bytes);
         },
@@ -102,45 +148,200 @@ ExecResult RunFfmpeg(const QString& ffmpeg, const QStringList& arguments,
 
 // A JPEG ends with its end-of-image marker; one that ffmpeg was writing when it
 // was stopped hard does not.
-bool IsWholeJpeg(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() < 4 || !file.seek(file.size() - 2)) {
+bool IsWholeJpeg(const std::string& path) {
+    std::ifstream file(PathFromUtf8(path), std::ios::binary | std::ios::ate);
+    if (!file) {
         return false;
     }
-    return file.read(2) == QByteArray("\xFF\xD9", 2);
+    const std::streamoff size = file.tellg();
+    std::array<char, 2> end{};
+    if (size < 4 || !file.seekg(size - 2) || !file.read(end.data(), 2)) {
+        return false;
+    }
+    return end[0] == '\xFF' && end[1] == '\xD9';
 }
 
 // After a stop only the last frames can be unfinished.
-void RemoveUnfinishedFrames(const QString& folder, const QString& framePrefix) {
+void RemoveUnfinishedFrames(const std::string& folder, const std::string& framePrefix) {
     const FrameFiles frames = FindFrameFiles(folder, framePrefix);
-    for (qsizetype i = frames.names.size() - 1; i >= 0 && i >= frames.names.size() - 2; --i) {
-        const QString path = folder + u'/' + frames.names[i];
+    const std::size_t count = frames.names.size();
+    for (std::size_t i = count; i > 0 && i + 2 > count; --i) {
+        const std::string path = folder + "/" + frames.names[i - 1];
         if (!IsWholeJpeg(path)) {
-            QFile::remove(path);
+            std::error_code ignored;  // the frame is left over either way
+            fs::remove(PathFromUtf8(path), ignored);
         }
     }
+}
+
+// The order of names in a folder listing: by UTF-16 code units, as Qt's listing
+// sorted them. A byte that is no UTF-8 sorts as U+FFFD.
+std::u16string SortKey(std::string_view name) {
+    if (std::optional<std::u16string> utf16 = Utf16FromUtf8(name)) {
+        return *utf16;
+    }
+    std::u16string key;
+    for (std::size_t at = 0; at < name.size();) {
+        const auto lead = static_cast<unsigned char>(name[at]);
+        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        const std::optional<std::u16string> one = Utf16FromUtf8(name.substr(at, length));
+        if (one && name.size() - at >= length) {
+            key += *one;
+            at += length;
+        } else {
+            key += u'\uFFFD';
+            ++at;
+        }
+    }
+    return key;
+}
+
+// The exact decimal expansion of a finite double's magnitude: its integer digits
+// and as many fraction digits as any double has.
+struct ExactDecimal {
+    std::string digits;       // integer digits, then fraction digits
+    std::size_t integer = 0;  // how many of them stand before the point
+};
+ExactDecimal ExactDecimalOf(double value) {
+    std::array<char, 1500> text{};
+    const auto [end, error] = std::to_chars(text.data(), text.data() + text.size(),
+                                            std::fabs(value), std::chars_format::fixed, 1074);
+    ExactDecimal exact;
+    if (error != std::errc()) {
+        return exact;
+    }
+    const std::string_view all(text.data(), static_cast<std::size_t>(end - text.data()));
+    const std::size_t point = all.find('.');
+    exact.integer = point;
+    exact.digits = std::string(all.substr(0, point)) + std::string(all.substr(point + 1));
+    return exact;
+}
+
+// Rounds digits to their first count, a half away from zero (as Qt's numbers
+// do; to_chars and printf round a half to even); true when a carry adds a digit
+// in front.
+bool RoundDigits(std::string& digits, std::size_t count) {
+    const bool up = count < digits.size() && digits[count] >= '5';
+    digits.resize(count, '0');
+    if (!up) {
+        return false;
+    }
+    for (std::size_t i = count; i-- > 0;) {
+        if (digits[i] != '9') {
+            ++digits[i];
+            return false;
+        }
+        digits[i] = '0';
+    }
+    digits.insert(digits.begin(), '1');
+    return true;
+}
+
+std::string SpecialText(double value) {
+    return std::isnan(value) ? "nan" : value < 0 ? "-inf" : "inf";
+}
+
+// value with decimals fraction digits, in the C locale's form whatever locale runs.
+std::string FixedText(double value, int decimals) {
+    if (!std::isfinite(value)) {
+        return SpecialText(value);
+    }
+    ExactDecimal exact = ExactDecimalOf(value);
+    std::size_t integer = exact.integer;
+    if (RoundDigits(exact.digits, integer + static_cast<std::size_t>(decimals))) {
+        ++integer;
+    }
+    std::string text = value < 0 ? "-" : "";
+    text += exact.digits.substr(0, integer);
+    if (decimals > 0) {
+        text += "." + exact.digits.substr(integer);
+    }
+    return text;
+}
+
+// value in at most significant digits as printf's %g writes it: no trailing
+// zeros, an exponent of two digits or more when it is below -4 or not below
+// significant.
+std::string GeneralText(double value, int significant) {
+    if (!std::isfinite(value)) {
+        return SpecialText(value);
+    }
+    const std::string sign = value < 0 ? "-" : "";
+    const ExactDecimal exact = ExactDecimalOf(value);
+    const std::size_t first = exact.digits.find_first_not_of('0');
+    if (first == std::string::npos) {
+        return sign + "0";
+    }
+    std::string digits = exact.digits.substr(first);
+    int exponent = static_cast<int>(exact.integer) - static_cast<int>(first) - 1;
+    if (RoundDigits(digits, static_cast<std::size_t>(significant))) {
+        digits.pop_back();
+        ++exponent;
+    }
+    const auto withoutTrailingZeros = [](std::string text) {
+        while (!text.empty() && text.back() == '0') {
+            text.pop_back();
+        }
+        return text;
+    };
+    if (exponent < -4 || exponent >= significant) {
+        const std::string fraction = withoutTrailingZeros(digits.substr(1));
+        std::string power = std::to_string(std::abs(exponent));
+        if (power.size() < 2) {
+            power.insert(0, "0");
+        }
+        return sign + digits.substr(0, 1) + (fraction.empty() ? "" : "." + fraction) + "e" +
+               (exponent < 0 ? "-" : "+") + power;
+    }
+    std::string whole = "0";
+    std::string fraction;
+    if (exponent >= 0) {
+        whole = digits.substr(0, static_cast<std::size_t>(exponent) + 1);
+        fraction = digits.substr(static_cast<std::size_t>(exponent) + 1);
+    } else {
+        fraction = std::string(static_cast<std::size_t>(-exponent - 1), '0') + digits;
+    }
+    fraction = withoutTrailingZeros(fraction);
+    return sign + whole + (fraction.empty() ? "" : "." + fraction);
 }
 
 }  // namespace
 
 // SPARKLOOM_FFMPEG, when set, names the only ffmpeg to use (tests point it at a missing file).
-QString FindFfmpeg() {
-    const QString forced = qEnvironmentVariable("SPARKLOOM_FFMPEG");
-    if (!forced.isEmpty()) {
-        return IsProgram(forced) ? forced : QString();
+std::string FindFfmpeg() {
+    const char* forcedText = std::getenv("SPARKLOOM_FFMPEG");
+    const std::string forced = forcedText != nullptr ? forcedText : "";
+    if (!forced.empty()) {
+        return IsProgram(forced) ? forced : std::string();
     }
-    const QString folder = ProgramFolder();
-    if (!folder.isEmpty() && IsProgram(folder + QStringLiteral("/ffmpeg"))) {
-        return folder + QStringLiteral("/ffmpeg");
+    const std::string folder = ProgramFolder();
+    if (!folder.empty() && IsProgram(folder + "/" + kFfmpegName)) {
+        return folder + "/" + kFfmpegName;
     }
-    return QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
+    // PATH as the shell reads it; relative entries from the current folder.
+    const char* pathText = std::getenv("PATH");
+#ifdef _WIN32
+    const std::string path = pathText != nullptr ? pathText : "";
+#else
+    const std::string path = pathText != nullptr ? pathText : "/bin:/usr/bin";
+#endif
+    for (const std::string& entry : Split(path, kPathListSeparator)) {
+        if (entry.empty()) {
+            continue;
+        }
+        const std::string candidate = AbsolutePath(entry + "/" + kFfmpegName);
+        if (IsProgram(candidate)) {
+            return candidate;
+        }
+    }
+    return {};
 }
 
-CountOutcome CountFrames(const QString& videoFile, const std::function<bool()>& stop,
+CountOutcome CountFrames(const std::string& videoFile, const std::function<bool()>& stop,
                          bool serveEvents) {
     CountOutcome outcome;
-    const QString ffmpeg = FindFfmpeg();
-    if (ffmpeg.isEmpty()) {
+    const std::string ffmpeg = FindFfmpeg();
+    if (ffmpeg.empty()) {
         outcome.error = NotFoundText();
         return outcome;
     }
@@ -159,8 +360,8 @@ CountOutcome CountFrames(const QString& videoFile, const std::function<bool()>& 
         return outcome;
     }
     if (!EndedWell(run)) {
-        outcome.error = WithReason(QStringLiteral("The video could not be read."), run, tail,
-                                   AbsolutePath(videoFile));
+        outcome.error =
+            WithReason("The video could not be read.", run, tail, AbsolutePath(videoFile));
         return outcome;
     }
     outcome.ok = true;
@@ -175,12 +376,13 @@ struct FfmpegExtraction {
     ExecResult run;
     int32_t reportedFrames = -1;  // -1: no "frame=" line
     double seconds = -1.0;        // the clip's duration from ffmpeg's report of its input
-    QString error;
+    std::string error;
 };
 
-FfmpegExtraction RunExtraction(const QString& ffmpeg, const QString& video, const QString& folder,
-                               const QString& framePrefix, const FrameOptions& options,
-                               int32_t frameCap, const std::function<void(int32_t)>& onFrame,
+FfmpegExtraction RunExtraction(const std::string& ffmpeg, const std::string& video,
+                               const std::string& folder, const std::string& framePrefix,
+                               const FrameOptions& options, int32_t frameCap,
+                               const std::function<void(int32_t)>& onFrame,
                                const std::function<bool()>& stop,
                                const std::function<void(double)>& onSeconds = {}) {
     FfmpegExtraction result;
@@ -198,17 +400,18 @@ FfmpegExtraction RunExtraction(const QString& ffmpeg, const QString& video, cons
     };
     OutputTail tail;
     const FrameArguments chosen = FfmpegArgumentsFor(options);
-    QStringList arguments{"-nostdin", "-v", "verbose", "-y"};
-    arguments << chosen.input << "-i" << AbsolutePath(video) << "-map"
-              << "0:V:0" << chosen.output;
+    std::vector<std::string> arguments{"-nostdin", "-v", "verbose", "-y"};
+    arguments.insert(arguments.end(), chosen.input.begin(), chosen.input.end());
+    arguments.insert(arguments.end(), {"-i", AbsolutePath(video), "-map", "0:V:0"});
+    arguments.insert(arguments.end(), chosen.output.begin(), chosen.output.end());
     if (frameCap > 0) {
-        arguments << "-frames:v" << QString::number(frameCap);
+        arguments.insert(arguments.end(), {"-frames:v", std::to_string(frameCap)});
     }
-    arguments << OutputPattern(folder, framePrefix);
+    arguments.push_back(OutputPattern(folder, framePrefix));
     result.run = RunFfmpeg(ffmpeg, arguments, parser, tail, stop, true);
     if (!result.run.stopped && !EndedWell(result.run)) {
-        result.error = WithReason(QStringLiteral("The frames could not be extracted."), result.run,
-                                  tail, AbsolutePath(video));
+        result.error =
+            WithReason("The frames could not be extracted.", result.run, tail, AbsolutePath(video));
     }
     // The summary counts every frame file written.
     if (parser.Found()) {
@@ -226,74 +429,77 @@ int32_t FramesPerPackage(int32_t maxFiles) {
     return std::max(maxFiles - 6, 0);
 }
 
-FrameFiles FindFrameFiles(const QString& folder, const QString& framePrefix) {
+FrameFiles FindFrameFiles(const std::string& folder, const std::string& framePrefix) {
     FrameFiles found;
-    std::vector<std::pair<int32_t, QString>> frames;
-    const QStringList entries = QDir(folder).entryList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QString& name : entries) {
+    std::vector<std::pair<std::u16string, std::string>> entries;
+    std::error_code error;
+    for (fs::directory_iterator entry(PathFromUtf8(folder), error), end; !error && entry != end;
+         entry.increment(error)) {
+        std::string name = Utf8Of(entry->path().filename());
+        entries.emplace_back(SortKey(name), std::move(name));
+    }
+    std::sort(entries.begin(), entries.end());
+    std::vector<std::pair<int32_t, std::string>> frames;
+    for (auto& [key, name] : entries) {
         const int32_t number = FrameNumberOf(name, framePrefix);
-        if (number >= 0 && QFileInfo(folder + u'/' + name).isFile()) {
-            frames.emplace_back(number, name);
+        std::error_code ignored;
+        if (number >= 0 && fs::is_regular_file(PathFromUtf8(folder + "/" + name), ignored)) {
+            frames.emplace_back(number, std::move(name));
         } else {
-            found.others << name;
+            found.others.push_back(std::move(name));
         }
     }
     std::sort(frames.begin(), frames.end());
     for (auto& [number, name] : frames) {
         found.numbers.push_back(number);
-        found.names << name;
+        found.names.push_back(std::move(name));
     }
     return found;
 }
 
-QString StaleFramesQuestion(const FrameFiles& found, const QString& framePrefix) {
-    QString text = QStringLiteral(
-                       "This folder already holds %1 frames named %2_#####.jpg from an earlier "
-                       "extraction.\r\nThey will be deleted before the new frames are written.")
-                       .arg(found.names.size())
-                       .arg(framePrefix);
-    if (!found.others.isEmpty()) {
-        text += QStringLiteral(
-                    "\r\nThe %1 other files in the folder are kept and will be packed with the "
-                    "new frames.")
-                    .arg(found.others.size());
+std::string StaleFramesQuestion(const FrameFiles& found, const std::string& framePrefix) {
+    std::string text = "This folder already holds " + std::to_string(found.names.size()) +
+                       " frames named " + framePrefix +
+                       "_#####.jpg from an earlier extraction.\r\nThey will be deleted before "
+                       "the new frames are written.";
+    if (!found.others.empty()) {
+        text += "\r\nThe " + std::to_string(found.others.size()) +
+                " other files in the folder are kept and will be packed with the new frames.";
     }
     return text;
 }
 
-QString StaleFramesRemovedNotice(int32_t removed, const QString& folder) {
-    return QStringLiteral("Deleted %1 frames of an earlier extraction from %2.")
-        .arg(removed)
-        .arg(Shown(folder));
+std::string StaleFramesRemovedNotice(int32_t removed, const std::string& folder) {
+    return "Deleted " + std::to_string(removed) + " frames of an earlier extraction from " +
+           Shown(folder) + ".";
 }
 
-bool RemoveFrameFiles(const QString& folder, const FrameFiles& found, QString& error) {
-    for (const QString& name : found.names) {
-        QFile file(folder + u'/' + name);
-        if (!file.remove()) {
-            error = QStringLiteral("Could not delete the old frame %1: %2")
-                        .arg(Shown(file.fileName()), file.errorString());
+bool RemoveFrameFiles(const std::string& folder, const FrameFiles& found, std::string& error) {
+    for (const std::string& name : found.names) {
+        const std::string path = folder + "/" + name;
+        std::error_code failure;
+        // A frame gone since it was listed cannot be deleted either.
+        if (!fs::remove(PathFromUtf8(path), failure) && !failure) {
+            failure = std::make_error_code(std::errc::no_such_file_or_directory);
+        }
+        if (failure) {
+            error = "Could not delete the old frame " + Shown(path) + ": " + ReasonOf(failure);
             return false;
         }
     }
     return true;
 }
 
-QString TooManyFramesQuestion(int32_t counted, int32_t limit) {
-    return QStringLiteral(
-               "The video has %1 frames, but a package holds at most %2.\r\n"
-               "Extract only the first %2 frames?")
-        .arg(counted)
-        .arg(limit);
+std::string TooManyFramesQuestion(int32_t counted, int32_t limit) {
+    return "The video has " + std::to_string(counted) + " frames, but a package holds at most " +
+           std::to_string(limit) + ".\r\nExtract only the first " + std::to_string(limit) +
+           " frames?";
 }
 
-QString TooManyFramesWarning(int32_t counted, int32_t limit) {
-    return QStringLiteral(
-               "Warning: the video has %1 frames, but a package holds at most %2; only the "
-               "first %2 were extracted.")
-        .arg(counted)
-        .arg(limit);
+std::string TooManyFramesWarning(int32_t counted, int32_t limit) {
+    return "Warning: the video has " + std::to_string(counted) +
+           " frames, but a package holds at most " + std::to_string(limit) + "; only the first " +
+           std::to_string(limit) + " were extracted.";
 }
 
 bool ExtractionJob::ShouldStop(const ExtractionHooks& hooks) const {
@@ -304,30 +510,37 @@ ExtractionOutcome ExtractionJob::Run(const ExtractionHooks& hooks) {
     using End = ExtractionOutcome::End;
     ExtractionOutcome outcome;
     outcome.limit = FramesPerPackage(mRequest.maxFiles);
-    const QString folder = AbsolutePath(mRequest.folder);
-    auto fail = [&](const QString& error) {
+    const std::string folder = AbsolutePath(mRequest.folder);
+    auto fail = [&](const std::string& error) {
         outcome.end = End::Failed;
         outcome.error = error;
         return outcome;
     };
-    if (mRequest.folder.isEmpty() || !QFileInfo(folder).isDir()) {
-        return fail(
-            QStringLiteral("The folder to extract to does not exist: \"%1\"").arg(mRequest.folder));
+    std::error_code folderError;
+    if (mRequest.folder.empty() || !fs::is_directory(PathFromUtf8(folder), folderError)) {
+        std::string text = "The folder to extract to does not exist: \"" + mRequest.folder + "\"";
+        // Not that it is missing, but that it cannot be looked at (a folder above it
+        // is closed to the user, say).
+        if (folderError && folderError != std::errc::no_such_file_or_directory &&
+            folderError != std::errc::not_a_directory) {
+            text += ": " + ReasonOf(folderError);
+        }
+        return fail(text);
     }
-    const QString ffmpeg = FindFfmpeg();
-    if (ffmpeg.isEmpty()) {
+    const std::string ffmpeg = FindFfmpeg();
+    if (ffmpeg.empty()) {
         return fail(NotFoundText());
     }
 
     // Frames of an earlier, longer extraction would otherwise follow the new ones
     // into the package.
     const FrameFiles stale = FindFrameFiles(folder, mRequest.framePrefix);
-    if (!stale.names.isEmpty()) {
+    if (!stale.names.empty()) {
         if (hooks.replaceStale && !hooks.replaceStale(stale)) {
             outcome.end = End::Declined;
             return outcome;
         }
-        QString error;
+        std::string error;
         if (!RemoveFrameFiles(folder, stale, error)) {
             return fail(error);
         }
@@ -393,7 +606,7 @@ ExtractionOutcome ExtractionJob::Run(const ExtractionHooks& hooks) {
                                    outcome.limit, hooks.onFrame, stop, [&](double seconds) {
                                        announceExpected(ExpectedFrames(options, 0, seconds));
                                    });
-        if (!extraction.run.stopped && !extraction.error.isEmpty()) {
+        if (!extraction.run.stopped && !extraction.error.empty()) {
             // A video ffmpeg cannot read: said in the count's words, as without the rate.
             const CountOutcome count = CountFrames(mRequest.video, stop);
             if (count.stopped) {
@@ -461,30 +674,27 @@ ExtractionOutcome ExtractionJob::Run(const ExtractionHooks& hooks) {
     // A start past the end writes nothing: ffmpeg 5 then ends well, ffmpeg 7 fails.
     // Either way the user is told why, not that ffmpeg failed.
     const FrameFiles written = FindFrameFiles(folder, mRequest.framePrefix);
-    if (written.names.isEmpty() && startsBeyondEnd(clipSeconds)) {
+    if (written.names.empty() && startsBeyondEnd(clipSeconds)) {
         return fail(StartBeyondEndText(*options.start, clipSeconds));
     }
-    if (!extraction.error.isEmpty()) {
+    if (!extraction.error.empty()) {
         return fail(extraction.error);
     }
 
     // What the package is built from is what is on disk: frames 1 to N with
     // nothing missing, N being what ffmpeg says it wrote.
-    if (written.names.isEmpty()) {
-        return fail(QStringLiteral("ffmpeg wrote no frames (%1 is missing).")
-                        .arg(folder + u'/' + mRequest.framePrefix + QStringLiteral("_00001.jpg")));
+    if (written.names.empty()) {
+        return fail("ffmpeg wrote no frames (" + folder + "/" + mRequest.framePrefix +
+                    "_00001.jpg is missing).");
     }
     const int32_t onDisk = static_cast<int32_t>(written.numbers.size());
     const bool numberedFromOne = written.numbers.front() == 1 && written.numbers.back() == onDisk;
     if (!numberedFromOne ||
         (extraction.reportedFrames >= 0 && extraction.reportedFrames != onDisk)) {
-        return fail(QStringLiteral("ffmpeg reported %1 frames, but %2 frames numbered %3 to %4 "
-                                   "are in %5.")
-                        .arg(extraction.reportedFrames)
-                        .arg(onDisk)
-                        .arg(written.numbers.front())
-                        .arg(written.numbers.back())
-                        .arg(Shown(folder)));
+        return fail("ffmpeg reported " + std::to_string(extraction.reportedFrames) +
+                    " frames, but " + std::to_string(onDisk) + " frames numbered " +
+                    std::to_string(written.numbers.front()) + " to " +
+                    std::to_string(written.numbers.back()) + " are in " + Shown(folder) + ".");
     }
     outcome.written = onDisk;
     // An estimate can be off by a frame; only a cut at the limit means frames were left out.
@@ -495,88 +705,131 @@ ExtractionOutcome ExtractionJob::Run(const ExtractionHooks& hooks) {
     return outcome;
 }
 
-std::optional<double> ParseTime(const QString& text) {
-    static const QRegularExpression seconds(QStringLiteral("^[0-9]+(\\.[0-9]+)?$"));
-    static const QRegularExpression clock(
-        QStringLiteral("^(?:([0-9]+):)?([0-9]{1,2}):([0-9]{2}(?:\\.[0-9]+)?)$"));
-    if (seconds.match(text).hasMatch()) {
-        return text.toDouble();
+namespace {
+
+// The numbers of a TIME's parts as Qt's toDouble read them: whole decimal text,
+// a value too large for a double being infinite and one too small zero.
+double DecimalValue(std::string_view digits) {
+    double value = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (error == std::errc::result_out_of_range) {
+        const std::size_t point = digits.find('.');
+        const bool whole = digits.substr(0, point).find_first_not_of('0') != std::string_view::npos;
+        return whole ? std::numeric_limits<double>::infinity() : 0.0;
     }
-    const QRegularExpressionMatch match = clock.match(text);
-    if (!match.hasMatch()) {
+    return value;
+}
+
+bool AllDigits(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Digits, then optionally "." and digits.
+bool IsDecimal(std::string_view text) {
+    const std::size_t point = text.find('.');
+    const std::string_view whole = text.substr(0, point);
+    if (whole.empty() || !AllDigits(whole)) {
+        return false;
+    }
+    if (point == std::string_view::npos) {
+        return true;
+    }
+    const std::string_view fraction = text.substr(point + 1);
+    return !fraction.empty() && AllDigits(fraction);
+}
+
+}  // namespace
+
+std::optional<double> ParseTime(const std::string& text) {
+    // Seconds ("90", "1.5") or [HH:]MM:SS[.fff]; like a regular expression's "$",
+    // the end may come before one final line feed.
+    std::string_view time(text);
+    if (time.ends_with('\n')) {
+        time.remove_suffix(1);
+    }
+    if (IsDecimal(time)) {
+        return DecimalValue(time);
+    }
+    const std::vector<std::string> parts = Split(time, ':');
+    if (parts.size() != 2 && parts.size() != 3) {
         return std::nullopt;
     }
-    const double hours = match.captured(1).isEmpty() ? 0 : match.captured(1).toDouble();
-    const double minutes = match.captured(2).toDouble();
-    const double secondsPart = match.captured(3).toDouble();
+    const bool withHours = parts.size() == 3;
+    const std::string& hoursText = parts[0];
+    const std::string& minutesText = parts[withHours ? 1 : 0];
+    const std::string& secondsText = parts[withHours ? 2 : 1];
+    if ((withHours && (hoursText.empty() || !AllDigits(hoursText))) || minutesText.empty() ||
+        minutesText.size() > 2 || !AllDigits(minutesText) || secondsText.size() < 2 ||
+        !AllDigits(std::string_view(secondsText).substr(0, 2)) ||
+        (secondsText.size() > 2 && (secondsText[2] != '.' || !IsDecimal(secondsText)))) {
+        return std::nullopt;
+    }
+    const double hours = withHours ? DecimalValue(hoursText) : 0;
+    const double minutes = DecimalValue(minutesText);
+    const double secondsPart = DecimalValue(secondsText);
     if (minutes >= 60 || secondsPart >= 60) {
         return std::nullopt;
     }
     return hours * 3600 + minutes * 60 + secondsPart;
 }
 
-QString FrameOptionsRefusal(const FrameOptions& options) {
+std::string FrameOptionsRefusal(const FrameOptions& options) {
     if (options.fps && !(*options.fps > 0 && *options.fps <= kMaxFps)) {
-        return QStringLiteral("--fps %1 is out of range: above 0 and at most %2 frames a second.")
-            .arg(*options.fps)
-            .arg(kMaxFps);
+        return "--fps " + GeneralText(*options.fps, 6) + " is out of range: above 0 and at most " +
+               GeneralText(kMaxFps, 6) + " frames a second.";
     }
     if (options.quality && (*options.quality < kBestQuality || *options.quality > kWorstQuality)) {
-        return QStringLiteral("--quality %1 is out of range: %2 (best) to %3.")
-            .arg(*options.quality)
-            .arg(kBestQuality)
-            .arg(kWorstQuality);
+        return "--quality " + std::to_string(*options.quality) +
+               " is out of range: " + std::to_string(kBestQuality) + " (best) to " +
+               std::to_string(kWorstQuality) + ".";
     }
     if (options.width && (*options.width < kMinWidth || *options.width > kMaxWidth)) {
-        return QStringLiteral("--width %1 is out of range: %2 to %3 pixels.")
-            .arg(*options.width)
-            .arg(kMinWidth)
-            .arg(kMaxWidth);
+        return "--width " + std::to_string(*options.width) +
+               " is out of range: " + std::to_string(kMinWidth) + " to " +
+               std::to_string(kMaxWidth) + " pixels.";
     }
-    const QString timeForms =
-        QStringLiteral("seconds (90, 1.5) or [HH:]MM:SS[.fff] (01:30, 00:01:30.250)");
+    const std::string timeForms = "seconds (90, 1.5) or [HH:]MM:SS[.fff] (01:30, 00:01:30.250)";
     if (options.start && !ParseTime(*options.start)) {
-        return QStringLiteral("--start \"%1\" is no TIME: %2.").arg(*options.start, timeForms);
+        return "--start \"" + *options.start + "\" is no TIME: " + timeForms + ".";
     }
     if (options.duration) {
         const std::optional<double> duration = ParseTime(*options.duration);
         if (!duration) {
-            return QStringLiteral("--duration \"%1\" is no TIME: %2.")
-                .arg(*options.duration, timeForms);
+            return "--duration \"" + *options.duration + "\" is no TIME: " + timeForms + ".";
         }
         if (*duration <= 0) {
-            return QStringLiteral("--duration must be longer than 0.");
+            return "--duration must be longer than 0.";
         }
     }
-    return QString();
+    return {};
 }
 
 // Times go to ffmpeg in seconds, a form every version reads the same.
 FrameArguments FfmpegArgumentsFor(const FrameOptions& options) {
     FrameArguments arguments;
-    const auto inSeconds = [](const QString& time) {
-        return QString::number(ParseTime(time).value_or(0), 'f', 6);
+    const auto inSeconds = [](const std::string& time) {
+        return FixedText(ParseTime(time).value_or(0), 6);
     };
     if (options.start) {
-        arguments.input << QStringLiteral("-ss") << inSeconds(*options.start);
+        arguments.input.insert(arguments.input.end(), {"-ss", inSeconds(*options.start)});
     }
     if (options.duration) {
-        arguments.input << QStringLiteral("-t") << inSeconds(*options.duration);
+        arguments.input.insert(arguments.input.end(), {"-t", inSeconds(*options.duration)});
     }
     // The rate first, so only the frames kept are scaled.
-    QStringList filters;
+    std::vector<std::string> filters;
     if (options.fps) {
-        filters << QStringLiteral("fps=") + QString::number(*options.fps, 'g', 12);
+        filters.push_back("fps=" + GeneralText(*options.fps, 12));
     }
     if (options.width) {
         // -2: the height that keeps the aspect ratio, rounded to an even number.
-        filters << QStringLiteral("scale=%1:-2").arg(*options.width);
+        filters.push_back("scale=" + std::to_string(*options.width) + ":-2");
     }
-    if (!filters.isEmpty()) {
-        arguments.output << QStringLiteral("-vf") << filters.join(u',');
+    if (!filters.empty()) {
+        arguments.output.insert(arguments.output.end(), {"-vf", Join(filters, ",")});
     }
     if (options.quality) {
-        arguments.output << QStringLiteral("-q:v") << QString::number(*options.quality);
+        arguments.output.insert(arguments.output.end(), {"-q:v", std::to_string(*options.quality)});
     }
     return arguments;
 }
@@ -597,20 +850,15 @@ int32_t ExpectedFrames(const FrameOptions& options, int32_t counted, double seco
     return static_cast<int32_t>(std::lround(std::min(window * rate, 1e9)));
 }
 
-QString StartBeyondEndText(const QString& start, double seconds) {
-    return QStringLiteral(
-               "The start %1 lies beyond the clip's end: the clip lasts %2 s. No frames were "
-               "written.")
-        .arg(start)
-        .arg(QString::number(seconds, 'f', 3));
+std::string StartBeyondEndText(const std::string& start, double seconds) {
+    return "The start " + start + " lies beyond the clip's end: the clip lasts " +
+           FixedText(seconds, 3) + " s. No frames were written.";
 }
 
-QString TooManyFramesAboutWarning(int32_t expected, int32_t limit) {
-    return QStringLiteral(
-               "Warning: the chosen part of the video gives about %1 frames, but a package holds "
-               "at most %2; only the first %2 were extracted.")
-        .arg(expected)
-        .arg(limit);
+std::string TooManyFramesAboutWarning(int32_t expected, int32_t limit) {
+    return "Warning: the chosen part of the video gives about " + std::to_string(expected) +
+           " frames, but a package holds at most " + std::to_string(limit) + "; only the first " +
+           std::to_string(limit) + " were extracted.";
 }
 
 int32_t AnimationDurationFor(int32_t frameCount) {

@@ -1,17 +1,16 @@
 #pragma once
 
-#include <QString>
-#include <QStringList>
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace sparkloom {
 
 // ffmpeg from the program folder first, then from PATH; "" when there is none.
-QString FindFfmpeg();
+std::string FindFfmpeg();
 
 // Milliseconds of an animation of frameCount frames at 30 per second, rounded.
 int32_t AnimationDurationFor(int32_t frameCount);
@@ -23,45 +22,45 @@ int32_t FramesPerPackage(int32_t maxFiles);
 // What a folder holds of one particle's frames: files named prefix + "_" + a
 // number of at least five digits + ".jpg", and everything else beside them.
 struct FrameFiles {
-    std::vector<int32_t> numbers;  // ascending
-    QStringList names;             // the frame files, in the order of numbers
-    QStringList others;            // every other entry of the folder, hidden ones included
+    std::vector<int32_t> numbers;     // ascending
+    std::vector<std::string> names;   // the frame files, in the order of numbers
+    std::vector<std::string> others;  // every other entry of the folder, hidden ones included
 };
-FrameFiles FindFrameFiles(const QString& folder, const QString& framePrefix);
+FrameFiles FindFrameFiles(const std::string& folder, const std::string& framePrefix);
 
 // The question asked before frames of the same name are replaced, and the
 // notice the converter prints when it replaces them.
-QString StaleFramesQuestion(const FrameFiles& found, const QString& framePrefix);
-QString StaleFramesRemovedNotice(int32_t removed, const QString& folder);
+std::string StaleFramesQuestion(const FrameFiles& found, const std::string& framePrefix);
+std::string StaleFramesRemovedNotice(int32_t removed, const std::string& folder);
 // Removes exactly found.names from folder; false with a reason in error.
-bool RemoveFrameFiles(const QString& folder, const FrameFiles& found, QString& error);
+bool RemoveFrameFiles(const std::string& folder, const FrameFiles& found, std::string& error);
 
 // The question asked when the clip holds more frames than a package takes,
 // and the converter's warning when it takes only the first ones.
-QString TooManyFramesQuestion(int32_t counted, int32_t limit);
-QString TooManyFramesWarning(int32_t counted, int32_t limit);
+std::string TooManyFramesQuestion(int32_t counted, int32_t limit);
+std::string TooManyFramesWarning(int32_t counted, int32_t limit);
 
 struct CountOutcome {
     bool ok = false;        // ffmpeg ran and ended normally
     bool stopped = false;   // ended because a stop was asked for
     int32_t frames = 0;     // frames of the first video stream; 0 when ffmpeg reported none
     double seconds = -1.0;  // the clip's duration as ffmpeg reports it; < 0 when unknown
-    QString error;          // for the user, when !ok
+    std::string error;      // for the user, when !ok
 };
 
 // Counts the frames of the video's first video stream that is not an attached
 // picture, by copying it into nothing (no decoding).
-CountOutcome CountFrames(const QString& videoFile, const std::function<bool()>& stop = {},
+CountOutcome CountFrames(const std::string& videoFile, const std::function<bool()>& stop = {},
                          bool serveEvents = true);
 
 // What the converter can change in the frames written; the window never sets
 // these, so its command line stays the plain one. Unset: unchanged.
 struct FrameOptions {
-    std::optional<double> fps;        // resample to this rate (ffmpeg's fps filter)
-    std::optional<int> quality;       // JPEG quality, 2 (best) to 31
-    std::optional<QString> start;     // TIME: seconds or [HH:]MM:SS[.fff]
-    std::optional<QString> duration;  // TIME
-    std::optional<int> width;         // scale to this width, keeping the aspect ratio
+    std::optional<double> fps;            // resample to this rate (ffmpeg's fps filter)
+    std::optional<int> quality;           // JPEG quality, 2 (best) to 31
+    std::optional<std::string> start;     // TIME: seconds or [HH:]MM:SS[.fff]
+    std::optional<std::string> duration;  // TIME
+    std::optional<int> width;             // scale to this width, keeping the aspect ratio
     // The frames written are not the clip's frames one for one.
     bool ChangesFrames() const { return fps || start || duration; }
     bool Any() const { return ChangesFrames() || quality || width; }
@@ -75,15 +74,15 @@ constexpr int kMaxWidth = 8192;
 
 // Seconds of a TIME text ("90", "1.5", "01:30", "00:01:30.250"); nullopt when
 // it is none.
-std::optional<double> ParseTime(const QString& text);
+std::optional<double> ParseTime(const std::string& text);
 // Why these options cannot be used, naming the option; "" when they can.
-QString FrameOptionsRefusal(const FrameOptions& options);
+std::string FrameOptionsRefusal(const FrameOptions& options);
 
 // The options as ffmpeg arguments: before the input (seeking there is
 // frame-accurate when re-encoding) and after it.
 struct FrameArguments {
-    QStringList input;
-    QStringList output;
+    std::vector<std::string> input;
+    std::vector<std::string> output;
 };
 FrameArguments FfmpegArgumentsFor(const FrameOptions& options);
 
@@ -93,18 +92,18 @@ FrameArguments FfmpegArgumentsFor(const FrameOptions& options);
 int32_t ExpectedFrames(const FrameOptions& options, int32_t counted, double seconds);
 
 // The start lies at or beyond the clip's end, so nothing would be written.
-QString StartBeyondEndText(const QString& start, double seconds);
+std::string StartBeyondEndText(const std::string& start, double seconds);
 // The converter's warning when the chosen part of the clip gives more frames
 // than a package takes.
-QString TooManyFramesAboutWarning(int32_t expected, int32_t limit);
+std::string TooManyFramesAboutWarning(int32_t expected, int32_t limit);
 
 // One extraction, as the window and the converter run it: stale frames, count,
 // the package's limit, ffmpeg writing the frames, progress, stop, and a check of
 // the frames on disk against what ffmpeg says it wrote.
 struct ExtractionRequest {
-    QString video;
-    QString folder;
-    QString framePrefix;
+    std::string video;
+    std::string folder;
+    std::string framePrefix;
     int32_t maxFiles = 2000;
     // Count on a second thread while extracting (the count only copies, so it is
     // cheap beside the decoding). The extraction is then always cut at the limit,
@@ -143,7 +142,7 @@ struct ExtractionOutcome {
     bool trimmed = false;  // the clip held more than limit frames; only limit were written
     int32_t limit = 0;
     int32_t removedStale = 0;  // frames of an earlier extraction removed first
-    QString error;             // for the user, when Failed
+    std::string error;         // for the user, when Failed
 };
 
 class ExtractionJob {

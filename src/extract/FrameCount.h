@@ -1,10 +1,9 @@
 #pragma once
 
-#include <QByteArray>
-#include <QByteArrayView>
-#include <QString>
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <string_view>
 
 namespace sparkloom {
 
@@ -13,7 +12,7 @@ namespace sparkloom {
 // contains "frame=" in any letter case. Fed in pieces as the output arrives.
 class FrameLineParser {
 public:
-    void Feed(QByteArrayView bytes);
+    void Feed(std::string_view bytes);
     void Finish();  // the text after the last line end is a line too
     int32_t Count() const { return mCount; }
     bool Found() const { return mFound; }
@@ -21,8 +20,8 @@ public:
     std::function<void(int32_t)> onFrame;
 
 private:
-    void TakeLine(QByteArrayView line);
-    QByteArray mPending;
+    void TakeLine(std::string_view line);
+    std::string mPending;
     bool mPendingCr = false;
     int32_t mCount = 0;
     bool mFound = false;
@@ -36,7 +35,7 @@ private:
 // reports whole, for a copy and for the frames written alike.
 class FfmpegOutputParser {
 public:
-    void Feed(QByteArrayView bytes);
+    void Feed(std::string_view bytes);
     void Finish();
     bool Found() const { return mFound; }
     int32_t Packets() const { return mPackets; }
@@ -48,8 +47,8 @@ public:
     std::function<void(int32_t)> onFrame;
 
 private:
-    void TakeLine(QByteArrayView line);
-    QByteArray mPending;
+    void TakeLine(std::string_view line);
+    std::string mPending;
     bool mFound = false;
     int32_t mPackets = 0;
     bool mFrameFound = false;
@@ -59,20 +58,20 @@ private:
 
 // The seconds of an input's "  Duration: 00:01:02.50, start: ..." line, when it
 // is one and the duration is known ("Duration: N/A" is not).
-bool DurationOfLine(QByteArrayView line, double& seconds);
+bool DurationOfLine(std::string_view line, double& seconds);
 
 // The packet count of a summary line for output stream #0:0, when it is one.
-bool PacketsMuxedOfLine(QByteArrayView line, int32_t& packets);
+bool PacketsMuxedOfLine(std::string_view line, int32_t& packets);
 
 // Why ffmpeg failed, from the end of its output, in the same words whichever
 // version ran: ffmpeg 5 ends with "VIDEO: reason", ffmpeg 7 with "Error opening
 // input files: reason", and both say "matches no streams" for a file without
 // video. "" when the output holds no line at all.
-QString FfmpegFailureReason(QByteArrayView outputTail, const QString& videoPath);
+std::string FfmpegFailureReason(std::string_view outputTail, const std::string& videoPath);
 
 // The number after the line's leading "frame=" tag (blanks allowed before and
 // after it), when the line contains "frame=" and the number reads whole.
-bool FrameNumberOfLine(QByteArrayView line, int32_t& number);
-int32_t ParseFrameCount(QByteArrayView output);
+bool FrameNumberOfLine(std::string_view line, int32_t& number);
+int32_t ParseFrameCount(std::string_view output);
 
 }  // namespace sparkloom

@@ -1,61 +1,81 @@
 #include "extract/VideoNames.h"
 
-#include <QFile>
-
+#include "common/Text.h"
 #include "zip/AnsiText.h"
 
 namespace sparkloom {
 
-QString ProjectFolderOf(const QString& fullPath, const QString& fileName) {
-    if (fileName.isEmpty()) {
+std::string ProjectFolderOf(const std::string& fullPath, const std::string& fileName) {
+    if (fileName.empty()) {
         return fullPath;
     }
-    return QString(fullPath).remove(u'/' + fileName, Qt::CaseSensitive);
+    return ReplaceAll(fullPath, "/" + fileName, "");
 }
 
-std::optional<QString> ParticleNameFromFile(const QString& fileName) {
-    if (fileName.size() < 4) {
+std::optional<std::string> ParticleNameFromFile(const std::string& fileName) {
+    // The rule counts UTF-16 code units, as the host editor's names do; a byte that
+    // is no UTF-8 counts as one, as its replacement character would.
+    struct Piece {
+        std::size_t bytes;
+        std::size_t units;
+    };
+    std::vector<Piece> pieces;
+    std::size_t units = 0;
+    for (std::size_t at = 0; at < fileName.size();) {
+        const auto lead = static_cast<unsigned char>(fileName[at]);
+        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        Piece piece{1, 1};
+        if (IsUtf8(std::string_view(fileName).substr(at, length))) {
+            piece = {length, length == 4 ? 2u : 1u};
+        }
+        pieces.push_back(piece);
+        units += piece.units;
+        at += piece.bytes;
+    }
+    if (units < 4) {
         return std::nullopt;
     }
-    QString name = fileName.left(fileName.size() - 4);
     // A character outside the BMP is two code units; half of one is no letter
-    // and could never name a frame file.
-    if (!name.isEmpty() && name.back().isHighSurrogate() &&
-        fileName[name.size()].isLowSurrogate()) {
-        name.chop(1);
+    // and could never name a frame file, so a cut through one drops it whole.
+    const std::size_t keep = units - 4;
+    std::size_t keptUnits = 0;
+    std::size_t keptBytes = 0;
+    for (const Piece& piece : pieces) {
+        if (keptUnits + piece.units > keep) {
+            break;
+        }
+        keptUnits += piece.units;
+        keptBytes += piece.bytes;
     }
-    return name;
+    return fileName.substr(0, keptBytes);
 }
 
-QString FramePrefixOf(const QString& particleName) {
-    return QString(particleName).replace(u' ', u'_');
+std::string FramePrefixOf(const std::string& particleName) {
+    return ReplaceAll(particleName, " ", "_");
 }
 
-QString FramePattern(const QString& framePrefix) {
+std::string FramePattern(const std::string& framePrefix) {
     // ffmpeg reads "%" as the start of a number field; "%%" is a literal one.
-    return QString(framePrefix).replace(QStringLiteral("%"), QStringLiteral("%%")) +
-           QStringLiteral("_%05d.jpg");
+    return ReplaceAll(framePrefix, "%", "%%") + "_%05d.jpg";
 }
 
-QString FramePrefixRefusal(const QString& framePrefix) {
-    if (framePrefix.contains(u'/') || framePrefix.contains(QChar(u'\0'))) {
-        return QStringLiteral("The particle name names the frame files and cannot contain \"/\".");
+std::string FramePrefixRefusal(const std::string& framePrefix) {
+    if (framePrefix.find('/') != std::string::npos || framePrefix.find('\0') != std::string::npos) {
+        return "The particle name names the frame files and cannot contain \"/\".";
     }
-    if (framePrefix.startsWith(u'.')) {
-        return QStringLiteral(
-            "The particle name names the frame files and cannot start with \".\": such frames "
-            "would be hidden files, which no package takes.");
+    if (framePrefix.starts_with('.')) {
+        return "The particle name names the frame files and cannot start with \".\": such frames "
+               "would be hidden files, which no package takes.";
     }
-    if (QFile::encodeName(framePrefix).size() + 10 > 255) {  // + "_00001.jpg"
-        return QStringLiteral("The particle name is too long to name the frame files.");
+    if (framePrefix.size() + 10 > 255) {  // + "_00001.jpg", in the bytes of the file name
+        return "The particle name is too long to name the frame files.";
     }
     if (!EncodeAnsi(framePrefix)) {
-        return QStringLiteral(
-                   "The particle name names the frame files and can only hold "
-                   "Western European letters:\r\n") +
+        return "The particle name names the frame files and can only hold "
+               "Western European letters:\r\n" +
                framePrefix;
     }
-    return QString();
+    return {};
 }
 
 }  // namespace sparkloom

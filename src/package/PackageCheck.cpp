@@ -1,70 +1,106 @@
 #include "package/PackageCheck.h"
 
+#include <expat.h>
+#include <ioapi.h>
 #include <unzip.h>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
-#include <QHash>
-#include <QSet>
-#include <QStringDecoder>
-#include <QThread>
-#include <QXmlStreamReader>
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <future>
+#include <limits>
+#include <map>
+#include <set>
+#include <thread>
 #include <vector>
 
 #include "common/Files.h"
+#include "common/FrameSequence.h"
+#include "common/Text.h"
 #include "extract/Extraction.h"
-#include "package/FrameSequence.h"
+#include "platform/ZipFileIo.h"
 #include "zip/AnsiText.h"
 
 namespace sparkloom {
 
 namespace {
 
-const QString kEntryPrefix = QStringLiteral(".\\");
-const QString kXmlEntry = QStringLiteral(".\\TitleTemplate.xml");
-const QString kCltEntry = QStringLiteral(".\\TitleTemplate.clt");
-const QStringList kNeededEntries = {kXmlEntry, kCltEntry, QStringLiteral(".\\Thumb.jpg"),
-                                    QStringLiteral(".\\Thumb.png")};
+namespace fs = std::filesystem;
+
+const std::string kEntryPrefix = ".\\";
+const std::string kXmlEntry = ".\\TitleTemplate.xml";
+const std::string kCltEntry = ".\\TitleTemplate.clt";
+const std::vector<std::string> kNeededEntries = {kXmlEntry, kCltEntry, ".\\Thumb.jpg",
+                                                 ".\\Thumb.png"};
 
 // Far more than a filled template; a larger entry under that name is no template.
-constexpr qint64 kTemplateLimit = 1 << 20;
+constexpr int64_t kTemplateLimit = 1 << 20;
 // Notes and faults of one kind listed by name before the rest is only counted.
-constexpr int kListed = 10;
+constexpr std::size_t kListed = 10;
 constexpr uLong kUtf8NameFlag = 1u << 11;
-constexpr int kPulseMs = 10;
+constexpr auto kPulse = std::chrono::milliseconds(10);
+const std::string kReplacement = "\xEF\xBF\xBD";
+
+bool Contains(const std::vector<std::string>& list, const std::string& text) {
+    return std::find(list.begin(), list.end(), text) != list.end();
+}
+
+bool Contains(std::string_view text, std::string_view part) {
+    return text.find(part) != std::string_view::npos;
+}
+
+// UTF-8 bytes as text, each byte that is no UTF-8 read as U+FFFD.
+std::string LenientUtf8(std::string_view bytes) {
+    if (IsUtf8(bytes)) {
+        return std::string(bytes);
+    }
+    std::string text;
+    for (std::size_t i = 0; i < bytes.size();) {
+        const auto lead = static_cast<unsigned char>(bytes[i]);
+        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        const std::string_view one = bytes.substr(i, length);
+        if (one.size() == length && IsUtf8(one)) {
+            text += one;
+            i += length;
+        } else {
+            text += kReplacement;
+            ++i;
+        }
+    }
+    return text;
+}
 
 struct Entry {
-    QByteArray rawName;
-    QString name;  // as the host reads it
+    std::string rawName;
+    std::string name;  // as the host reads it
     bool utf8 = false;
     unz_file_info64 info{};
     unz64_file_pos position{};
     bool toRead = false;  // its record allows reading its data
     bool keep = false;    // a template, whose data the later checks read
     bool readBack = false;
-    QByteArray data;
-    QStringList faults;
+    std::string data;
+    std::vector<std::string> faults;
 };
 
-// Calls pulse at most every kPulseMs.
+// Calls pulse at most every kPulse.
 class Pulse {
 public:
-    explicit Pulse(const std::function<void()>& pulse) : mPulse(pulse) { mClock.start(); }
+    explicit Pulse(const std::function<void()>& pulse)
+        : mPulse(pulse), mLast(std::chrono::steady_clock::now()) {}
     void operator()() {
-        if (mPulse && mClock.elapsed() >= kPulseMs) {
+        const auto now = std::chrono::steady_clock::now();
+        if (mPulse && now - mLast >= kPulse) {
             mPulse();
-            mClock.restart();
+            mLast = now;
         }
     }
 
 private:
     const std::function<void()>& mPulse;
-    QElapsedTimer mClock;
+    std::chrono::steady_clock::time_point mLast;
 };
 
 // Large reads keep the time in inflating rather than in calls.
@@ -72,152 +108,183 @@ constexpr uInt kReadChunk = 1 << 18;
 // Below this many compressed bytes a second thread costs more than it saves.
 constexpr ZPOS64_T kSplitAbove = 8 << 20;
 
+// One archive opened by minizip's reader through the path itself, not its 8-bit
+// form; the file functions keep the system's reason of a failed read.
+class OpenArchive {
+public:
+    explicit OpenArchive(const fs::path& path) {
+        zlib_filefunc64_def files{};
+        mIo.Fill(files);
+        mZip = unzOpen2_64(&path, &files);
+    }
+    ~OpenArchive() { Close(); }
+    OpenArchive(const OpenArchive&) = delete;
+    OpenArchive& operator=(const OpenArchive&) = delete;
+
+    unzFile Get() const { return mZip; }
+    int Close() {
+        const int closed = mZip != nullptr ? unzClose(mZip) : UNZ_OK;
+        mZip = nullptr;
+        return closed;
+    }
+    std::error_code Error() const { return mIo.Error(); }
+
+private:
+    platform::ZipFileIo mIo;  // outlives mZip
+    unzFile mZip = nullptr;
+};
+
+// The file's first bytes, or its last ones from `from` on; "" when unreadable.
+std::string ReadBytes(const fs::path& path, std::streamoff from, std::size_t most) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file || !file.seekg(from)) {
+        return {};
+    }
+    std::string bytes(most, '\0');
+    file.read(bytes.data(), static_cast<std::streamsize>(most));
+    bytes.resize(static_cast<std::size_t>(file.gcount()));
+    return bytes;
+}
+
 class Reader {
 public:
-    Reader(const QString& path, bool keepTemplates, const std::function<void()>& pulse)
-        : mPath(path), mKeepTemplates(keepTemplates), mPulse(pulse) {}
+    Reader(const std::string& path, bool keepTemplates, const std::function<void()>& pulse)
+        : mPath(path), mFile(PathFromUtf8(path)), mKeepTemplates(keepTemplates), mPulse(pulse) {}
 
     // Fills entries; false when the archive could not be opened at all.
-    bool Read(QList<Entry>& entries, QList<PackageFault>& faults) {
-        const QFileInfo info(mPath);
-        if (!info.exists()) {
-            faults << PackageFault{QString(), QStringLiteral("there is no such file")};
+    bool Read(std::vector<Entry>& entries, std::vector<PackageFault>& faults) {
+        std::error_code error;
+        const fs::file_status status =
+            mPath.find('\0') != std::string::npos ? fs::file_status() : fs::status(mFile, error);
+        if (!fs::exists(status)) {
+            faults.push_back({{}, "there is no such file"});
             return false;
         }
-        if (info.isDir()) {
-            faults << PackageFault{QString(), QStringLiteral("this is a folder, not a package")};
+        if (fs::is_directory(status)) {
+            faults.push_back({{}, "this is a folder, not a package"});
             return false;
         }
-        if (info.size() == 0) {
-            faults << PackageFault{QString(),
-                                   QStringLiteral("the file is empty: it is not a ZIP archive")};
+        mSize = fs::file_size(mFile, error);
+        if (error) {
+            mSize = 0;
+        }
+        if (mSize == 0) {
+            faults.push_back({{}, "the file is empty: it is not a ZIP archive"});
             return false;
         }
-        unzFile zip = unzOpen64(QFile::encodeName(mPath).constData());
-        if (zip == nullptr && IsEmptyArchive()) {
+        OpenArchive zip(mFile);
+        if (zip.Get() == nullptr && IsEmptyArchive()) {
             return true;
         }
-        if (zip == nullptr) {
-            faults << PackageFault{QString(), NotOpenedText()};
+        if (zip.Get() == nullptr) {
+            faults.push_back({{}, NotOpenedText()});
             return false;
         }
         if (!EndRecordClosesFile()) {
-            faults << PackageFault{QString(),
-                                   QStringLiteral("the archive is cut short: its end record is "
-                                                  "incomplete")};
+            faults.push_back({{}, "the archive is cut short: its end record is incomplete"});
         }
         unz_global_info64 global{};
-        if (unzGetGlobalInfo64(zip, &global) != UNZ_OK) {
-            faults << PackageFault{QString(),
-                                   QStringLiteral("the archive's table of contents is damaged")};
-            unzClose(zip);
+        if (unzGetGlobalInfo64(zip.Get(), &global) != UNZ_OK) {
+            faults.push_back({{}, "the archive's table of contents is damaged"});
             return false;
         }
         std::vector<Entry> records;
-        int step = global.number_entry == 0 ? UNZ_END_OF_LIST_OF_FILE : unzGoToFirstFile(zip);
+        int step = global.number_entry == 0 ? UNZ_END_OF_LIST_OF_FILE : unzGoToFirstFile(zip.Get());
         while (step == UNZ_OK) {
-            records.push_back(Record(zip, faults));
-            step = unzGoToNextFile(zip);
+            records.push_back(Record(zip.Get(), faults));
+            step = unzGoToNextFile(zip.Get());
         }
         if (step != UNZ_END_OF_LIST_OF_FILE) {
-            faults << PackageFault{
-                QString(), QStringLiteral("the archive's table of contents is damaged after %1 "
-                                          "of its %2 entries (minizip error %3)")
-                               .arg(entries.size())
-                               .arg(global.number_entry)
-                               .arg(step)};
+            faults.push_back({{},
+                              "the archive's table of contents is damaged after " +
+                                  std::to_string(entries.size()) + " of its " +
+                                  std::to_string(global.number_entry) + " entries (minizip error " +
+                                  std::to_string(step) + ")"});
         }
-        if (unzClose(zip) != UNZ_OK) {
-            faults << PackageFault{QString(), QStringLiteral("the archive cannot be closed")};
+        if (zip.Close() != UNZ_OK) {
+            faults.push_back({{}, "the archive cannot be closed"});
         }
         ReadData(records);
         for (Entry& entry : records) {
-            for (const QString& text : entry.faults) {
-                faults << PackageFault{entry.name, text};
+            for (const std::string& text : entry.faults) {
+                faults.push_back({entry.name, text});
             }
-            entries << std::move(entry);
+            entries.push_back(std::move(entry));
         }
         return true;
     }
 
 private:
+    static unsigned U16(std::string_view bytes, std::size_t at) {
+        return static_cast<unsigned char>(bytes[at]) |
+               (static_cast<unsigned>(static_cast<unsigned char>(bytes[at + 1])) << 8);
+    }
+
     // minizip never looks for the end record at the file's first byte, so it
     // cannot open an archive of no entries: that end record alone.
     bool IsEmptyArchive() const {
-        QFile file(mPath);
-        if (!file.open(QIODevice::ReadOnly) || file.size() < 22) {
+        if (mSize < 22) {
             return false;
         }
-        const QByteArray end = file.read(22);
-        const auto u16 = [&end](int at) {
-            return static_cast<uchar>(end[at]) | (static_cast<uchar>(end[at + 1]) << 8);
-        };
-        return end.startsWith(QByteArray("PK\x05\x06", 4)) &&
-               end.mid(4, 16) == QByteArray(16, '\0') && file.size() == 22 + u16(20);
+        const std::string end = ReadBytes(mFile, 0, 22);
+        return end.size() == 22 && end.starts_with(std::string_view("PK\x05\x06", 4)) &&
+               end.substr(4, 16) == std::string(16, '\0') && mSize == 22 + U16(end, 20);
     }
 
     // The end record with its comment must be the last bytes of the file; minizip
     // reads one whose last byte was cut away as if it were whole.
     bool EndRecordClosesFile() const {
-        QFile file(mPath);
-        const qint64 size = file.size();
-        const qint64 from = std::max<qint64>(0, size - (22 + 0xFFFF));
-        if (!file.open(QIODevice::ReadOnly) || !file.seek(from)) {
-            return false;
-        }
-        const QByteArray tail = file.readAll();
-        for (qsizetype at = tail.lastIndexOf("PK\x05\x06"); at >= 0;
-             at = at == 0 ? -1 : tail.lastIndexOf("PK\x05\x06", at - 1)) {
-            if (at + 22 <= tail.size()) {
-                const int comment =
-                    static_cast<uchar>(tail[at + 20]) | (static_cast<uchar>(tail[at + 21]) << 8);
-                if (from + at + 22 + comment == size) {
-                    return true;
-                }
+        const uintmax_t from = mSize > 22 + 0xFFFF ? mSize - (22 + 0xFFFF) : 0;
+        const std::string tail = ReadBytes(mFile, static_cast<std::streamoff>(from),
+                                           static_cast<std::size_t>(mSize - from));
+        const std::string_view signature("PK\x05\x06", 4);
+        for (std::size_t at = tail.rfind(signature); at != std::string::npos;
+             at = at == 0 ? std::string::npos : tail.rfind(signature, at - 1)) {
+            if (at + 22 <= tail.size() && from + at + 22 + U16(tail, at + 20) == mSize) {
+                return true;
             }
         }
         return false;
     }
 
-    QString NotOpenedText() const {
-        QFile file(mPath);
-        if (!file.open(QIODevice::ReadOnly)) {
-            return QStringLiteral("the file cannot be read: %1").arg(file.errorString());
+    std::string NotOpenedText() const {
+        errno = 0;
+        std::ifstream file(mFile, std::ios::binary);
+        if (!file.is_open()) {
+            return "the file cannot be read: " +
+                   (errno != 0 ? ReasonOfErrno(errno) : std::string("it cannot be opened"));
         }
-        if (file.read(4) == QByteArray("PK\x03\x04", 4)) {
-            return QStringLiteral(
-                "the archive is cut short or damaged: its table of contents at the end "
-                "cannot be found");
+        if (ReadBytes(mFile, 0, 4) == std::string_view("PK\x03\x04", 4)) {
+            return "the archive is cut short or damaged: its table of contents at the end "
+                   "cannot be found";
         }
-        return QStringLiteral("the file is not a ZIP archive");
+        return "the file is not a ZIP archive";
     }
 
     // The entry's record from the table of contents; its data are read later.
-    Entry Record(unzFile zip, QList<PackageFault>& faults) const {
+    Entry Record(unzFile zip, std::vector<PackageFault>& faults) const {
         Entry entry;
         unz_file_info64& info = entry.info;
         std::array<char, 65536> name{};
         if (unzGetCurrentFileInfo64(zip, &info, name.data(), name.size(), nullptr, 0, nullptr, 0) !=
                 UNZ_OK ||
             unzGetFilePos64(zip, &entry.position) != UNZ_OK) {
-            faults << PackageFault{QString(), QStringLiteral("an entry's record is damaged")};
+            faults.push_back({{}, "an entry's record is damaged"});
             return entry;
         }
-        entry.rawName = QByteArray(
-            name.data(), static_cast<qsizetype>(std::min<uLong>(info.size_filename, name.size())));
+        entry.rawName = std::string(name.data(), std::min<uLong>(info.size_filename, name.size()));
         entry.utf8 = (info.flag & kUtf8NameFlag) != 0;
-        entry.name = entry.utf8 ? QString::fromUtf8(entry.rawName) : DecodeAnsi(entry.rawName);
+        entry.name = entry.utf8 ? LenientUtf8(entry.rawName) : DecodeAnsi(entry.rawName);
         entry.keep = mKeepTemplates && (entry.name == kXmlEntry || entry.name == kCltEntry);
         if ((info.flag & 1u) != 0) {
-            entry.faults << QStringLiteral("it is encrypted, which the host cannot read");
+            entry.faults.push_back("it is encrypted, which the host cannot read");
         } else if (info.compression_method != 0 && info.compression_method != Z_DEFLATED) {
-            entry.faults << QStringLiteral(
-                                "it is compressed with method %1; the host reads only deflate "
-                                "(8) and stored (0)")
-                                .arg(info.compression_method);
+            entry.faults.push_back("it is compressed with method " +
+                                   std::to_string(info.compression_method) +
+                                   "; the host reads only deflate (8) and stored (0)");
         } else if (entry.keep && info.uncompressed_size > static_cast<ZPOS64_T>(kTemplateLimit)) {
-            entry.faults << QStringLiteral("it is %1 bytes long, far too large for a template")
-                                .arg(info.uncompressed_size);
+            entry.faults.push_back("it is " + std::to_string(info.uncompressed_size) +
+                                   " bytes long, far too large for a template");
         } else {
             entry.toRead = true;
         }
@@ -232,8 +299,8 @@ private:
         for (const Entry& entry : entries) {
             total += entry.info.compressed_size;
         }
-        const int threads =
-            total >= kSplitAbove ? std::clamp(QThread::idealThreadCount(), 1, 2) : 1;
+        const int cores = static_cast<int>(std::thread::hardware_concurrency());
+        const int threads = total >= kSplitAbove ? std::clamp(cores, 1, 2) : 1;
         std::vector<std::future<void>> workers;
         size_t from = 0;
         ZPOS64_T taken = 0;
@@ -247,8 +314,7 @@ private:
             from = to;
         }
         for (std::future<void>& worker : workers) {
-            while (worker.wait_for(std::chrono::milliseconds(kPulseMs)) !=
-                   std::future_status::ready) {
+            while (worker.wait_for(kPulse) != std::future_status::ready) {
                 mPulse();
             }
             worker.get();
@@ -259,59 +325,58 @@ private:
         if (from == to) {
             return;
         }
-        unzFile zip = unzOpen64(QFile::encodeName(mPath).constData());
+        OpenArchive zip(mFile);
         std::vector<char> buffer(kReadChunk);
         for (size_t i = from; i < to; ++i) {
             Entry& entry = entries[i];
             if (!entry.toRead) {
                 continue;
             }
-            if (zip == nullptr || unzGoToFilePos64(zip, &entry.position) != UNZ_OK) {
-                entry.faults << QStringLiteral("it cannot be found again in the archive");
+            if (zip.Get() == nullptr || unzGoToFilePos64(zip.Get(), &entry.position) != UNZ_OK) {
+                entry.faults.push_back("it cannot be found again in the archive");
                 continue;
             }
             ReadOne(zip, entry, buffer);
         }
-        if (zip != nullptr) {
-            unzClose(zip);
-        }
     }
 
-    static void ReadOne(unzFile zip, Entry& entry, std::vector<char>& buffer) {
-        const int opened = unzOpenCurrentFile(zip);
+    static void ReadOne(const OpenArchive& zip, Entry& entry, std::vector<char>& buffer) {
+        const int opened = unzOpenCurrentFile(zip.Get());
         if (opened != UNZ_OK) {
-            entry.faults
-                << (opened == UNZ_BADZIPFILE
-                        ? QStringLiteral("its local header does not match the table of "
-                                         "contents")
-                        : QStringLiteral("it cannot be opened (minizip error %1)").arg(opened));
+            entry.faults.push_back(opened == UNZ_BADZIPFILE
+                                       ? "its local header does not match the table of contents"
+                                       : "it cannot be opened (minizip error " +
+                                             std::to_string(opened) + ")");
             return;
         }
         ZPOS64_T total = 0;
         int got = 0;
-        while ((got = unzReadCurrentFile(zip, buffer.data(), kReadChunk)) > 0) {
+        while ((got = unzReadCurrentFile(zip.Get(), buffer.data(), kReadChunk)) > 0) {
             if (entry.keep) {
-                entry.data.append(buffer.data(), got);
+                entry.data.append(buffer.data(), static_cast<std::size_t>(got));
             }
             total += static_cast<ZPOS64_T>(got);
         }
-        const int closed = unzCloseCurrentFile(zip);
+        const int closed = unzCloseCurrentFile(zip.Get());
         if (got < 0) {
-            entry.faults << (got == Z_DATA_ERROR
-                                 ? QStringLiteral("its compressed data are damaged")
-                                 : QStringLiteral("its data cannot be read (%1)")
-                                       .arg(got == UNZ_ERRNO
-                                                ? QStringLiteral("the archive is cut short")
-                                                : QStringLiteral("minizip error %1").arg(got)));
+            // minizip says only that a read came up short; the system may know why.
+            const std::string errnoText =
+                zip.Error() ? ReasonOf(zip.Error()) : "the archive is cut short";
+            entry.faults.push_back(
+                got == Z_DATA_ERROR
+                    ? "its compressed data are damaged"
+                    : "its data cannot be read (" +
+                          (got == UNZ_ERRNO ? errnoText : "minizip error " + std::to_string(got)) +
+                          ")");
         } else if (total != entry.info.uncompressed_size) {
-            entry.faults << QStringLiteral(
-                                "it reads back as %1 bytes where the table of contents says %2")
-                                .arg(total)
-                                .arg(entry.info.uncompressed_size);
+            entry.faults.push_back("it reads back as " + std::to_string(total) +
+                                   " bytes where the table of contents says " +
+                                   std::to_string(entry.info.uncompressed_size));
         } else if (closed == UNZ_CRCERROR) {
-            entry.faults << QStringLiteral("its data do not match their CRC: the entry is damaged");
+            entry.faults.push_back("its data do not match their CRC: the entry is damaged");
         } else if (closed != UNZ_OK) {
-            entry.faults << QStringLiteral("it cannot be closed (minizip error %1)").arg(closed);
+            entry.faults.push_back("it cannot be closed (minizip error " + std::to_string(closed) +
+                                   ")");
         } else {
             entry.readBack = true;
         }
@@ -320,7 +385,9 @@ private:
         }
     }
 
-    QString mPath;
+    std::string mPath;
+    fs::path mFile;
+    uintmax_t mSize = 0;
     bool mKeepTemplates;
     Pulse mPulse;
 };
@@ -333,83 +400,144 @@ struct Wanted {
 };
 
 // "" when bytes hold UTF-16LE text with a byte-order mark, else why not; text gets the
-// text after the mark.
-QString Utf16Text(const QByteArray& bytes, QString& text) {
-    if (bytes.isEmpty()) {
-        return QStringLiteral("it is empty");
+// text after the mark, as UTF-8.
+std::string Utf16Text(std::string_view bytes, std::string& text) {
+    if (bytes.empty()) {
+        return "it is empty";
     }
-    if (!bytes.startsWith("\xFF\xFE")) {
-        return bytes.startsWith("\xEF\xBB\xBF") || bytes.startsWith('<')
-                   ? QStringLiteral("it is not UTF-16 text (it looks like 8-bit or UTF-8 text)")
-                   : QStringLiteral("it is not UTF-16LE text with a byte-order mark");
+    if (!bytes.starts_with("\xFF\xFE")) {
+        return bytes.starts_with("\xEF\xBB\xBF") || bytes.starts_with('<')
+                   ? "it is not UTF-16 text (it looks like 8-bit or UTF-8 text)"
+                   : "it is not UTF-16LE text with a byte-order mark";
     }
     if (bytes.size() % 2 != 0) {
-        return QStringLiteral("it is not UTF-16 text: it ends in half a character");
+        return "it is not UTF-16 text: it ends in half a character";
     }
-    QStringDecoder fromUtf16(QStringConverter::Utf16LE, QStringConverter::Flag::Stateless);
-    text = fromUtf16.decode(QByteArrayView(bytes).sliced(2));
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+    std::u16string units;
+    units.reserve(bytes.size() / 2 - 1);
+    for (std::size_t at = 2; at < bytes.size(); at += 2) {
+        units += static_cast<char16_t>(static_cast<unsigned char>(bytes[at]) |
+                                       (static_cast<unsigned char>(bytes[at + 1]) << 8));
+    }
+    const auto high = [](char16_t c) { return c >= 0xD800 && c <= 0xDBFF; };
+    const auto low = [](char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; };
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        if (high(units[i]) && i + 1 < units.size() && low(units[i + 1])) {
             ++i;
-        } else if (c.isSurrogate()) {
-            return QStringLiteral("it is not UTF-16 text: character %1 is half a pair").arg(i + 1);
+        } else if (high(units[i]) || low(units[i])) {
+            return "it is not UTF-16 text: character " + std::to_string(i + 1) + " is half a pair";
         }
     }
-    return QString();
+    text = Utf8FromUtf16(units).value_or(std::string());
+    return {};
 }
 
-TemplateReading ReadTemplate(const QByteArray& bytes, const QString& root,
-                             std::initializer_list<Wanted> wanted) {
-    TemplateReading reading;
-    QString text;
-    if (const QString notText = Utf16Text(bytes, text); !notText.isEmpty()) {
-        reading.faults << notText;
-        return reading;
+// What expat's namespace-aware parser reports as a name ("uri\nlocal\nprefix",
+// "uri\nlocal" or "local"): the local name, as an element is known by whatever
+// prefix it has, or the name as written, as an attribute is asked for.
+constexpr XML_Char kNameSeparator = '\n';
+
+std::string LocalName(const XML_Char* reported) {
+    const std::vector<std::string> parts = Split(reported, kNameSeparator);
+    return parts.size() >= 2 ? parts[1] : parts[0];
+}
+
+std::string QualifiedName(const XML_Char* reported) {
+    const std::vector<std::string> parts = Split(reported, kNameSeparator);
+    if (parts.size() == 3) {
+        return parts[2] + ":" + parts[1];
     }
-    QXmlStreamReader xml(text);
-    QStringList path;
-    QSet<QString> seen;
-    while (!xml.atEnd()) {
-        const QXmlStreamReader::TokenType token = xml.readNext();
-        if (token == QXmlStreamReader::StartElement) {
-            if (path.isEmpty() && xml.name() != root) {
-                reading.faults << QStringLiteral("its top element is <%1>, not <%2>")
-                                      .arg(xml.name().toString(), root);
+    return parts.size() == 2 ? parts[1] : parts[0];
+}
+
+class TemplateParse {
+public:
+    TemplateParse(const std::string& root, std::initializer_list<Wanted> wanted,
+                  TemplateReading& reading)
+        : mRoot(root), mWanted(wanted), mReading(reading) {}
+
+    // False when the text is no well-formed XML; the fault is told then.
+    bool Run(const std::string& text) {
+        XML_Parser parser = XML_ParserCreateNS("UTF-8", kNameSeparator);
+        if (parser == nullptr) {
+            mReading.faults.push_back("it cannot be read: out of memory");
+            return false;
+        }
+        XML_SetReturnNSTriplet(parser, XML_TRUE);
+        XML_SetUserData(parser, this);
+        XML_SetElementHandler(parser, &TemplateParse::Start, &TemplateParse::End);
+        const bool parsed = XML_Parse(parser, text.data(), static_cast<int>(text.size()),
+                                      XML_TRUE) == XML_STATUS_OK;
+        if (!parsed) {
+            mReading.faults.push_back("it is not well-formed XML (line " +
+                                      std::to_string(XML_GetCurrentLineNumber(parser)) +
+                                      ", column " +
+                                      std::to_string(XML_GetCurrentColumnNumber(parser)) + ": " +
+                                      XML_ErrorString(XML_GetErrorCode(parser)) + ")");
+        }
+        XML_ParserFree(parser);
+        return parsed;
+    }
+
+private:
+    static void Start(void* self, const XML_Char* name, const XML_Char** attributes) {
+        static_cast<TemplateParse*>(self)->OnStart(name, attributes);
+    }
+    static void End(void* self, const XML_Char*) {
+        static_cast<TemplateParse*>(self)->mPath.pop_back();
+    }
+
+    void OnStart(const XML_Char* reported, const XML_Char** attributes) {
+        const std::string name = LocalName(reported);
+        if (mPath.empty() && name != mRoot) {
+            mReading.faults.push_back("its top element is <" + name + ">, not <" + mRoot + ">");
+        }
+        mPath.push_back(name);
+        const std::string here = Join(mPath, "/");
+        for (const Wanted& want : mWanted) {
+            if (here != want.path || mSeen.count(want.attribute) != 0) {
+                continue;
             }
-            path << xml.name().toString();
-            const QString here = path.join(u'/');
-            for (const Wanted& want : wanted) {
-                const QString attribute = QString::fromLatin1(want.attribute);
-                if (here == QLatin1String(want.path) && !seen.contains(attribute) &&
-                    xml.attributes().hasAttribute(attribute)) {
-                    seen.insert(attribute);
-                    reading.values
-                        << std::pair{attribute, xml.attributes().value(attribute).toString()};
+            for (const XML_Char** at = attributes; at[0] != nullptr; at += 2) {
+                if (QualifiedName(at[0]) == want.attribute) {
+                    mSeen.insert(want.attribute);
+                    mReading.values.emplace_back(want.attribute, at[1]);
+                    break;
                 }
             }
-        } else if (token == QXmlStreamReader::EndElement) {
-            path.removeLast();
         }
     }
-    if (xml.hasError()) {
-        reading.faults << QStringLiteral("it is not well-formed XML (line %1, column %2: %3)")
-                              .arg(xml.lineNumber())
-                              .arg(xml.columnNumber())
-                              .arg(xml.errorString());
+
+    const std::string& mRoot;
+    std::initializer_list<Wanted> mWanted;
+    TemplateReading& mReading;
+    std::vector<std::string> mPath;
+    std::set<std::string> mSeen;
+};
+
+TemplateReading ReadTemplate(std::string_view bytes, const std::string& root,
+                             std::initializer_list<Wanted> wanted) {
+    TemplateReading reading;
+    std::string text;
+    if (const std::string notText = Utf16Text(bytes, text); !notText.empty()) {
+        reading.faults.push_back(notText);
+        return reading;
+    }
+    if (!TemplateParse(root, wanted, reading).Run(text)) {
         return reading;
     }
     for (const Wanted& want : wanted) {
-        const QString attribute = QString::fromLatin1(want.attribute);
-        const std::optional<QString> value = reading.Value(attribute);
-        const QString element = QString::fromLatin1(want.path).section(u'/', -1);
+        const std::string attribute = want.attribute;
+        const std::optional<std::string> value = reading.Value(attribute);
+        const std::string path = want.path;
+        const std::string element = path.substr(path.rfind('/') + 1);
         if (!value) {
-            reading.faults << QStringLiteral("it has no %1 in <%2>").arg(attribute, element);
-        } else if (value->isEmpty()) {
-            reading.faults << QStringLiteral("its %1 is empty").arg(attribute);
-        } else if (value->contains(QStringLiteral("{{")) && value->contains(QStringLiteral("}}"))) {
-            reading.faults
-                << QStringLiteral("its %1 \"%2\" still holds a placeholder").arg(attribute, *value);
+            reading.faults.push_back("it has no " + attribute + " in <" + element + ">");
+        } else if (value->empty()) {
+            reading.faults.push_back("its " + attribute + " is empty");
+        } else if (Contains(*value, "{{") && Contains(*value, "}}")) {
+            reading.faults.push_back("its " + attribute + " \"" + *value +
+                                     "\" still holds a placeholder");
         }
     }
     return reading;
@@ -417,55 +545,58 @@ TemplateReading ReadTemplate(const QByteArray& bytes, const QString& root,
 
 // ----- the package's files ---------------------------------------------------------
 
-QString Listed(const QStringList& names) {
-    QStringList shown = names.mid(0, kListed);
+std::string Listed(const std::vector<std::string>& names) {
+    std::vector<std::string> shown(names.begin(), names.begin() + std::min(names.size(), kListed));
     if (names.size() > kListed) {
-        shown << QStringLiteral("and %1 more").arg(names.size() - kListed);
+        shown.push_back("and " + std::to_string(names.size() - kListed) + " more");
     }
-    return shown.join(QStringLiteral(", "));
+    return Join(shown, ", ");
 }
 
-QString Counted(qsizetype count, const QString& one, const QString& many) {
-    return QString::number(count) + u' ' + (count == 1 ? one : many);
+std::string Counted(std::size_t count, const std::string& one, const std::string& many) {
+    return std::to_string(count) + ' ' + (count == 1 ? one : many);
 }
 
 // "" when the host can carry name in its 8-bit code page, else why not.
-QString NameFault(const Entry& entry) {
-    if (!entry.name.startsWith(kEntryPrefix)) {
-        return QStringLiteral("its name does not start with .\\ as the host expects");
+std::string NameFault(const Entry& entry) {
+    if (!entry.name.starts_with(kEntryPrefix)) {
+        return "its name does not start with .\\ as the host expects";
     }
     if (entry.name.size() == kEntryPrefix.size()) {
-        return QStringLiteral("its name is empty after .\\");
+        return "its name is empty after .\\";
     }
     if (entry.utf8 && std::any_of(entry.rawName.begin(), entry.rawName.end(),
-                                  [](char c) { return static_cast<uchar>(c) >= 0x80; })) {
-        return QStringLiteral("its name is marked as UTF-8; the host reads names in Windows-1252");
+                                  [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+        return "its name is marked as UTF-8; the host reads names in Windows-1252";
     }
-    if (entry.name.contains(u'/')) {
-        return QStringLiteral("its name holds \"/\"; the host separates folders with \"\\\"");
+    if (Contains(entry.name, "/")) {
+        return "its name holds \"/\"; the host separates folders with \"\\\"";
     }
     for (const char byte : entry.rawName) {
-        const auto code = static_cast<uchar>(byte);
+        const auto code = static_cast<unsigned char>(byte);
         if (code < 0x20 || code == 0x7F ||
-            DecodeAnsi(QByteArray(1, byte))[0] == QChar::ReplacementCharacter) {
-            return QStringLiteral("its name holds the byte 0x%1, which Windows-1252 cannot carry")
-                .arg(static_cast<uint>(code), 2, 16, QChar(u'0'));
+            DecodeAnsi(std::string_view(&byte, 1)).starts_with(kReplacement)) {
+            static const char kDigits[] = "0123456789abcdef";
+            return std::string("its name holds the byte 0x") + kDigits[code >> 4] +
+                   kDigits[code & 0xF] + ", which Windows-1252 cannot carry";
         }
     }
-    return QString();
+    return {};
 }
 
 class Checker {
 public:
-    Checker(const QList<Entry>& entries, PackageCheckLevel level, PackageCheck& check)
+    Checker(const std::vector<Entry>& entries, PackageCheckLevel level, PackageCheck& check)
         : mEntries(entries), mLevel(level), mCheck(check) {
         for (const Entry& entry : mEntries) {
-            ++mCount[entry.name];
+            if (mCount[entry.name]++ == 0) {
+                mNames.push_back(entry.name);
+            }
         }
     }
 
     void Run() {
-        std::optional<QString> firstFrame = NeededFiles();
+        std::optional<std::string> firstFrame = NeededFiles();
         if (mLevel != PackageCheckLevel::Whole) {
             return;
         }
@@ -475,11 +606,13 @@ public:
     }
 
 private:
-    void Fault(const QString& entry, const QString& text) {
-        mCheck.faults << PackageFault{entry, text};
+    void Fault(const std::string& entry, const std::string& text) {
+        mCheck.faults.push_back({entry, text});
     }
 
-    const Entry* Find(const QString& name) const {
+    bool Holds(const std::string& name) const { return mCount.count(name) != 0; }
+
+    const Entry* Find(const std::string& name) const {
         for (const Entry& entry : mEntries) {
             if (entry.name == name) {
                 return &entry;
@@ -489,7 +622,7 @@ private:
     }
 
     // The data of a template entry that read back, or nothing (its fault is told already).
-    std::optional<QByteArray> TemplateData(const QString& name) const {
+    std::optional<std::string> TemplateData(const std::string& name) const {
         const Entry* entry = Find(name);
         if (entry == nullptr || !entry->readBack) {
             return std::nullopt;
@@ -498,144 +631,136 @@ private:
     }
 
     // Returns the first frame's file name when the script names one.
-    std::optional<QString> NeededFiles() {
-        if (mEntries.isEmpty()) {
-            Fault(QString(), QStringLiteral("the archive holds no entries"));
+    std::optional<std::string> NeededFiles() {
+        if (mEntries.empty()) {
+            Fault({}, "the archive holds no entries");
         }
-        for (const QString& needed : kNeededEntries) {
-            if (!mCount.contains(needed)) {
-                Fault(needed, QStringLiteral("it is missing"));
+        for (const std::string& needed : kNeededEntries) {
+            if (!Holds(needed)) {
+                Fault(needed, "it is missing");
             }
         }
-        const std::optional<QByteArray> clt = TemplateData(kCltEntry);
+        const std::optional<std::string> clt = TemplateData(kCltEntry);
         if (!clt) {
             return std::nullopt;
         }
         const TemplateReading script = ReadTemplateClt(*clt);
-        for (const QString& fault : script.faults) {
+        for (const std::string& fault : script.faults) {
             Fault(kCltEntry, fault);
         }
-        const std::optional<QString> first = script.Value(QStringLiteral("AnimationImage"));
-        if (!first || first->isEmpty() || first->contains(QStringLiteral("{{")) ||
-            first->contains(u'/') || first->contains(u'\\')) {
-            if (first && (first->contains(u'/') || first->contains(u'\\'))) {
-                Fault(kCltEntry,
-                      QStringLiteral("its AnimationImage \"%1\" is not a file name").arg(*first));
+        const std::optional<std::string> first = script.Value("AnimationImage");
+        const bool path = first && (Contains(*first, "/") || Contains(*first, "\\"));
+        if (!first || first->empty() || Contains(*first, "{{") || path) {
+            if (path) {
+                Fault(kCltEntry, "its AnimationImage \"" + *first + "\" is not a file name");
             }
             return std::nullopt;
         }
-        if (!mCount.contains(kEntryPrefix + *first)) {
-            Fault(kEntryPrefix + *first,
-                  QStringLiteral("it is missing: it is the first frame the script names"));
+        if (!Holds(kEntryPrefix + *first)) {
+            Fault(kEntryPrefix + *first, "it is missing: it is the first frame the script names");
         }
         if (mLevel == PackageCheckLevel::Whole) {
-            mDuration = script.Value(QStringLiteral("AnimationDuration"));
+            mDuration = script.Value("AnimationDuration");
         }
         return first;
     }
 
     void Names() {
-        QStringList folderEntries;
-        QStringList inSubfolders;
+        std::vector<std::string> folderEntries;
+        std::vector<std::string> inSubfolders;
         for (const Entry& entry : mEntries) {
-            if (const QString fault = NameFault(entry); !fault.isEmpty()) {
+            if (const std::string fault = NameFault(entry); !fault.empty()) {
                 Fault(entry.name, fault);
                 mBadNames.insert(entry.name);
                 continue;
             }
-            const QString relative = entry.name.mid(kEntryPrefix.size());
-            if (relative.endsWith(u'\\')) {
-                folderEntries << entry.name;
-            } else if (relative.contains(u'\\')) {
-                inSubfolders << entry.name;
+            const std::string relative = entry.name.substr(kEntryPrefix.size());
+            if (relative.ends_with('\\')) {
+                folderEntries.push_back(entry.name);
+            } else if (Contains(relative, "\\")) {
+                inSubfolders.push_back(entry.name);
             }
         }
-        for (auto it = mCount.cbegin(); it != mCount.cend(); ++it) {
-            if (it.value() > 1) {
-                Fault(it.key(), QStringLiteral("it is in the archive %1 times").arg(it.value()));
+        for (const std::string& name : mNames) {
+            if (const int count = mCount.at(name); count > 1) {
+                Fault(name, "it is in the archive " + std::to_string(count) + " times");
             }
         }
-        if (!folderEntries.isEmpty()) {
-            mCheck.notes << QStringLiteral("folder entries, which the host skips: ") +
-                                Listed(folderEntries);
+        if (!folderEntries.empty()) {
+            mCheck.notes.push_back("folder entries, which the host skips: " +
+                                   Listed(folderEntries));
         }
-        if (!inSubfolders.isEmpty()) {
-            mCheck.notes << Counted(inSubfolders.size(), QStringLiteral("file in a subfolder"),
-                                    QStringLiteral("files in subfolders")) +
-                                QStringLiteral(", which the particle does not use: ") +
-                                Listed(inSubfolders);
+        if (!inSubfolders.empty()) {
+            mCheck.notes.push_back(
+                Counted(inSubfolders.size(), "file in a subfolder", "files in subfolders") +
+                ", which the particle does not use: " + Listed(inSubfolders));
         }
     }
 
     void Record() {
-        const std::optional<QByteArray> xml = TemplateData(kXmlEntry);
+        const std::optional<std::string> xml = TemplateData(kXmlEntry);
         if (!xml) {
             return;
         }
-        for (const QString& fault : ReadTemplateXml(*xml).faults) {
+        for (const std::string& fault : ReadTemplateXml(*xml).faults) {
             Fault(kXmlEntry, fault);
         }
     }
 
-    void Frames(const std::optional<QString>& firstFrame) {
-        QStringList topLevel;
+    void Frames(const std::optional<std::string>& firstFrame) {
+        std::vector<std::string> topLevel;
         for (const Entry& entry : mEntries) {
-            if (entry.name.startsWith(kEntryPrefix) &&
-                !entry.name.mid(kEntryPrefix.size()).contains(u'\\')) {
-                topLevel << entry.name.mid(kEntryPrefix.size());
+            if (entry.name.starts_with(kEntryPrefix) &&
+                !Contains(std::string_view(entry.name).substr(kEntryPrefix.size()), "\\")) {
+                topLevel.push_back(entry.name.substr(kEntryPrefix.size()));
             }
         }
         FrameSequence frames;
         if (firstFrame) {
             frames = FramesFrom(*firstFrame, topLevel);
             if (!frames.numbered) {
-                mCheck.notes << QStringLiteral(
-                                    "the first frame %1 is not named NAME_NNNNN.jpg, so its "
-                                    "frames and duration were not checked")
-                                    .arg(kEntryPrefix + *firstFrame);
+                mCheck.notes.push_back("the first frame " + kEntryPrefix + *firstFrame +
+                                       " is not named NAME_NNNNN.jpg, so its frames and "
+                                       "duration were not checked");
             }
         }
         if (frames.numbered) {
+            const std::string firstEntry = kEntryPrefix + FrameName(frames.prefix, frames.first);
+            const std::string lastEntry = kEntryPrefix + FrameName(frames.prefix, frames.last);
             for (const int32_t number : frames.missing) {
                 if (number == frames.first) {
                     continue;  // told as the missing first frame already
                 }
                 Fault(kEntryPrefix + FrameName(frames.prefix, number),
-                      QStringLiteral("it is missing: the frames run from %1 to %2")
-                          .arg(kEntryPrefix + FrameName(frames.prefix, frames.first),
-                               kEntryPrefix + FrameName(frames.prefix, frames.last)));
+                      "it is missing: the frames run from " + firstEntry + " to " + lastEntry);
             }
-            if (frames.missingCount > frames.missing.size()) {
-                Fault(QString(), QStringLiteral("%1 more frames are missing between %2 and %3")
-                                     .arg(frames.missingCount - frames.missing.size())
-                                     .arg(kEntryPrefix + FrameName(frames.prefix, frames.first),
-                                          kEntryPrefix + FrameName(frames.prefix, frames.last)));
+            const auto listed = static_cast<int32_t>(frames.missing.size());
+            if (frames.missingCount > listed) {
+                Fault({}, std::to_string(frames.missingCount - listed) +
+                              " more frames are missing between " + firstEntry + " and " +
+                              lastEntry);
             }
             if (frames.earlier > 0) {
-                mCheck.notes << Counted(frames.earlier, QStringLiteral("frame"),
-                                        QStringLiteral("frames")) +
-                                    QStringLiteral(
-                                        " numbered before the first frame %1, not "
-                                        "part of the animation")
-                                        .arg(kEntryPrefix + *firstFrame);
+                mCheck.notes.push_back(
+                    Counted(static_cast<std::size_t>(frames.earlier), "frame", "frames") +
+                    " numbered before the first frame " + kEntryPrefix + *firstFrame +
+                    ", not part of the animation");
             }
             Duration(frames);
         }
 
-        QStringList extra;
-        for (const QString& name : topLevel) {
-            const QString entry = kEntryPrefix + name;
+        std::vector<std::string> extra;
+        for (const std::string& name : topLevel) {
+            const std::string entry = kEntryPrefix + name;
             const bool isFrame = frames.numbered && FrameNumberOf(name, frames.prefix) >= 0;
-            if (!kNeededEntries.contains(entry) && !isFrame && name != firstFrame &&
-                !mBadNames.contains(entry)) {
-                extra << entry;
+            if (!Contains(kNeededEntries, entry) && !isFrame && name != firstFrame &&
+                mBadNames.count(entry) == 0) {
+                extra.push_back(entry);
             }
         }
-        if (!extra.isEmpty()) {
-            mCheck.notes << Counted(extra.size(), QStringLiteral("extra file"),
-                                    QStringLiteral("extra files")) +
-                                QStringLiteral(", which the particle does not use: ") +
-                                Listed(extra);
+        if (!extra.empty()) {
+            mCheck.notes.push_back(Counted(extra.size(), "extra file", "extra files") +
+                                   ", which the particle does not use: " + Listed(extra));
         }
     }
 
@@ -643,51 +768,49 @@ private:
         if (!mDuration) {
             return;  // its absence is a fault of the script already
         }
-        bool numeric = false;
-        const int32_t duration = mDuration->toInt(&numeric);
         const bool digits =
-            !mDuration->isEmpty() && std::all_of(mDuration->begin(), mDuration->end(),
-                                                 [](QChar c) { return c >= u'0' && c <= u'9'; });
-        if (!numeric || !digits) {
+            !mDuration->empty() && std::all_of(mDuration->begin(), mDuration->end(),
+                                               [](char c) { return c >= '0' && c <= '9'; });
+        const std::optional<int64_t> value = digits ? ParseInteger(*mDuration) : std::nullopt;
+        if (!value || *value > std::numeric_limits<int32_t>::max()) {
             Fault(kCltEntry,
-                  QStringLiteral("its AnimationDuration \"%1\" is not a number of milliseconds")
-                      .arg(*mDuration));
+                  "its AnimationDuration \"" + *mDuration + "\" is not a number of milliseconds");
             return;
         }
+        const auto duration = static_cast<int32_t>(*value);
         const int32_t expected = AnimationDurationFor(frames.count);
         if (duration != expected) {
-            Fault(kCltEntry, QStringLiteral("its AnimationDuration is %1 ms, but the %2 frames "
-                                            "from %3 on last %4 ms")
-                                 .arg(duration)
-                                 .arg(frames.count)
-                                 .arg(kEntryPrefix + FrameName(frames.prefix, frames.first))
-                                 .arg(expected));
+            Fault(kCltEntry, "its AnimationDuration is " + std::to_string(duration) +
+                                 " ms, but the " + std::to_string(frames.count) + " frames from " +
+                                 kEntryPrefix + FrameName(frames.prefix, frames.first) +
+                                 " on last " + std::to_string(expected) + " ms");
         }
     }
 
-    const QList<Entry>& mEntries;
+    const std::vector<Entry>& mEntries;
     PackageCheckLevel mLevel;
     PackageCheck& mCheck;
-    QHash<QString, int> mCount;
-    QSet<QString> mBadNames;  // told as faults, so not listed as extra files
-    std::optional<QString> mDuration;
+    std::map<std::string, int> mCount;
+    std::vector<std::string> mNames;  // each name once, in the archive's order
+    std::set<std::string> mBadNames;  // told as faults, so not listed as extra files
+    std::optional<std::string> mDuration;
 };
 
 }  // namespace
 
-QString FaultLine(const PackageFault& fault) {
-    return fault.entry.isEmpty() ? fault.text : fault.entry + QStringLiteral(": ") + fault.text;
+std::string FaultLine(const PackageFault& fault) {
+    return fault.entry.empty() ? fault.text : fault.entry + ": " + fault.text;
 }
 
-QStringList PackageCheck::FaultLines() const {
-    QStringList lines;
+std::vector<std::string> PackageCheck::FaultLines() const {
+    std::vector<std::string> lines;
     for (const PackageFault& fault : faults) {
-        lines << FaultLine(fault);
+        lines.push_back(FaultLine(fault));
     }
     return lines;
 }
 
-std::optional<QString> TemplateReading::Value(const QString& attribute) const {
+std::optional<std::string> TemplateReading::Value(const std::string& attribute) const {
     for (const auto& [name, value] : values) {
         if (name == attribute) {
             return value;
@@ -696,24 +819,24 @@ std::optional<QString> TemplateReading::Value(const QString& attribute) const {
     return std::nullopt;
 }
 
-TemplateReading ReadTemplateClt(const QByteArray& bytes) {
+TemplateReading ReadTemplateClt(std::string_view bytes) {
     const char* particle = "CTemplate/LayerList/MetaLayer/Emitter/Particle/ParticleAttribExt";
-    return ReadTemplate(bytes, QStringLiteral("CTemplate"),
+    return ReadTemplate(bytes, "CTemplate",
                         {{"CTemplate/Header/Extension", "ReferencePath"},
                          {particle, "AnimationImage"},
                          {particle, "AnimationDuration"}});
 }
 
-TemplateReading ReadTemplateXml(const QByteArray& bytes) {
+TemplateReading ReadTemplateXml(std::string_view bytes) {
     const char* record = "TEMPLATE_MGR/TEMPLATE_LIST/TEMPLATE";
-    return ReadTemplate(bytes, QStringLiteral("TEMPLATE_MGR"),
+    return ReadTemplate(bytes, "TEMPLATE_MGR",
                         {{record, "TYPE"}, {record, "CATEGORY"}, {record, "ALIAS"}});
 }
 
-PackageCheck CheckPackage(const QString& path, PackageCheckLevel level,
+PackageCheck CheckPackage(const std::string& path, PackageCheckLevel level,
                           const std::function<void()>& pulse) {
     PackageCheck check;
-    QList<Entry> entries;
+    std::vector<Entry> entries;
     Reader reader(path, level != PackageCheckLevel::Archive, pulse);
     if (!reader.Read(entries, check.faults)) {
         return check;
@@ -725,22 +848,21 @@ PackageCheck CheckPackage(const QString& path, PackageCheckLevel level,
     return check;
 }
 
-PackageCheck ReadBackPackage(const QString& path, bool canceled,
+PackageCheck ReadBackPackage(const std::string& path, bool canceled,
                              const std::function<void()>& pulse) {
     return CheckPackage(
         path, canceled ? PackageCheckLevel::Archive : PackageCheckLevel::NeededFiles, pulse);
 }
 
-QString ReadBackFailureText(const QString& path, const PackageCheck& check) {
-    QStringList lines = check.FaultLines();
+std::string ReadBackFailureText(const std::string& path, const PackageCheck& check) {
+    std::vector<std::string> lines = check.FaultLines();
     if (lines.size() > kListed) {
-        const qsizetype more = lines.size() - kListed;
-        lines = lines.mid(0, kListed);
-        lines << QStringLiteral("(and %1 more)").arg(more);
+        const std::size_t more = lines.size() - kListed;
+        lines.resize(kListed);
+        lines.push_back("(and " + std::to_string(more) + " more)");
     }
-    return QStringLiteral("The package %1 was written but does not read back whole:\r\n")
-               .arg(Shown(path)) +
-           lines.join(QStringLiteral("\r\n"));
+    return "The package " + Shown(path) + " was written but does not read back whole:\r\n" +
+           Join(lines, "\r\n");
 }
 
 }  // namespace sparkloom

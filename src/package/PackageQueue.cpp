@@ -1,12 +1,12 @@
 #include "package/PackageQueue.h"
 
-#include <QDir>
-#include <QFileInfo>
+#include <algorithm>
 
 #include "common/Files.h"
+#include "common/FrameSequence.h"
+#include "common/Text.h"
 #include "extract/Extraction.h"
 #include "package/FolderWalk.h"
-#include "package/FrameSequence.h"
 #include "package/Templates.h"
 #include "zip/Zipper.h"
 
@@ -15,9 +15,10 @@ namespace sparkloom {
 namespace {
 
 // Frames of this extraction among the queued names: numbered 1 to extracted.
-int32_t FramesAmong(const QStringList& names, const QString& framePrefix, int32_t extracted) {
+int32_t FramesAmong(const std::vector<std::string>& names, const std::string& framePrefix,
+                    int32_t extracted) {
     int32_t frames = 0;
-    for (const QString& name : names) {
+    for (const std::string& name : names) {
         const int32_t number = FrameNumberOf(name, framePrefix);
         if (number >= 1 && number <= extracted) {
             ++frames;
@@ -28,16 +29,15 @@ int32_t FramesAmong(const QStringList& names, const QString& framePrefix, int32_
 
 }  // namespace
 
-QStringList PackageOwnFiles() {
-    return {QStringLiteral("Thumb.jpg"), QStringLiteral("Thumb.png"),
-            QStringLiteral("TitleTemplate.clt"), QStringLiteral("TitleTemplate.xml")};
+std::vector<std::string> PackageOwnFiles() {
+    return {"Thumb.jpg", "Thumb.png", "TitleTemplate.clt", "TitleTemplate.xml"};
 }
 
 QueueOutcome QueuePackage(Zipper& zipper, const PackageSource& source,
                           const std::function<bool(int leftOut)>& confirmLeftOut) {
     QueueOutcome outcome;
     const auto walk = [&](WalkReport& report) {
-        if (!AddFolderToZip(zipper, source.folder + u'/', QString(), source.maxFiles, report)) {
+        if (!AddFolderToZip(zipper, source.folder + '/', std::string(), source.maxFiles, report)) {
             zipper.ClearFiles();
             outcome.statusMessage = report.statusMessage;
             return false;
@@ -49,29 +49,26 @@ QueueOutcome QueuePackage(Zipper& zipper, const PackageSource& source,
         return outcome;
     }
 
-    QStringList needed = PackageOwnFiles();
-    if (!source.firstFrame.isEmpty()) {
-        needed << source.firstFrame;
+    std::vector<std::string> needed = PackageOwnFiles();
+    if (!source.firstFrame.empty()) {
+        needed.push_back(source.firstFrame);
     }
-    QStringList lacking;
-    for (const QString& name : needed) {
-        if (!report.topLevelFiles.contains(name)) {
-            lacking << name;
+    std::vector<std::string> lacking;
+    for (const std::string& name : needed) {
+        if (std::find(report.topLevelFiles.begin(), report.topLevelFiles.end(), name) ==
+            report.topLevelFiles.end()) {
+            lacking.push_back(name);
         }
     }
-    if (!lacking.isEmpty()) {
+    if (!lacking.empty()) {
         zipper.ClearFiles();
         const bool leftOut = report.leftOut > 0;
         outcome.refusal =
-            QStringLiteral("The package would lack %1, which the host editor needs:\r\n%2")
-                .arg(lacking.join(QStringLiteral(", ")),
-                     leftOut ? QStringLiteral("the frames folder holds more than %1 entries. "
-                                              "Remove other files from %2, or extract fewer "
-                                              "frames, and build again.")
-                                   .arg(source.maxFiles)
-                                   .arg(Shown(source.folder))
-                             : QStringLiteral("it is not in the frames folder %1.")
-                                   .arg(Shown(source.folder)));
+            "The package would lack " + Join(lacking, ", ") + ", which the host editor needs:\r\n" +
+            (leftOut ? "the frames folder holds more than " + std::to_string(source.maxFiles) +
+                           " entries. Remove other files from " + Shown(source.folder) +
+                           ", or extract fewer frames, and build again."
+                     : "it is not in the frames folder " + Shown(source.folder) + ".");
         return outcome;
     }
     outcome.leftOut = report.leftOut;

@@ -1,33 +1,33 @@
 #pragma once
 
-#include <QString>
-#include <QStringList>
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <vector>
 
 namespace sparkloom {
 
 class Zipper;
 
 // The files without which the host cannot use a package, beside its frames.
-QStringList PackageOwnFiles();
+std::vector<std::string> PackageOwnFiles();
 
 // What the package is made of: the frames folder with its templates written,
 // the first frame the script names, and the frames the extraction wrote.
 struct PackageSource {
-    QString folder;       // no trailing separator
-    QString firstFrame;   // file name, as the script names it
-    QString framePrefix;  // the frames are framePrefix_#####.jpg
+    std::string folder;       // no trailing separator
+    std::string firstFrame;   // file name, as the script names it
+    std::string framePrefix;  // the frames are framePrefix_#####.jpg
     int32_t extractedFrames = 0;
     int32_t maxFiles = 2000;
 };
 
 struct QueueOutcome {
     bool ok = false;
-    bool declined = false;  // the user would not leave entries out
-    QString refusal;        // for a message box: the package would lack its own files
-    QString statusMessage;  // the walk's own failure, for the status line
-    int leftOut = 0;        // entries the per-folder limit left out (accepted)
+    bool declined = false;      // the user would not leave entries out
+    std::string refusal;        // for a message box: the package would lack its own files
+    std::string statusMessage;  // the walk's own failure, for the status line
+    int leftOut = 0;            // entries the per-folder limit left out (accepted)
     int32_t packedFrames = 0;
 };
 

@@ -1,21 +1,21 @@
 #include "package/SavePath.h"
 
+#include "common/Text.h"
+
 namespace sparkloom {
 
-QString PackageFolderOf(const QString& packagePath, const QString& fileName) {
-    QString folder = packagePath;
-    return folder.remove(QLatin1Char('/') + fileName, Qt::CaseSensitive);
+std::string PackageFolderOf(const std::string& packagePath, const std::string& fileName) {
+    return ReplaceAll(packagePath, "/" + fileName, "");
 }
 
-QString WithPackageExtension(const QString& packagePath) {
+std::string WithPackageExtension(const std::string& packagePath) {
     // Any "." counts as an extension already given, even one in a folder name, and a blank
     // at either end keeps the path as typed.
-    const QLatin1Char blank(' ');
-    if (packagePath.contains(QLatin1Char('.')) || packagePath.startsWith(blank) ||
-        packagePath.endsWith(blank)) {
+    if (packagePath.find('.') != std::string::npos || packagePath.starts_with(' ') ||
+        packagePath.ends_with(' ')) {
         return packagePath;
     }
-    return packagePath + QStringLiteral(".dzp");
+    return packagePath + ".dzp";
 }
 
 }  // namespace sparkloom

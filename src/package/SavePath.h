@@ -1,12 +1,12 @@
 #pragma once
 
-#include <QString>
+#include <string>
 
 namespace sparkloom {
 
 // The package's folder: packagePath with every "/" + fileName removed.
-QString PackageFolderOf(const QString& packagePath, const QString& fileName);
+std::string PackageFolderOf(const std::string& packagePath, const std::string& fileName);
 // Appends ".dzp" when the path holds no "." at all and no blank at either end.
-QString WithPackageExtension(const QString& packagePath);
+std::string WithPackageExtension(const std::string& packagePath);
 
 }  // namespace sparkloom

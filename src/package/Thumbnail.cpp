@@ -1,40 +1,47 @@
 #include "package/Thumbnail.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryFile>
-#include <cstdio>
+#include <cerrno>
+#include <fstream>
+#include <vector>
+
+#include "common/Files.h"
+#include "common/Text.h"
+#include "package/ReplaceFile.h"
 
 namespace sparkloom {
 
-bool CopyThumbnail(const QString& source, const QString& framesFolder, QString& error) {
-    for (const QString& name : {QStringLiteral("Thumb.jpg"), QStringLiteral("Thumb.png")}) {
-        const QString target = framesFolder + u'/' + name;
-        QTemporaryFile partial(framesFolder + QStringLiteral("/.Thumb-XXXXXX"));
-        QFile input(source);
-        bool copied = partial.open() && input.open(QIODevice::ReadOnly);
-        while (copied && !input.atEnd()) {
-            const QByteArray chunk = input.read(1 << 20);
-            copied = input.error() == QFileDevice::NoError && partial.write(chunk) == chunk.size();
-        }
-        copied = copied && partial.flush();
+bool CopyThumbnail(const std::string& source, const std::string& framesFolder, std::string& error) {
+    std::vector<char> chunk(1 << 20);
+    for (const char* name : {"Thumb.jpg", "Thumb.png"}) {
+        const std::string target = framesFolder + '/' + name;
+        PartialFile partial(PathFromUtf8(target));
+        std::string reason;
+        bool copied = partial.Open(reason);
+        std::ifstream input;
         if (copied) {
-            partial.setAutoRemove(false);
-            partial.close();
-            if (std::rename(QFile::encodeName(partial.fileName()).constData(),
-                            QFile::encodeName(target).constData()) != 0) {
-                QFile::remove(partial.fileName());
+            errno = 0;
+            input.open(PathFromUtf8(source), std::ios::binary);
+            if (!input.is_open()) {
+                reason = StreamReason(errno, "the file cannot be opened");
                 copied = false;
             }
         }
-        if (!copied) {
-            QString reason =
-                input.error() != QFileDevice::NoError ? input.errorString() : partial.errorString();
-            if (reason.isEmpty()) {
-                reason = QStringLiteral("the file could not be replaced");
+        while (copied && input) {
+            errno = 0;
+            input.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+            if (input.bad()) {
+                reason = StreamReason(errno, "the file cannot be read");
+                copied = false;
+            } else {
+                copied = partial.Write(std::string_view(chunk.data(), input.gcount()), reason);
             }
-            error = QStringLiteral("Could not copy the thumbnail to %1: %2")
-                        .arg(QDir::toNativeSeparators(target), reason);
+        }
+        copied = copied && partial.Commit(reason);
+        if (!copied) {
+            if (reason.empty()) {
+                reason = "the file could not be replaced";
+            }
+            error = "Could not copy the thumbnail to " + Shown(target) + ": " + reason;
             return false;
         }
     }

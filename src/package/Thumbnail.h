@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QString>
+#include <string>
 
 namespace sparkloom {
 
@@ -9,6 +9,6 @@ namespace sparkloom {
 // failure never leaves a half-written thumbnail, and choosing one of the
 // copies itself as the source cannot destroy it. Returns false with a
 // user-facing reason in error.
-bool CopyThumbnail(const QString& source, const QString& framesFolder, QString& error);
+bool CopyThumbnail(const std::string& source, const std::string& framesFolder, std::string& error);
 
 }  // namespace sparkloom

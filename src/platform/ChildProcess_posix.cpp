@@ -5,11 +5,10 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <QElapsedTimer>
-#include <QFile>
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <vector>
@@ -30,6 +29,10 @@ public:
     Fd& operator=(const Fd&) = delete;
     ~Fd() { Close(); }
     int Get() const { return mFd; }
+    void Reset(int fd) {
+        Close();
+        mFd = fd;
+    }
     void Close() {
         if (mFd >= 0) {
             ::close(mFd);  // on Linux the descriptor is gone even when close reports EINTR
@@ -41,25 +44,46 @@ private:
     int mFd;
 };
 
-QString ErrorText(const QString& what, int error) {
-    return QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(std::strerror(error)));
+std::string ErrorText(const std::string& what, int error) {
+    return what + ": " + std::generic_category().message(error);
 }
 
-// Starts the child with the pipe's write end as stdout and stderr and /dev/null as stdin.
-// Returns 0 or an errno value; a program that cannot be executed is reported here.
-int Spawn(const QString& program, const QStringList& arguments, const QString& startFolder,
-          int outFd, int nullFd, pid_t& pid) {
-    const QByteArray file = QFile::encodeName(program);
-    std::vector<QByteArray> args{file};
-    for (const QString& argument : arguments) {
-        args.push_back(QFile::encodeName(argument));
+// The environment the child gets: the caller's, with request's settings over it.
+std::vector<std::string> ChildEnvironment(const ChildRequest& request) {
+    std::vector<std::string> entries;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string text(*entry);
+        const std::string name = text.substr(0, text.find('='));
+        const bool replaced = std::any_of(request.environment.begin(), request.environment.end(),
+                                          [&](const auto& set) { return set.first == name; });
+        if (!replaced) {
+            entries.push_back(text);
+        }
     }
+    for (const auto& [name, value] : request.environment) {
+        entries.push_back(name + "=" + value);
+    }
+    return entries;
+}
+
+// Starts the child with outFd as stdout, errFd as stderr and /dev/null as stdin.
+// Returns 0 or an errno value; a program that cannot be executed is reported here.
+// File names on this system are the bytes of their UTF-8 text.
+int Spawn(const ChildRequest& request, int outFd, int errFd, int nullFd, pid_t& pid) {
+    std::vector<std::string> args{request.program};
+    args.insert(args.end(), request.arguments.begin(), request.arguments.end());
     std::vector<char*> argv;
-    for (QByteArray& arg : args) {
+    for (std::string& arg : args) {
         argv.push_back(arg.data());
     }
     argv.push_back(nullptr);
-    const QByteArray folder = QFile::encodeName(startFolder);
+    std::vector<std::string> environment = ChildEnvironment(request);
+    std::vector<char*> envp;
+    for (std::string& entry : environment) {
+        envp.push_back(entry.data());
+    }
+    envp.push_back(nullptr);
+    const std::string& folder = request.startFolder;
 
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attr;
@@ -84,16 +108,16 @@ int Spawn(const QString& program, const QStringList& arguments, const QString& s
         posix_spawnattr_setsigdefault(&attr, &all),
         posix_spawn_file_actions_adddup2(&actions, nullFd, STDIN_FILENO),
         posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO),
-        posix_spawn_file_actions_adddup2(&actions, outFd, STDERR_FILENO),
+        posix_spawn_file_actions_adddup2(&actions, errFd, STDERR_FILENO),
         // Descriptors that others opened without O_CLOEXEC stay out of the child too.
         posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1),
-        folder.isEmpty() ? 0 : posix_spawn_file_actions_addchdir_np(&actions, folder.constData()),
+        folder.empty() ? 0 : posix_spawn_file_actions_addchdir_np(&actions, folder.c_str()),
     };
     const auto failed =
         std::find_if(std::begin(setup), std::end(setup), [](int e) { return e != 0; });
-    error = failed != std::end(setup)
-                ? *failed
-                : posix_spawnp(&pid, file.constData(), &actions, &attr, argv.data(), environ);
+    error = failed != std::end(setup) ? *failed
+                                      : posix_spawnp(&pid, request.program.c_str(), &actions, &attr,
+                                                     argv.data(), envp.data());
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     return error;
@@ -115,8 +139,10 @@ public:
         if (!mAsked && mStop && mStop()) {
             mAsked = true;
             ::kill(-mPid, SIGTERM);  // the whole group: what the child started stops too
-            mAskedAt.start();
-        } else if (mAsked && !mKilled && mAskedAt.hasExpired(kStopGraceMilliseconds)) {
+            mAskedAt = std::chrono::steady_clock::now();
+        } else if (mAsked && !mKilled &&
+                   std::chrono::steady_clock::now() - mAskedAt >
+                       std::chrono::milliseconds(kStopGraceMilliseconds)) {
             mKilled = true;
             ::kill(-mPid, SIGKILL);
         }
@@ -129,71 +155,97 @@ private:
     const StopRequest& mStop;
     bool mAsked = false;
     bool mKilled = false;
-    QElapsedTimer mAskedAt;
+    std::chrono::steady_clock::time_point mAskedAt;
 };
 
 }  // namespace
 
-ChildExit RunChild(const QString& program, const QStringList& arguments, const QString& startFolder,
-                   const OutputSink& sink, const EventPump& pump, int pollMilliseconds,
-                   const StopRequest& stop) {
+ChildExit RunChild(const ChildRequest& request) {
     ChildExit result;
-    const int waitMs = std::max(pollMilliseconds, 1);  // 0 would spin, -1 would block the pump
+    const std::string& program = request.program;
+    const int waitMs =
+        std::max(request.pollMilliseconds, 1);  // 0 would spin, -1 would block the pump
 
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0) {
-        result.error = ErrorText(QStringLiteral("No pipe for %1").arg(program), errno);
+        result.error = ErrorText("No pipe for " + program, errno);
         return result;
     }
     Fd readEnd(ends[0]);
     Fd writeEnd(ends[1]);
+    const bool separate = static_cast<bool>(request.errorOutput);
+    Fd errorRead;
+    Fd errorWrite;
+    if (separate) {
+        if (::pipe2(ends, O_CLOEXEC) != 0) {
+            result.error = ErrorText("No pipe for " + program, errno);
+            return result;
+        }
+        errorRead.Reset(ends[0]);
+        errorWrite.Reset(ends[1]);
+    }
     Fd devNull(::open("/dev/null", O_RDONLY | O_CLOEXEC));
     if (devNull.Get() < 0) {
-        result.error = ErrorText(QStringLiteral("No /dev/null for %1").arg(program), errno);
+        result.error = ErrorText("No /dev/null for " + program, errno);
         return result;
     }
 
     pid_t pid = -1;
-    if (int error = Spawn(program, arguments, startFolder, writeEnd.Get(), devNull.Get(), pid);
+    if (int error = Spawn(request, writeEnd.Get(), separate ? errorWrite.Get() : writeEnd.Get(),
+                          devNull.Get(), pid);
         error != 0) {
-        result.error = ErrorText(QStringLiteral("%1 could not be started").arg(program), error);
+        result.error = ErrorText(program + " could not be started", error);
         return result;
     }
     result.started = true;
-    // From here on only the child and whatever inherits from it hold the write end, so
-    // EOF means that all of them have closed it.
+    // From here on only the child and whatever inherits from it hold the write ends, so
+    // EOF means that all of them have closed them.
     writeEnd.Close();
+    errorWrite.Close();
     devNull.Close();
+    if (request.onStarted) {
+        request.onStarted(pid);
+    }
 
-    Stopper stopper(pid, stop);
+    Stopper stopper(pid, request.stop);
     std::array<char, kReadSize> buffer;
-    for (;;) {
-        if (pump) {
-            pump();
+    bool outputOpen = true;
+    bool errorsOpen = separate;
+    while (outputOpen || errorsOpen) {
+        if (request.pump) {
+            request.pump();
         }
         // A child that holds its output open after being killed (a grandchild keeps
         // the pipe) must not keep the caller waiting: a stopped run ends with the child.
         if (stopper.Poll() && HasEnded(pid)) {
             break;
         }
-        pollfd waiter{readEnd.Get(), POLLIN, 0};
-        const int ready = ::poll(&waiter, 1, waitMs);
+        pollfd waiters[2] = {{outputOpen ? readEnd.Get() : -1, POLLIN, 0},
+                             {errorsOpen ? errorRead.Get() : -1, POLLIN, 0}};
+        const int ready = ::poll(waiters, 2, waitMs);
         if (ready == 0 || (ready < 0 && errno == EINTR)) {
             continue;
         }
         if (ready < 0) {
-            break;  // cannot wait on the pipe any more; still reap the child below
+            break;  // cannot wait on the pipes any more; still reap the child below
         }
-        const ssize_t got = ::read(readEnd.Get(), buffer.data(), buffer.size());
-        if (got > 0) {
-            if (sink) {
-                sink(buffer.data(), static_cast<std::size_t>(got));
+        for (int which = 0; which < 2; ++which) {
+            if (waiters[which].fd < 0 || waiters[which].revents == 0) {
+                continue;
             }
-        } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
-            break;
+            const ssize_t got = ::read(waiters[which].fd, buffer.data(), buffer.size());
+            const OutputSink& sink = which == 0 ? request.output : request.errorOutput;
+            if (got > 0) {
+                if (sink) {
+                    sink(buffer.data(), static_cast<std::size_t>(got));
+                }
+            } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
+                (which == 0 ? outputOpen : errorsOpen) = false;
+            }
         }
     }
     readEnd.Close();
+    errorRead.Close();
 
     // The output is closed, but the child may still be running: keep the events flowing.
     int status = 0;
@@ -203,12 +255,12 @@ ChildExit RunChild(const QString& program, const QStringList& arguments, const Q
             break;
         }
         if (done < 0 && errno != EINTR) {
-            result.error = ErrorText(QStringLiteral("Lost %1").arg(program), errno);
+            result.error = ErrorText("Lost " + program, errno);
             return result;
         }
         if (done == 0) {
-            if (pump) {
-                pump();
+            if (request.pump) {
+                request.pump();
             }
             stopper.Poll();
             ::poll(nullptr, 0, waitMs);
@@ -222,6 +274,20 @@ ChildExit RunChild(const QString& program, const QStringList& arguments, const Q
         result.termSignal = WTERMSIG(status);
     }
     return result;
+}
+
+ChildExit RunChild(const std::string& program, const std::vector<std::string>& arguments,
+                   const std::string& startFolder, const OutputSink& sink, const EventPump& pump,
+                   int pollMilliseconds, const StopRequest& stop) {
+    ChildRequest request;
+    request.program = program;
+    request.arguments = arguments;
+    request.startFolder = startFolder;
+    request.output = sink;
+    request.pump = pump;
+    request.pollMilliseconds = pollMilliseconds;
+    request.stop = stop;
+    return RunChild(request);
 }
 
 }  // namespace sparkloom::platform

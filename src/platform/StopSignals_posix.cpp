@@ -2,8 +2,8 @@
 
 #include <fcntl.h>
 #include <unistd.h>
-#include <QSocketNotifier>
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 
 namespace sparkloom::platform {
@@ -12,6 +12,7 @@ namespace {
 
 std::atomic<int> gReceived = 0;
 int gWakeFds[2] = {-1, -1};
+bool gInstalled = false;
 
 // Only async-signal-safe calls: a store and a write to the self-pipe.
 void OnStopSignal(int signalNumber) {
@@ -19,23 +20,21 @@ void OnStopSignal(int signalNumber) {
     gReceived.compare_exchange_strong(none, signalNumber);
     const char byte = static_cast<char>(signalNumber);
     const int saved = errno;
-    [[maybe_unused]] const ssize_t ignored = ::write(gWakeFds[1], &byte, 1);
+    if (gWakeFds[1] >= 0) {
+        [[maybe_unused]] const ssize_t ignored = ::write(gWakeFds[1], &byte, 1);
+    }
     errno = saved;
 }
 
 }  // namespace
 
-StopSignals::StopSignals() {
+void StopSignals::Install() {
+    if (gInstalled) {
+        return;
+    }
+    gInstalled = true;
     if (::pipe2(gWakeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
         gWakeFds[0] = gWakeFds[1] = -1;
-    } else {
-        mNotifier = new QSocketNotifier(gWakeFds[0], QSocketNotifier::Read, this);
-        connect(mNotifier, &QSocketNotifier::activated, this, [this] {
-            char bytes[16];
-            while (::read(gWakeFds[0], bytes, sizeof bytes) > 0) {
-            }
-            emit Arrived(gReceived.load());
-        });
     }
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
@@ -45,19 +44,8 @@ StopSignals::StopSignals() {
     ::sigaction(SIGTERM, &action, nullptr);
 }
 
-namespace {
-StopSignals* gWatcher = nullptr;
-}
-
-StopSignals& StopSignals::Install() {
-    if (gWatcher == nullptr) {
-        gWatcher = new StopSignals();  // lives as long as the program
-    }
-    return *gWatcher;
-}
-
-StopSignals* StopSignals::Installed() {
-    return gWatcher;
+bool StopSignals::IsInstalled() {
+    return gInstalled;
 }
 
 int StopSignals::Received() {
@@ -68,14 +56,24 @@ int StopSignals::ExitStatusFor(int signalNumber) {
     return 128 + signalNumber;
 }
 
-QString StopSignals::NameOf(int signalNumber) {
+std::string StopSignals::NameOf(int signalNumber) {
     switch (signalNumber) {
         case SIGINT:
-            return QStringLiteral("SIGINT");
+            return "SIGINT";
         case SIGTERM:
-            return QStringLiteral("SIGTERM");
+            return "SIGTERM";
         default:
-            return QStringLiteral("signal %1").arg(signalNumber);
+            return "signal " + std::to_string(signalNumber);
+    }
+}
+
+int StopSignals::WakeDescriptor() {
+    return gWakeFds[0];
+}
+
+void StopSignals::DrainWakeDescriptor() {
+    char bytes[16];
+    while (gWakeFds[0] >= 0 && ::read(gWakeFds[0], bytes, sizeof bytes) > 0) {
     }
 }
 

@@ -1,14 +1,14 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
 #include <optional>
+#include <string>
+#include <string_view>
 
 namespace sparkloom {
 
-// Archive entry names travel as Windows-1252 text, the host editor's code page.
+// Archive entry names travel as 8-bit text in the host editor's code page.
 // Returns nothing for text with a character outside that code page or a NUL.
-std::optional<QByteArray> EncodeAnsi(const QString& text);
-QString DecodeAnsi(const QByteArray& bytes);
+std::optional<std::string> EncodeAnsi(const std::string& text);
+std::string DecodeAnsi(std::string_view bytes);
 
 }  // namespace sparkloom

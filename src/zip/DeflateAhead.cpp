@@ -1,14 +1,15 @@
 #include "zip/DeflateAhead.h"
 
 #include <zlib.h>
-#include <QFile>
 #include <algorithm>
+
+#include "zip/SourceReader.h"
 
 namespace sparkloom {
 
 namespace {
 
-constexpr qint64 kReadPiece = 131072;
+constexpr int64_t kReadPiece = 131072;
 
 }  // namespace
 
@@ -86,58 +87,50 @@ void DeflateAhead::Work() {
 // and deflates it exactly as minizip does for method 8 at the entry's level.
 DeflateAhead::Entry DeflateAhead::Deflate(const ZipFile& file) const {
     Entry entry;
-    QFile source(file.SourceFile);
-    if (!source.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+    SourceReader source;
+    if (!source.Open(file.SourceFile)) {
         entry.state = State::OpenFailed;
+        entry.reason = source.Reason();
         return entry;
     }
     entry.state = State::ReadFailed;
-    if (source.size() != file.ByteCount) {
+    if (source.Size() != file.ByteCount) {
         return entry;
     }
     z_stream stream{};
     if (deflateInit2(&stream, file.ZLevel, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
         return entry;
     }
-    QByteArray out(
-        static_cast<qsizetype>(deflateBound(&stream, static_cast<uLong>(file.ByteCount))),
-        Qt::Uninitialized);
+    std::string out(deflateBound(&stream, static_cast<uLong>(file.ByteCount)), '\0');
     stream.next_out = reinterpret_cast<Bytef*>(out.data());
     stream.avail_out = static_cast<uInt>(out.size());
-    std::vector<char> piece(static_cast<size_t>(std::min<qint64>(kReadPiece, file.ByteCount)));
+    std::vector<char> piece(static_cast<size_t>(std::min<int64_t>(kReadPiece, file.ByteCount)));
     uLong crc = crc32(0, nullptr, 0);
-    qint64 left = file.ByteCount;
+    int64_t left = file.ByteCount;
     bool ok = true;
     while (ok && left > 0) {
-        const qint64 want = std::min<qint64>(left, kReadPiece);
-        qint64 got = 0;
-        while (got < want) {
-            const qint64 n = source.read(piece.data() + got, want - got);
-            if (n <= 0) {
-                break;
-            }
-            got += n;
-        }
-        if (got != want) {
+        const int64_t want = std::min<int64_t>(left, kReadPiece);
+        if (!source.Read(piece.data(), want)) {
+            entry.reason = source.Reason();
             ok = false;
             break;
         }
-        crc = crc32(crc, reinterpret_cast<const Bytef*>(piece.data()), static_cast<uInt>(got));
+        crc = crc32(crc, reinterpret_cast<const Bytef*>(piece.data()), static_cast<uInt>(want));
         stream.next_in = reinterpret_cast<Bytef*>(piece.data());
-        stream.avail_in = static_cast<uInt>(got);
+        stream.avail_in = static_cast<uInt>(want);
         ok = deflate(&stream, Z_NO_FLUSH) == Z_OK && stream.avail_in == 0;
-        left -= got;
+        left -= want;
     }
     // deflateBound leaves room for the whole stream, so one finish ends it.
     ok = ok && deflate(&stream, Z_FINISH) == Z_STREAM_END;
     const uLong produced = stream.total_out;
     deflateEnd(&stream);
     // A file that grew since it was queued is no longer the file that was queued.
-    if (!ok || source.size() != file.ByteCount) {
+    if (!ok || source.Size() != file.ByteCount) {
         return entry;
     }
-    out.truncate(static_cast<qsizetype>(produced));
-    out.squeeze();  // the budget counts what is kept, not deflateBound's room
+    out.resize(static_cast<size_t>(produced));
+    out.shrink_to_fit();  // the budget counts what is kept, not deflateBound's room
     entry.state = State::Deflated;
     entry.data = std::move(out);
     entry.crc = static_cast<uint32_t>(crc);

@@ -1,11 +1,11 @@
 #pragma once
 
-#include <QByteArray>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -29,9 +29,10 @@ public:
     };
     struct Entry {
         State state = State::NotAhead;
-        QByteArray data;
+        std::string data;
         uint32_t crc = 0;
         uint32_t size = 0;
+        std::string reason;  // the system's words for OpenFailed or ReadFailed, if any
     };
 
     static constexpr int64_t kLargestFile = 2 * 1024 * 1024;

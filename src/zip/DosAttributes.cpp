@@ -1,23 +1,27 @@
 #include "zip/DosAttributes.h"
 
-#include <sys/stat.h>
-#include <QFile>
-#include <QFileInfo>
+#include "common/Text.h"
+#include "platform/FileIdentity.h"
 
 namespace sparkloom {
 
-std::optional<int32_t> DosAttributes(const QString& path) {
-    struct stat st {};
-    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0) {
+std::optional<int32_t> DosAttributes(const std::string& path) {
+    if (path.empty()) {
         return std::nullopt;
     }
-    int32_t attrs = S_ISREG(st.st_mode)   ? kDosArchive
-                    : S_ISDIR(st.st_mode) ? kDosDirectory
-                                          : kDosSystem;
-    if ((st.st_mode & S_IWUSR) == 0) {
+    const std::filesystem::path file = PathFromUtf8(path);
+    const std::optional<platform::FileFacts> facts = platform::FactsOf(file);
+    if (!facts) {
+        return std::nullopt;
+    }
+    using Kind = platform::FileFacts::Kind;
+    int32_t attrs = facts->kind == Kind::Regular     ? kDosArchive
+                    : facts->kind == Kind::Directory ? kDosDirectory
+                                                     : kDosSystem;
+    if (facts->readOnly) {
         attrs |= kDosReadOnly;
     }
-    if (QFileInfo(path).fileName().startsWith(u'.')) {
+    if (Utf8Of(file.filename()).starts_with('.')) {
         attrs |= kDosHidden;
     }
     return attrs;

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QString>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace sparkloom {
 
@@ -17,6 +17,6 @@ constexpr int32_t kDosArchive = 0x20;
 // sockets, devices), read-only when the owner cannot write, hidden for names
 // starting with ".". Symbolic links are followed. Nothing when path cannot be
 // examined (missing, dangling link, no access).
-std::optional<int32_t> DosAttributes(const QString& path);
+std::optional<int32_t> DosAttributes(const std::string& path);
 
 }  // namespace sparkloom

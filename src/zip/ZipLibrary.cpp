@@ -6,12 +6,9 @@ namespace sparkloom {
 // be written, loaded, unloaded and deleted; with zlib and minizip linked in there
 // is nothing to do, and no "zpk.dll" is ever written.
 
-void ProvideZipLibrary(const QString& folder) {
-    Q_UNUSED(folder);
-}
+void ProvideZipLibrary(const std::string& /*folder*/) {}
 
-void ReleaseZipLibrary(const QString& folder) {
-    Q_UNUSED(folder);
+void ReleaseZipLibrary(const std::string& /*folder*/) {
     UnloadZipLibrary();
 }
 
@@ -19,8 +16,6 @@ void UnloadZipLibrary() {
     FreeModuleFully(nullptr);
 }
 
-void FreeModuleFully(void* handle) {
-    Q_UNUSED(handle);
-}
+void FreeModuleFully(void* /*handle*/) {}
 
 }  // namespace sparkloom

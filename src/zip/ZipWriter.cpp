@@ -1,11 +1,12 @@
 #include "zip/ZipWriter.h"
 
 #include <zip.h>
-#include <QFile>
 #include <algorithm>
 #include <ctime>
+#include <filesystem>
 #include <stdexcept>
 
+#include "common/Text.h"
 #include "zip/AnsiText.h"
 
 namespace sparkloom {
@@ -29,49 +30,71 @@ ZipWriter::~ZipWriter() {
     }
 }
 
-bool ZipWriter::OpenZip(const QString& FilePath, int32_t AppendMode) {
-    if (mHandle != nullptr) {
-        mResult = kAlreadyOpen;
-        return true;
-    }
-    // The archive path goes to the file system in its own encoding, not cp1252.
-    mHandle = zipOpen(QFile::encodeName(FilePath).constData(), AppendMode);
-    mResult = mHandle == nullptr ? kCannotOpenArchive : kSuccess;
-    return mHandle == nullptr;
+bool ZipWriter::Refused(int32_t result) {
+    mResult = result;
+    mReason.clear();
+    return true;
 }
 
-bool ZipWriter::OpenFileInZip(const QString& FileName, int32_t ZMethod, int32_t ZLevel,
-                              int32_t Attrs, const QString& Comment) {
+bool ZipWriter::Failed(int32_t result) {
+    mResult = result;
+    if (result == ZIP_OK || !mIo.Error()) {
+        mReason.clear();
+    } else {
+        // The first system error since the archive was opened is what broke it;
+        // minizip's later steps only fail after it.
+        mReason = ReasonOf(mIo.Error());
+    }
+    return result != ZIP_OK;
+}
+
+bool ZipWriter::OpenZip(const std::string& FilePath, int32_t AppendMode) {
+    if (mHandle != nullptr) {
+        return Refused(kAlreadyOpen);
+    }
+    // The archive path goes to the file system as a path, not as cp1252 text;
+    // minizip hands it on untouched to the open function.
+    const std::filesystem::path path = PathFromUtf8(FilePath);
+    zlib_filefunc64_def files{};
+    mIo.Fill(files);
+    mIo.ClearError();
+    mHandle = zipOpen2_64(&path, AppendMode, nullptr, &files);
+    return Failed(mHandle == nullptr ? kCannotOpenArchive : kSuccess);
+}
+
+bool ZipWriter::OpenFileInZip(const std::string& FileName, int32_t ZMethod, int32_t ZLevel,
+                              int32_t Attrs, const std::string& Comment) {
     return Open(FileName, ZMethod, ZLevel, Attrs, Comment, false);
 }
 
-bool ZipWriter::OpenDeflatedFileInZip(const QString& FileName, int32_t ZLevel, int32_t Attrs,
-                                      const QString& Comment) {
+bool ZipWriter::OpenDeflatedFileInZip(const std::string& FileName, int32_t ZLevel, int32_t Attrs,
+                                      const std::string& Comment) {
     return Open(FileName, Z_DEFLATED, ZLevel, Attrs, Comment, true);
 }
 
-bool ZipWriter::Open(const QString& FileName, int32_t ZMethod, int32_t ZLevel, int32_t Attrs,
-                     const QString& Comment, bool raw) {
+bool ZipWriter::Open(const std::string& FileName, int32_t ZMethod, int32_t ZLevel, int32_t Attrs,
+                     const std::string& Comment, bool raw) {
     if (mHandle == nullptr) {
-        mResult = kNothingOpen;
-        return true;
+        return Refused(kNothingOpen);
     }
     if (mFileOpen) {
-        mResult = kAlreadyOpen;
-        return true;
+        return Refused(kAlreadyOpen);
     }
     const auto name = EncodeAnsi(FileName);
     const auto comment = EncodeAnsi(Comment);
     if (!name || !comment) {
-        mResult = kNameNotEncodable;
-        return true;
+        return Refused(kNameNotEncodable);
     }
 
     // One clock reading per entry; minizip builds the DOS stamp from the fields
     // (full year, month from 0) because dosDate is 0.
     const std::time_t now = std::time(nullptr);
     std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);  // the C runtime's reentrant form, arguments swapped
+#else
     localtime_r(&now, &local);
+#endif
     zip_fileinfo info{};
     info.tmz_date.tm_sec = static_cast<uInt>(std::min(local.tm_sec, 59));  // no leap second
     info.tmz_date.tm_min = static_cast<uInt>(local.tm_min);
@@ -83,17 +106,17 @@ bool ZipWriter::Open(const QString& FileName, int32_t ZMethod, int32_t ZLevel, i
     info.internal_fa = 0;
     info.external_fa = static_cast<uLong>(Attrs & 0x27);
 
-    mResult = zipOpenNewFileInZip2(Handle(mHandle), name->constData(), &info, nullptr, 0, nullptr,
-                                   0, comment->constData(), ZMethod, ZLevel, raw ? 1 : 0);
+    const bool failed =
+        Failed(zipOpenNewFileInZip2(Handle(mHandle), name->c_str(), &info, nullptr, 0, nullptr, 0,
+                                    comment->c_str(), ZMethod, ZLevel, raw ? 1 : 0));
     mRaw = raw;
-    mFileOpen = mResult == ZIP_OK;
-    return !mFileOpen;
+    mFileOpen = !failed;
+    return failed;
 }
 
 bool ZipWriter::WriteBytes(std::span<const char> Bytes) {
     if (mHandle == nullptr || !mFileOpen) {
-        mResult = kNothingOpen;
-        return true;
+        return Refused(kNothingOpen);
     }
     if (Bytes.empty()) {
         throw std::out_of_range("ZipWriter::WriteBytes: no bytes given");
@@ -102,8 +125,7 @@ bool ZipWriter::WriteBytes(std::span<const char> Bytes) {
     constexpr size_t kMaxPiece = 1u << 30;
     for (size_t done = 0; done < Bytes.size(); done += kMaxPiece) {
         const auto piece = static_cast<unsigned>(std::min(kMaxPiece, Bytes.size() - done));
-        mResult = zipWriteInFileInZip(Handle(mHandle), Bytes.data() + done, piece);
-        if (mResult != ZIP_OK) {
+        if (Failed(zipWriteInFileInZip(Handle(mHandle), Bytes.data() + done, piece))) {
             return true;
         }
     }
@@ -112,30 +134,25 @@ bool ZipWriter::WriteBytes(std::span<const char> Bytes) {
 
 bool ZipWriter::CloseFileInZip() {
     if (!mFileOpen) {
-        mResult = kNothingOpen;
-        return true;
+        return Refused(kNothingOpen);
     }
     // minizip ends the entry even when closing it fails (a retry would only get
     // ZIP_PARAMERROR), so the entry counts as closed either way.
-    mResult = zipCloseFileInZip(Handle(mHandle));
     mFileOpen = false;
-    return mResult != ZIP_OK;
+    return Failed(zipCloseFileInZip(Handle(mHandle)));
 }
 
 bool ZipWriter::CloseDeflatedFileInZip(uint32_t Crc, uint32_t Size) {
     if (!mFileOpen || !mRaw) {
-        mResult = kNothingOpen;
-        return true;
+        return Refused(kNothingOpen);
     }
-    mResult = zipCloseFileInZipRaw(Handle(mHandle), Size, Crc);
     mFileOpen = false;
-    return mResult != ZIP_OK;
+    return Failed(zipCloseFileInZipRaw(Handle(mHandle), Size, Crc));
 }
 
 bool ZipWriter::CloseZip() {
     if (mHandle == nullptr) {
-        mResult = kNothingOpen;
-        return true;
+        return Refused(kNothingOpen);
     }
     if (mFileOpen && CloseFileInZip()) {
         // The entry is gone in minizip but the archive is still open: a second
@@ -144,9 +161,9 @@ bool ZipWriter::CloseZip() {
     }
     // zipClose frees the handle whatever it returns; keeping it would invite a
     // use after free, so a failed close still leaves no archive open.
-    mResult = zipClose(Handle(mHandle), nullptr);
+    void* handle = mHandle;
     mHandle = nullptr;
-    return mResult != ZIP_OK;
+    return Failed(zipClose(Handle(handle), nullptr));
 }
 
 }  // namespace sparkloom

@@ -1,67 +1,60 @@
 #include "zip/Zipper.h"
 
-#include <sys/stat.h>
-#include <QFile>
-#include <QFileInfo>
 #include <algorithm>
 #include <limits>
 #include <stdexcept>
 
+#include "common/Text.h"
+#include "platform/FileIdentity.h"
 #include "zip/DosAttributes.h"
 
 namespace sparkloom {
 
 namespace {
 
-// Reads exactly size bytes into data; false on a read error or an early end.
-bool ReadFully(QFile& file, char* data, qint64 size) {
-    while (size > 0) {
-        const qint64 got = file.read(data, size);
-        if (got <= 0) {
-            return false;
-        }
-        data += got;
-        size -= got;
+// A copy runs, so a handler may replace or clear its own event.
+void Emit(const std::function<void()>& event) {
+    if (event) {
+        const std::function<void()> handler = event;
+        handler();
     }
-    return true;
 }
 
 }  // namespace
 
-Zipper::Zipper(QObject* parent) : QObject(parent) {
-    tmrNext.setSingleShot(true);
-    tmrNext.setInterval(kDefaultTickInterval);
-    connect(&tmrNext, &QTimer::timeout, this, &Zipper::Tick);
-}
+Zipper::Zipper() = default;
 
 Zipper::~Zipper() = default;
 
-int Zipper::TickInterval() const {
-    return tmrNext.interval();
-}
-
-void Zipper::SetTickInterval(int milliseconds) {
-    tmrNext.setInterval(milliseconds);
-}
-
-bool Zipper::AddFile(const QString& SourceFile, const QString& AsFile, int32_t ZMethod,
-                     int32_t ZLevel, int32_t Attrs, const QString& Comment) {
+bool Zipper::AddFile(const std::string& SourceFile, const std::string& AsFile, int32_t ZMethod,
+                     int32_t ZLevel, int32_t Attrs, const std::string& Comment) {
     const auto ownAttrs = DosAttributes(SourceFile);
     // Only regular files can be read as a byte stream of known length; a fifo
     // would block the window on open.
     if (!ownAttrs || (*ownAttrs & (kDosDirectory | kDosSystem)) != 0) {
         return true;
     }
-    const qint64 size = QFileInfo(SourceFile).size();
-    if (size > std::numeric_limits<int32_t>::max() - qint64{mBytesToZip}) {
-        throw std::overflow_error("Zipper::AddFile: queued bytes exceed 2147483647");
+    std::error_code error;
+    const uintmax_t measured = std::filesystem::file_size(PathFromUtf8(SourceFile), error);
+    if (error) {
+        return true;  // gone since its attributes were read
     }
+    constexpr int64_t kMost = std::numeric_limits<int32_t>::max();
+    if (measured > static_cast<uintmax_t>(kMost - int64_t{mBytesToZip})) {
+        // What the caller shows the user: the limit is the builder's, not the disk's.
+        throw std::overflow_error("the queued bytes would pass the builder's 2 GiB total (a " +
+                                  std::string("signed 32-bit count, at most ") +
+                                  std::to_string(kMost) +
+                                  " bytes): " + std::to_string(mBytesToZip) +
+                                  " are queued and this file adds " + std::to_string(measured));
+    }
+    const auto size = static_cast<int64_t>(measured);
 
     auto entry = std::make_shared<ZipFile>();
     entry->SourceFile = SourceFile;
-    if (AsFile.isEmpty()) {
-        const auto cut = std::max(SourceFile.lastIndexOf(u'\\'), SourceFile.lastIndexOf(u'/'));
-        entry->AsFile = SourceFile.mid(cut + 1);
+    if (AsFile.empty()) {
+        const size_t cut = SourceFile.find_last_of("\\/");
+        entry->AsFile = cut == std::string::npos ? SourceFile : SourceFile.substr(cut + 1);
     } else {
         entry->AsFile = AsFile;
     }
@@ -85,46 +78,44 @@ void Zipper::Cancel() {
     }
 }
 
-bool Zipper::Zip(const QString& FilePath, int32_t AppendMode) {
+bool Zipper::Zip(const std::string& FilePath, int32_t AppendMode) {
     if (mZipping) {
         mResult = 0;
-        mFailed = QStringLiteral("Already mZipping");
+        mFailed = "Already mZipping";
+        mReason.clear();
         return true;
     }
     mBytesZipped = 0;
     if (mWriter.OpenZip(FilePath, AppendMode)) {
-        mFailed = QStringLiteral("OpenZip");
+        mFailed = "OpenZip";
         mResult = mWriter.Result();
+        mReason = mWriter.Reason();
         ClearFiles();
         return true;
     }
     mArchivePath = FilePath;
-    struct stat st {};
-    const bool known = ::stat(QFile::encodeName(FilePath).constData(), &st) == 0;
-    mArchiveDevice = known ? static_cast<quint64>(st.st_dev) : 0;
-    mArchiveInode = known ? static_cast<quint64>(st.st_ino) : 0;
+    const auto facts = platform::FactsOf(PathFromUtf8(FilePath));
+    mArchiveKnown = facts.has_value();
+    mArchiveVolume = facts ? facts->volume : 0;
+    mArchiveFile = facts ? facts->file : 0;
     mZipping = true;
     if (mDeflateThreads > 0) {
         mAhead = std::make_unique<DeflateAhead>(
             std::vector<std::shared_ptr<const ZipFile>>(mFiles.begin(), mFiles.end()),
             mDeflateThreads);
     }
-    tmrNext.start();
     return false;
 }
 
 bool Zipper::ArchiveStillAtItsPath() const {
-    if (mArchiveInode == 0) {
+    if (!mArchiveKnown) {
         return true;  // nothing to compare with
     }
-    struct stat st {};
-    return ::stat(QFile::encodeName(mArchivePath).constData(), &st) == 0 &&
-           static_cast<quint64>(st.st_dev) == mArchiveDevice &&
-           static_cast<quint64>(st.st_ino) == mArchiveInode;
+    const auto facts = platform::FactsOf(PathFromUtf8(mArchivePath));
+    return facts && facts->volume == mArchiveVolume && facts->file == mArchiveFile;
 }
 
 void Zipper::Tick() {
-    tmrNext.stop();
     if (!mZipping) {
         return;  // a stray direct call between runs
     }
@@ -136,7 +127,6 @@ void Zipper::Tick() {
                 if (mCancel) {
                     ClearFiles();
                 }
-                tmrNext.start();
                 return;
             case Next::Streaming:
                 break;
@@ -150,34 +140,33 @@ void Zipper::Tick() {
         if (mRemaining == 0) {
             // A file whose length moved while it was read is not packed as if
             // nothing happened; a cut by Cancel is meant to be short.
-            const bool changed = !mCancel && mSource->size() != mCurrentFile->ByteCount;
+            const bool changed = !mCancel && mSource->Size() != mCurrentFile->ByteCount;
             mSource.reset();
             if (changed) {
-                EndWithError("ReadFile", 0);
+                EndWithError("ReadFile", 0, {});
                 return;
             }
             if (mWriter.CloseFileInZip()) {
-                EndWithError("CloseFileInZip", mWriter.Result());
+                EndWithError("CloseFileInZip", mWriter.Result(), mWriter.Reason());
                 return;
             }
-            emit EndFile();
+            Emit(Events.EndFile);
             break;
         }
         const int32_t size = std::min(mRemaining, kChunkSize);
         mBuffer.resize(static_cast<size_t>(size));  // shrinks for the last chunk only, in place
         mBytesZipped += size;
         mRemaining -= size;
-        if (!ReadFully(*mSource, mBuffer.data(), size)) {
-            EndWithError("ReadFile", 0);
+        if (!mSource->Read(mBuffer.data(), size)) {
+            EndWithError("ReadFile", 0, mSource->Reason());
             return;
         }
         if (mWriter.WriteBytes(mBuffer)) {
-            EndWithError("WriteBytes", mWriter.Result());
+            EndWithError("WriteBytes", mWriter.Result(), mWriter.Reason());
             return;
         }
-        emit Progress();
+        Emit(Events.Progress);
     }
-    tmrNext.start();
 }
 
 // Between files: closes the archive when the queue is done, otherwise makes the
@@ -187,25 +176,29 @@ Zipper::Next Zipper::StartNextFile() {
     if (mFiles.empty()) {
         mAhead.reset();
         if (mWriter.CloseZip()) {
-            EndWithError("CloseZip", mWriter.Result());
+            EndWithError("CloseZip", mWriter.Result(), mWriter.Reason());
             return Next::Stop;
         }
         // Bytes written after the archive's folder was removed or the file moved
         // went where nobody finds them: that is no finished package.
         if (!ArchiveStillAtItsPath()) {
-            EndWithError("CloseZip", ZipWriter::kCannotOpenArchive);
+            EndWithError("CloseZip", ZipWriter::kCannotOpenArchive, {});
             return Next::Stop;
         }
         std::vector<char>().swap(mBuffer);
         mBytesToZip = 0;
         mZipping = false;
-        emit Complete(mCancel);
+        const bool canceled = mCancel;
         mCancel = false;
+        if (Events.Complete) {
+            const std::function<void(bool)> handler = Events.Complete;
+            handler(canceled);
+        }
         return Next::Stop;
     }
     const auto entry = mFiles.front();
     mCurrentFile = entry;
-    emit StartFile();
+    Emit(Events.StartFile);
     if (!mFiles.empty() && mFiles.front() == entry) {
         mFiles.pop_front();  // a StartFile handler may have emptied the queue
     }
@@ -218,18 +211,18 @@ Zipper::Next Zipper::StartNextFile() {
 
     // The source is opened before the entry, so a file that is gone or has
     // changed since it was queued leaves no entry with the wrong bytes behind.
-    auto source = std::make_unique<QFile>(entry->SourceFile);
-    if (!source->open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        EndWithError("OpenFile", 0);
+    auto source = std::make_unique<SourceReader>();
+    if (!source->Open(entry->SourceFile)) {
+        EndWithError("OpenFile", 0, source->Reason());
         return Next::Stop;
     }
-    if (source->size() != entry->ByteCount) {
-        EndWithError("ReadFile", 0);
+    if (source->Size() != entry->ByteCount) {
+        EndWithError("ReadFile", 0, {});
         return Next::Stop;
     }
     if (mWriter.OpenFileInZip(entry->AsFile, entry->ZMethod, entry->ZLevel, entry->Attrs,
                               entry->Comment)) {
-        EndWithError("OpenFileInZip", mWriter.Result());
+        EndWithError("OpenFileInZip", mWriter.Result(), mWriter.Reason());
         return Next::Stop;
     }
     mSource = std::move(source);
@@ -242,32 +235,30 @@ Zipper::Next Zipper::StartNextFile() {
 // run ended with an error.
 bool Zipper::WriteDeflated(const ZipFile& entry, DeflateAhead::Entry deflated) {
     if (deflated.state == DeflateAhead::State::OpenFailed) {
-        EndWithError("OpenFile", 0);
+        EndWithError("OpenFile", 0, std::move(deflated.reason));
         return false;
     }
     if (deflated.state != DeflateAhead::State::Deflated) {
-        EndWithError("ReadFile", 0);
+        EndWithError("ReadFile", 0, std::move(deflated.reason));
         return false;
     }
     if (mWriter.OpenDeflatedFileInZip(entry.AsFile, entry.ZLevel, entry.Attrs, entry.Comment)) {
-        EndWithError("OpenFileInZip", mWriter.Result());
+        EndWithError("OpenFileInZip", mWriter.Result(), mWriter.Reason());
         return false;
     }
-    if (!deflated.data.isEmpty() &&
-        mWriter.WriteBytes(std::span<const char>(deflated.data.constData(),
-                                                 static_cast<size_t>(deflated.data.size())))) {
-        EndWithError("WriteBytes", mWriter.Result());
+    if (!deflated.data.empty() && mWriter.WriteBytes(deflated.data)) {
+        EndWithError("WriteBytes", mWriter.Result(), mWriter.Reason());
         return false;
     }
     if (mWriter.CloseDeflatedFileInZip(deflated.crc, deflated.size)) {
-        EndWithError("CloseFileInZip", mWriter.Result());
+        EndWithError("CloseFileInZip", mWriter.Result(), mWriter.Reason());
         return false;
     }
     if (entry.ByteCount > 0) {
         mBytesZipped += entry.ByteCount;
-        emit Progress();
+        Emit(Events.Progress);
     }
-    emit EndFile();
+    Emit(Events.EndFile);
     return true;
 }
 
@@ -275,11 +266,12 @@ bool Zipper::WriteDeflated(const ZipFile& entry, DeflateAhead::Entry deflated) {
 // (a source gone, unreadable, or of another length than when queued) carry
 // Result 0, as no writer call failed. Unlike a completed run this also drops a
 // pending cancel and closes the archive (entry first), so the next Zip works.
-void Zipper::EndWithError(const char* step, int32_t result) {
+void Zipper::EndWithError(const char* step, int32_t result, std::string reason) {
     mSource.reset();
     mAhead.reset();
-    mFailed = QString::fromLatin1(step);
+    mFailed = step;
     mResult = result;
+    mReason = std::move(reason);
     ClearFiles();
     std::vector<char>().swap(mBuffer);
     mBytesToZip = 0;
@@ -292,7 +284,7 @@ void Zipper::EndWithError(const char* step, int32_t result) {
     if (mWriter.IsArchiveOpen()) {
         mWriter.CloseZip();
     }
-    emit Error();
+    Emit(Events.Error);
 }
 
 }  // namespace sparkloom

@@ -5,8 +5,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "common/Files.h"
+#include "app/QtText.h"
 #include "app/RememberedFolder.h"
+#include "common/Files.h"
 
 using namespace sparkloom;
 
@@ -20,6 +21,9 @@ class TestAppFiles : public QObject {
         file.write("x");
         return file.fileName();
     }
+
+    // The window asks about the paths it holds, which cross to the core as UTF-8.
+    static bool FileExists(const QString& path) { return sparkloom::FileExists(ToUtf8(path)); }
 
 private slots:
     void fileExistsOnlyForOrdinaryVisibleFiles() {

@@ -146,8 +146,7 @@ private slots:
         }
         const QByteArray xml = entries.last().data;
         const QByteArray clt = entries[entries.size() - 2].data;
-        const QString filledXml = FilledTemplateXml(
-            {QStringLiteral("CUSTOM"), QStringLiteral("General"), QStringLiteral("Fire & Ice")});
+        const QString filledXml = ToQt(FilledTemplateXml({"CUSTOM", "General", "Fire & Ice"}));
         QCOMPARE(xml, QByteArray("\xFF\xFE", 2) +
                           QByteArray(reinterpret_cast<const char*>(filledXml.utf16()),
                                      filledXml.size() * 2));

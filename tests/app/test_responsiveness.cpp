@@ -125,8 +125,8 @@ private slots:
         Control<QComboBox>(form, "cboCat")->setCurrentIndex(1);
 
         QEventLoop packing;
-        connect(&form.ArchiveBuilder(), &Zipper::Complete, &packing, &QEventLoop::quit);
-        connect(&form.ArchiveBuilder(), &Zipper::Error, &packing, &QEventLoop::quit);
+        ZipperEventLog events(form.ArchiveBuilder());
+        events.onEnd = [&packing] { packing.quit(); };
         QTimer::singleShot(120000, &packing, &QEventLoop::quit);
         seam.fileAnswers << out + QStringLiteral("/Clip.dzp");
         turns.Start();

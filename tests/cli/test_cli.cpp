@@ -1,892 +1,1095 @@
 // sparkloom-cli as a user runs it: a child process on a real clip, its package
 // read back by Python's zipfile and unzip, its refusals with their exact texts.
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QXmlStreamReader>
-#include <QtTest>
+#include <algorithm>
+#include <chrono>
 #include <csignal>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
-#include "support/Processes.h"
-#include "support/TestSupport.h"
+#include "support/CoreTest.h"
 
-using sparkloom::test::ArchiveEntry;
-using sparkloom::test::AttributeOf;
-using sparkloom::test::WriteFile;
+using namespace sparkloom;
+using namespace sparkloom::test;
 
 namespace {
 
-struct Run {
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using Strings = std::vector<std::string>;
+using Clock = std::chrono::steady_clock;
 
-QByteArray ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
 }
 
-QStringList NamesOf(const QList<ArchiveEntry>& entries) {
-    QStringList names;
+bool Exists(const std::string& path) {
+    std::error_code error;
+    return fs::exists(P(path), error);
+}
+
+bool MakeFolder(const std::string& path) {
+    std::error_code error;
+    fs::create_directories(P(path), error);
+    return !error && fs::is_directory(P(path), error);
+}
+
+bool CopyFile(const std::string& from, const std::string& to) {
+    std::error_code error;
+    return fs::copy_file(P(from), P(to), error) && !error;
+}
+
+// The names of a folder's entries, sorted.
+Strings EntriesOf(const std::string& folder) {
+    Strings names;
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::directory_iterator(P(folder), error)) {
+        names.push_back(Utf8Of(entry.path().filename()));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string Number5(int number) {
+    std::string digits = std::to_string(number);
+    return std::string(digits.size() < 5 ? 5 - digits.size() : 0, '0') + digits;
+}
+
+Strings NamesOf(const std::vector<ArchiveEntry>& entries) {
+    Strings names;
     for (const ArchiveEntry& entry : entries) {
-        names << QString::fromLatin1(entry.rawName);
+        names.push_back(entry.rawName);
     }
     return names;
 }
 
 // A lavfi test pattern of the given length, size and rate.
-bool MakeClipAt(const QString& path, const QString& seconds, const QString& size, int rate) {
-    int code = -1;
-    sparkloom::test::RunTool(
-        "ffmpeg",
-        {"-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
-         QStringLiteral("testsrc=duration=%1:size=%2:rate=%3").arg(seconds, size).arg(rate),
-         "-pix_fmt", "yuv420p", path},
-        &code);
-    return code == 0;
+bool MakeClipAt(const std::string& path, const std::string& seconds, const std::string& size,
+                int rate) {
+    return RunTool("ffmpeg", {"-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
+                              "testsrc=duration=" + seconds + ":size=" + size +
+                                  ":rate=" + std::to_string(rate),
+                              "-pix_fmt", "yuv420p", path})
+               .exitCode == 0;
 }
 
 // What ffprobe reads of a numbered sequence: "width,height,frames".
-QByteArray ProbeFrames(const QString& folder, const QString& prefix) {
-    return sparkloom::test::RunTool(
-               "ffprobe", {"-v", "error", "-f", "image2", "-i",
-                           folder + u'/' + prefix + "_%05d.jpg", "-count_frames", "-show_entries",
-                           "stream=width,height,nb_read_frames", "-of", "csv=p=0"})
-        .trimmed();
+std::string ProbeFrames(const std::string& folder, const std::string& prefix) {
+    return std::string(Trimmed(
+        RunTool("ffprobe", {"-v", "error", "-f", "image2", "-i",
+                            folder + '/' + prefix + "_%05d.jpg", "-count_frames", "-show_entries",
+                            "stream=width,height,nb_read_frames", "-of", "csv=p=0"})
+            .out));
 }
 
-qint64 BytesOfFrames(const QString& folder) {
-    qint64 bytes = 0;
-    for (const QFileInfo& frame : QDir(folder).entryInfoList({"*_?????.jpg"}, QDir::Files)) {
-        bytes += frame.size();
+// The frames ffmpeg wrote into folder: names ending in "_" + five characters + ".jpg".
+int64_t BytesOfFrames(const std::string& folder) {
+    int64_t bytes = 0;
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::directory_iterator(P(folder), error)) {
+        const std::string name = Utf8Of(entry.path().filename());
+        if (entry.is_regular_file() && name.size() >= 10 && name.ends_with(".jpg") &&
+            name[name.size() - 10] == '_') {
+            bytes += static_cast<int64_t>(entry.file_size());
+        }
     }
     return bytes;
 }
 
+// The scratch folder of the whole file: the clips, the packages, one clip made once.
+struct Fixture {
+    TempDir root;
+    std::string clips = root.File("clips");  // holds the clips: the video's folder
+    std::string out = root.File("out");      // where packages go
+    std::string clip = clips + "/clip.mp4";  // 1 s, 30 frames, 64×48
+    int cases = 0;
+    int attributes = 0;
+
+    Fixture() {
+        REQUIRE(MakeFolder(clips));
+        REQUIRE(MakeFolder(out));
+        REQUIRE(MakeClip(clip));
+    }
+};
+
+Fixture& F() {
+    static Fixture fixture;
+    return fixture;
+}
+
+// The value of one attribute of the first element called element, in a template
+// (UTF-16LE with a byte-order mark), as Python's XML reader sees it.
+std::string AttributeOf(const std::string& utf16File, const std::string& element,
+                        const std::string& name) {
+    const std::string file = F().root.File("attribute-" + std::to_string(++F().attributes));
+    if (!WriteFile(file, utf16File)) {
+        return "<missing: unwritable>";
+    }
+    static const char* script = R"PY(
+import sys, xml.etree.ElementTree as ET
+try:
+    root = ET.parse(sys.argv[1]).getroot()
+except ET.ParseError as e:
+    sys.stdout.write('<missing: %s>' % e); sys.exit(0)
+for e in root.iter(sys.argv[2]):
+    sys.stdout.buffer.write(e.get(sys.argv[3], '').encode('utf-8')); sys.exit(0)
+sys.stdout.write('<missing: no %s>' % sys.argv[2])
+)PY";
+    return RunTool("python3", {"-c", script, file, element, name}).out;
+}
+
+ToolRun RunCli(const Strings& arguments,
+               const std::vector<std::pair<std::string, std::string>>& environment = {}) {
+    ToolOptions options;
+    options.environment = environment;
+    options.startFolder = F().root.Text();
+    options.timeoutMs = 60000;
+    return RunTool(SPARKLOOM_CLI, arguments, options);
+}
+
+// A fresh, not yet existing path under the output folder.
+std::string Fresh(const std::string& name) {
+    return F().out + "/" + std::to_string(++F().cases) + "-" + name;
+}
+
+// Every argument the window would want, so a row changes only what it tests.
+Strings Complete(const std::string& package) {
+    return {F().clip, "-o", package, "--type", "CUSTOM", "--category", "General"};
+}
+
+Strings operator+(Strings list, const Strings& more) {
+    list.insert(list.end(), more.begin(), more.end());
+    return list;
+}
+
+// path without its last four characters (".dzp").
+std::string Chopped(const std::string& path) {
+    return path.substr(0, path.size() - 4);
+}
+
+void CompareWithFolder(const std::vector<ArchiveEntry>& entries, const std::string& folder) {
+    for (const ArchiveEntry& entry : entries) {
+        const std::string file = folder + '/' + entry.rawName.substr(2);
+        CHECK_MESSAGE(entry.data == ReadAll(file), file);
+        CHECK(entry.method == 8);
+    }
+}
+
 }  // namespace
 
-class TestCli : public QObject {
-    Q_OBJECT
+TEST_CASE("convertsWithTheDefaults") {
+    const std::string base = Fresh("Fire");  // no ".": ".dzp" is added
+    const ToolRun run = RunCli(Complete(base));
+    REQUIRE_MESSAGE(run.exitCode == 0, run.err);
+    CHECK(run.out == "");
+    CHECK(run.err == "Counting frames…\nExtracting 30 frames…\nPacking…\nSuccess\n");
 
-    QTemporaryDir mRoot;
-    QString mClips;  // holds the clips: the video's folder
-    QString mOut;    // where packages go
-    QString mClip;   // 1 s, 30 frames, 64×48
-    int mCase = 0;
+    const std::string package = base + ".dzp";
+    const std::string frames = base + "_frames";
+    CHECK(UnzipTestsClean(package));
+    std::vector<ArchiveEntry> entries;
+    REQUIRE(ReadArchive(package, entries));  // CRCs checked there
 
-    Run RunCli(const QStringList& arguments, const QStringList& environment = {}) {
-        QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const QString& setting : environment) {
-            env.insert(setting.section(u'=', 0, 0), setting.section(u'=', 1));
+    Strings expected;
+    for (int frame = 1; frame <= 30; ++frame) {
+        expected.push_back(".\\clip_" + Number5(frame) + ".jpg");
+    }
+    expected = expected + Strings{".\\Thumb.jpg", ".\\Thumb.png", ".\\TitleTemplate.clt",
+                                  ".\\TitleTemplate.xml"};
+    REQUIRE(NamesOf(entries) == expected);
+    CompareWithFolder(entries, frames);
+    CHECK(EntriesOf(frames).size() == expected.size());
+
+    // The thumbnail defaults to the first frame.
+    const std::string first = entries.front().data;
+    CHECK(entries[30].data == first);
+    CHECK(entries[31].data == first);
+
+    const std::string clt = entries[32].data;
+    const std::string xml = entries[33].data;
+    CHECK((clt.starts_with("\xff\xfe") && xml.starts_with("\xff\xfe")));
+    CHECK(AttributeOf(clt, "ParticleAttribExt", "AnimationImage") == "clip_00001.jpg");
+    // 30 frames at 30 per second
+    CHECK(AttributeOf(clt, "ParticleAttribExt", "AnimationDuration") == "1000");
+    CHECK(AttributeOf(clt, "Extension", "ReferencePath") == frames + '/');
+    CHECK(AttributeOf(xml, "TEMPLATE", "TYPE") == "CUSTOM");
+    CHECK(AttributeOf(xml, "TEMPLATE", "CATEGORY") == "General");
+    CHECK(AttributeOf(xml, "TEMPLATE", "ALIAS") == "clip");
+}
+
+TEST_CASE("convertsWithEveryOptionGiven") {
+    const std::string picture = F().root.File("picture.png");
+    REQUIRE(WriteFile(picture, "not converted, only copied"));
+    const std::string frames = Fresh("frames here");
+    const std::string package = Fresh("Fire.zip");  // a "." keeps the path
+    const ToolRun run = RunCli({"--quiet", F().clip, "--output", package, "--name", "My Fire",
+                                "--type", "PRESET", "--category", "Sports", "--thumb", picture,
+                                "--first", "My_Fire_00007.jpg", "--frames-dir", frames});
+    REQUIRE_MESSAGE(run.exitCode == 0, run.err);
+    CHECK(run.err == "");  // quiet
+
+    std::vector<ArchiveEntry> entries;
+    REQUIRE(ReadArchive(package, entries));
+    REQUIRE(entries.size() == 34);
+    CHECK(entries.front().rawName == ".\\My_Fire_00001.jpg");
+    CompareWithFolder(entries, frames);
+    CHECK(entries[30].rawName == ".\\Thumb.jpg");
+    CHECK(entries[30].data == ReadAll(picture));
+    CHECK(entries[31].data == ReadAll(picture));
+    CHECK(AttributeOf(entries[32].data, "ParticleAttribExt", "AnimationImage") ==
+          "My_Fire_00007.jpg");
+    CHECK(AttributeOf(entries[33].data, "TEMPLATE", "TYPE") == "PRESET");
+    CHECK(AttributeOf(entries[33].data, "TEMPLATE", "CATEGORY") == "Sports");
+    CHECK(AttributeOf(entries[33].data, "TEMPLATE", "ALIAS") == "My Fire");
+}
+
+// The frames the options give, as ffprobe reads them, and a duration that
+// follows them.
+TEST_CASE("frameOptions") {
+    struct Row {
+        std::string tag;
+        std::string clip;  // seconds:size:rate
+        Strings options;
+        std::string probed;  // width,height,frames
+        std::string duration;
+    };
+    const Row rows[] = {
+        {"--fps 30 on 60 fps", "2:64x48:60", {"--fps", "30"}, "64,48,60", "2000"},
+        {"--start 1 --duration 1",
+         "3:64x48:30",
+         {"--start", "1", "--duration", "1"},
+         "64,48,30",
+         "1000"},
+        {"--start as a clock, to the end",
+         "3:64x48:30",
+         {"--start", "00:00:01.5"},
+         "64,48,45",
+         "1500"},
+        {"--width 320 on 1280x720", "1:1280x720:30", {"--width", "320"}, "320,180,30", "1000"},
+        {"all at once",
+         "2:1280x720:60",
+         {"--fps", "30", "--duration", "1", "--width", "160", "--quality", "4"},
+         "160,90,30",
+         "1000"},
+    };
+    for (const Row& row : rows) {
+        CAPTURE(row.tag);
+        const Strings parts = Split(row.clip, ':');
+        const std::string video = F().clips + "/options-" + ReplaceAll(row.clip, ":", "-") + ".mp4";
+        if (!Exists(video)) {
+            REQUIRE(MakeClipAt(video, parts[0], parts[1], std::stoi(parts[2])));
         }
-        process.setProcessEnvironment(env);
-        process.setWorkingDirectory(mRoot.path());
-        process.start(QStringLiteral(SPARKLOOM_CLI), arguments);
-        Run run;
-        if (process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit) {
-            run.exitCode = process.exitCode();
-        }
-        run.out = process.readAllStandardOutput();
-        run.err = process.readAllStandardError();
-        return run;
-    }
-
-    // A fresh, not yet existing path under the output folder.
-    QString Fresh(const QString& name) {
-        return mOut + QStringLiteral("/%1-%2").arg(++mCase).arg(name);
-    }
-
-    // Every argument the window would want, so a row changes only what it tests.
-    QStringList Complete(const QString& package) const {
-        return {mClip,
-                QStringLiteral("-o"),
-                package,
-                QStringLiteral("--type"),
-                QStringLiteral("CUSTOM"),
-                QStringLiteral("--category"),
-                QStringLiteral("General")};
-    }
-
-    static void CompareWithFolder(const QList<ArchiveEntry>& entries, const QString& folder) {
-        for (const ArchiveEntry& entry : entries) {
-            const QString file = folder + u'/' + QString::fromLatin1(entry.rawName.mid(2));
-            QVERIFY2(entry.data == ReadAll(file), qPrintable(file));
-            QCOMPARE(entry.method, 8);
-        }
-    }
-
-private slots:
-    void initTestCase() {
-        QVERIFY(mRoot.isValid());
-        mClips = mRoot.filePath(QStringLiteral("clips"));
-        mOut = mRoot.filePath(QStringLiteral("out"));
-        QVERIFY(QDir().mkpath(mClips) && QDir().mkpath(mOut));
-        mClip = mClips + QStringLiteral("/clip.mp4");
-        QVERIFY(sparkloom::test::MakeClip(mClip));
-    }
-
-    void convertsWithTheDefaults() {
-        const QString base = Fresh(QStringLiteral("Fire"));  // no ".": ".dzp" is added
-        const Run run = RunCli(Complete(base));
-        QVERIFY2(run.exitCode == 0, run.err.constData());
-        QCOMPARE(run.out, QByteArray());
-        QCOMPARE(run.err,
-                 QByteArray("Counting frames…\nExtracting 30 frames…\nPacking…\nSuccess\n"));
-
-        const QString package = base + QStringLiteral(".dzp");
-        const QString frames = base + QStringLiteral("_frames");
-        QVERIFY(sparkloom::test::UnzipTestsClean(package));
-        QList<ArchiveEntry> entries;
-        QVERIFY(sparkloom::test::ReadArchive(package, entries));  // CRCs checked there
-
-        QStringList expected;
-        for (int frame = 1; frame <= 30; ++frame) {
-            expected << QStringLiteral(".\\clip_%1.jpg").arg(frame, 5, 10, QLatin1Char('0'));
-        }
-        expected << ".\\Thumb.jpg"
-                 << ".\\Thumb.png"
-                 << ".\\TitleTemplate.clt"
-                 << ".\\TitleTemplate.xml";
-        QCOMPARE(NamesOf(entries), expected);
-        CompareWithFolder(entries, frames);
-        QCOMPARE(QDir(frames).entryList(QDir::Files).size(), expected.size());
-
-        // The thumbnail defaults to the first frame.
-        const QByteArray first = entries.first().data;
-        QCOMPARE(entries[30].data, first);
-        QCOMPARE(entries[31].data, first);
-
-        const QByteArray clt = entries[32].data;
-        const QByteArray xml = entries[33].data;
-        QVERIFY(clt.startsWith("\xff\xfe") && xml.startsWith("\xff\xfe"));
-        QCOMPARE(AttributeOf(clt, "ParticleAttribExt", "AnimationImage"),
-                 QStringLiteral("clip_00001.jpg"));
-        QCOMPARE(AttributeOf(clt, "ParticleAttribExt", "AnimationDuration"),
-                 QStringLiteral("1000"));  // 30 frames at 30 per second
-        QCOMPARE(AttributeOf(clt, "Extension", "ReferencePath"), frames + u'/');
-        QCOMPARE(AttributeOf(xml, "TEMPLATE", "TYPE"), QStringLiteral("CUSTOM"));
-        QCOMPARE(AttributeOf(xml, "TEMPLATE", "CATEGORY"), QStringLiteral("General"));
-        QCOMPARE(AttributeOf(xml, "TEMPLATE", "ALIAS"), QStringLiteral("clip"));
-    }
-
-    void convertsWithEveryOptionGiven() {
-        const QString picture = mRoot.filePath(QStringLiteral("picture.png"));
-        QVERIFY(WriteFile(picture, QByteArray("not converted, only copied")));
-        const QString frames = Fresh(QStringLiteral("frames here"));
-        const QString package = Fresh(QStringLiteral("Fire.zip"));  // a "." keeps the path
-        const Run run = RunCli(
-            {QStringLiteral("--quiet"), mClip, QStringLiteral("--output"), package,
-             QStringLiteral("--name"), QStringLiteral("My Fire"), QStringLiteral("--type"),
-             QStringLiteral("PRESET"), QStringLiteral("--category"), QStringLiteral("Sports"),
-             QStringLiteral("--thumb"), picture, QStringLiteral("--first"),
-             QStringLiteral("My_Fire_00007.jpg"), QStringLiteral("--frames-dir"), frames});
-        QVERIFY2(run.exitCode == 0, run.err.constData());
-        QCOMPARE(run.err, QByteArray());  // quiet
-
-        QList<ArchiveEntry> entries;
-        QVERIFY(sparkloom::test::ReadArchive(package, entries));
-        QCOMPARE(entries.size(), 34);
-        QCOMPARE(entries.first().rawName, QByteArray(".\\My_Fire_00001.jpg"));
-        CompareWithFolder(entries, frames);
-        QCOMPARE(entries[30].rawName, QByteArray(".\\Thumb.jpg"));
-        QCOMPARE(entries[30].data, ReadAll(picture));
-        QCOMPARE(entries[31].data, ReadAll(picture));
-        QCOMPARE(AttributeOf(entries[32].data, "ParticleAttribExt", "AnimationImage"),
-                 QStringLiteral("My_Fire_00007.jpg"));
-        QCOMPARE(AttributeOf(entries[33].data, "TEMPLATE", "TYPE"), QStringLiteral("PRESET"));
-        QCOMPARE(AttributeOf(entries[33].data, "TEMPLATE", "CATEGORY"), QStringLiteral("Sports"));
-        QCOMPARE(AttributeOf(entries[33].data, "TEMPLATE", "ALIAS"), QStringLiteral("My Fire"));
-    }
-
-    // The frames the options give, as ffprobe reads them, and a duration that
-    // follows them.
-    void frameOptions_data() {
-        QTest::addColumn<QString>("clip");  // seconds:size:rate
-        QTest::addColumn<QStringList>("options");
-        QTest::addColumn<QByteArray>("probed");  // width,height,frames
-        QTest::addColumn<QString>("duration");
-        QTest::newRow("--fps 30 on 60 fps")
-            << "2:64x48:60" << QStringList{"--fps", "30"} << QByteArray("64,48,60") << "2000";
-        QTest::newRow("--start 1 --duration 1")
-            << "3:64x48:30" << QStringList{"--start", "1", "--duration", "1"}
-            << QByteArray("64,48,30") << "1000";
-        QTest::newRow("--start as a clock, to the end")
-            << "3:64x48:30" << QStringList{"--start", "00:00:01.5"} << QByteArray("64,48,45")
-            << "1500";
-        QTest::newRow("--width 320 on 1280x720") << "1:1280x720:30" << QStringList{"--width", "320"}
-                                                 << QByteArray("320,180,30") << "1000";
-        QTest::newRow("all at once")
-            << "2:1280x720:60"
-            << QStringList{"--fps", "30", "--duration", "1", "--width", "160", "--quality", "4"}
-            << QByteArray("160,90,30") << "1000";
-    }
-    void frameOptions() {
-        QFETCH(QString, clip);
-        QFETCH(QStringList, options);
-        QFETCH(QByteArray, probed);
-        QFETCH(QString, duration);
-        const QStringList parts = clip.split(u':');
-        const QString video =
-            mClips + QStringLiteral("/options-%1.mp4").arg(QString(clip).replace(u':', u'-'));
-        if (!QFileInfo::exists(video)) {
-            QVERIFY(MakeClipAt(video, parts[0], parts[1], parts[2].toInt()));
-        }
-        const QString package = Fresh(QStringLiteral("options.dzp"));
-        QStringList arguments = Complete(package) << options;
+        const std::string package = Fresh("options.dzp");
+        Strings arguments = Complete(package) + row.options;
         arguments[0] = video;
-        const Run run = RunCli(arguments);
-        QVERIFY2(run.exitCode == 0, run.err.constData());
-        const QString frames = package.chopped(4) + QStringLiteral("_frames");
-        const QString prefix = QFileInfo(video).completeBaseName();
-        QCOMPARE(ProbeFrames(frames, prefix), probed);
-        QVERIFY(sparkloom::test::UnzipTestsClean(package));
-        QList<ArchiveEntry> entries;
-        QVERIFY(sparkloom::test::ReadArchive(package, entries));
-        QCOMPARE(entries.size(), probed.split(',').last().toInt() + 4);
-        QCOMPARE(AttributeOf(ReadAll(frames + "/TitleTemplate.clt"), "ParticleAttribExt",
-                             "AnimationDuration"),
-                 duration);
+        const ToolRun run = RunCli(arguments);
+        REQUIRE_MESSAGE(run.exitCode == 0, run.err);
+        const std::string frames = Chopped(package) + "_frames";
+        const std::string prefix = Utf8Of(P(video).stem());
+        CHECK(ProbeFrames(frames, prefix) == row.probed);
+        CHECK(UnzipTestsClean(package));
+        std::vector<ArchiveEntry> entries;
+        REQUIRE(ReadArchive(package, entries));
+        CHECK(entries.size() == static_cast<std::size_t>(std::stoi(Split(row.probed, ',')[2]) + 4));
+        CHECK(AttributeOf(ReadAll(frames + "/TitleTemplate.clt"), "ParticleAttribExt",
+                          "AnimationDuration") == row.duration);
     }
+}
 
-    // The seek is frame-accurate: the first frame written is the clip's frame
-    // 31, as ffmpeg itself picks it out of the whole clip.
-    void startTakesTheExactFrame() {
-        const QString video = mClips + QStringLiteral("/options-3-64x48-30.mp4");
-        if (!QFileInfo::exists(video)) {
-            QVERIFY(MakeClipAt(video, "3", "64x48", 30));
-        }
-        const QString byHand = Fresh(QStringLiteral("frame31.jpg"));
-        int code = -1;
-        sparkloom::test::RunTool("ffmpeg",
-                                 {"-nostdin", "-v", "error", "-i", video, "-vf",
-                                  "select=eq(n\\,30)", "-frames:v", "1", byHand},
-                                 &code);
-        QCOMPARE(code, 0);
-        const QString package = Fresh(QStringLiteral("start.dzp"));
-        QStringList arguments = Complete(package) << "--start"
-                                                  << "1"
-                                                  << "--duration"
-                                                  << "1";
+// The seek is frame-accurate: the first frame written is the clip's frame
+// 31, as ffmpeg itself picks it out of the whole clip.
+TEST_CASE("startTakesTheExactFrame") {
+    const std::string video = F().clips + "/options-3-64x48-30.mp4";
+    if (!Exists(video)) {
+        REQUIRE(MakeClipAt(video, "3", "64x48", 30));
+    }
+    const std::string byHand = Fresh("frame31.jpg");
+    REQUIRE(RunTool("ffmpeg", {"-nostdin", "-v", "error", "-i", video, "-vf", "select=eq(n\\,30)",
+                               "-frames:v", "1", byHand})
+                .exitCode == 0);
+    const std::string package = Fresh("start.dzp");
+    Strings arguments = Complete(package) + Strings{"--start", "1", "--duration", "1"};
+    arguments[0] = video;
+    const ToolRun run = RunCli(arguments);
+    REQUIRE_MESSAGE(run.exitCode == 0, run.err);
+    const std::string frames = Chopped(package) + "_frames";
+    const std::string first = ReadAll(frames + "/options-3-64x48-30_00001.jpg");
+    CHECK(first == ReadAll(byHand));
+    CHECK(first != ReadAll(frames + "/options-3-64x48-30_00002.jpg"));
+}
+
+TEST_CASE("qualityTwoIsLarger") {
+    const std::string video = F().clips + "/quality.mp4";
+    REQUIRE(MakeClipAt(video, "1", "320x240", 30));
+    int64_t bytes[2] = {};
+    for (const bool best : {false, true}) {
+        const std::string package = Fresh("quality.dzp");
+        Strings arguments = Complete(package);
         arguments[0] = video;
-        const Run run = RunCli(arguments);
-        QVERIFY2(run.exitCode == 0, run.err.constData());
-        const QString frames = package.chopped(4) + QStringLiteral("_frames");
-        const QByteArray first = ReadAll(frames + "/options-3-64x48-30_00001.jpg");
-        QCOMPARE(first, ReadAll(byHand));
-        QVERIFY(first != ReadAll(frames + "/options-3-64x48-30_00002.jpg"));
-    }
-
-    void qualityTwoIsLarger() {
-        const QString video = mClips + QStringLiteral("/quality.mp4");
-        QVERIFY(MakeClipAt(video, "1", "320x240", 30));
-        qint64 bytes[2] = {};
-        for (const bool best : {false, true}) {
-            const QString package = Fresh(QStringLiteral("quality.dzp"));
-            QStringList arguments = Complete(package);
-            arguments[0] = video;
-            if (best) {
-                arguments << "--quality"
-                          << "2";
-            }
-            const Run run = RunCli(arguments);
-            QVERIFY2(run.exitCode == 0, run.err.constData());
-            bytes[best] = BytesOfFrames(package.chopped(4) + QStringLiteral("_frames"));
+        if (best) {
+            arguments = arguments + Strings{"--quality", "2"};
         }
-        QVERIFY2(bytes[1] > bytes[0] * 3 / 2,
-                 qPrintable(QStringLiteral("%1 against %2").arg(bytes[1]).arg(bytes[0])));
+        const ToolRun run = RunCli(arguments);
+        REQUIRE_MESSAGE(run.exitCode == 0, run.err);
+        bytes[best] = BytesOfFrames(Chopped(package) + "_frames");
     }
+    CHECK_MESSAGE(bytes[1] > bytes[0] * 3 / 2,
+                  (std::to_string(bytes[1]) + " against " + std::to_string(bytes[0])));
+}
 
-    // With --fps no count runs, and the extraction's own report gives the end.
-    void startBeyondTheEnd_data() {
-        QTest::addColumn<QStringList>("more");
-        QTest::newRow("every frame") << QStringList{};
-        QTest::newRow("--fps 30") << QStringList{"--fps", "30"};
+// With --fps no count runs, and the extraction's own report gives the end.
+TEST_CASE("startBeyondTheEnd") {
+    struct Row {
+        std::string tag;
+        Strings more;
+    };
+    const Row rows[] = {{"every frame", {}}, {"--fps 30", {"--fps", "30"}}};
+    for (const Row& row : rows) {
+        CAPTURE(row.tag);
+        const std::string package = Fresh("late.dzp");
+        const ToolRun run = RunCli(Complete(package) + Strings{"--start", "00:05"} + row.more);
+        CHECK(run.exitCode == 1);
+        CHECK_MESSAGE(Contains(run.err,
+                               "The start 00:05 lies beyond the clip's end: the clip lasts "
+                               "1.000 s. No frames were written."),
+                      run.err);
+        CHECK(!Contains(run.err, "Success"));
+        CHECK(!Exists(package));
+        CHECK(!Exists(Chopped(package) + "_frames"));
     }
-    void startBeyondTheEnd() {
-        QFETCH(QStringList, more);
-        const QString package = Fresh(QStringLiteral("late.dzp"));
-        const Run run = RunCli(Complete(package) << "--start"
-                                                 << "00:05" << more);
-        QCOMPARE(run.exitCode, 1);
-        QVERIFY2(run.err.contains("The start 00:05 lies beyond the clip's end: the clip lasts "
-                                  "1.000 s. No frames were written."),
-                 run.err.constData());
-        QVERIFY(!run.err.contains("Success"));
-        QVERIFY(!QFileInfo::exists(package));
-        QVERIFY(!QFileInfo::exists(package.chopped(4) + QStringLiteral("_frames")));
-    }
+}
 
-    // Several clips into one folder: one that is no video fails alone, and the
-    // summary says which.
-    void batchGoesOnAfterAFailure() {
-        const QString folder = Fresh(QStringLiteral("batch"));
-        QVERIFY(QDir().mkpath(folder));
-        const QString second = mClips + QStringLiteral("/Second Clip.mov");
-        QVERIFY(QFile::exists(second) || QFile::copy(mClip, second));
-        const QString broken = mClips + QStringLiteral("/broken.mkv");
-        QVERIFY(WriteFile(broken, "plain text, no video"));
-        const Run run = RunCli({mClip, broken, second, "-o", folder, "--type", "PRESET",
+// Several clips into one folder: one that is no video fails alone, and the
+// summary says which.
+TEST_CASE("batchGoesOnAfterAFailure") {
+    const std::string folder = Fresh("batch");
+    REQUIRE(MakeFolder(folder));
+    const std::string second = F().clips + "/Second Clip.mov";
+    REQUIRE((Exists(second) || CopyFile(F().clip, second)));
+    const std::string broken = F().clips + "/broken.mkv";
+    REQUIRE(WriteFile(broken, "plain text, no video"));
+    const ToolRun run = RunCli({F().clip, broken, second, "-o", folder, "--type", "PRESET",
                                 "--category", "General", "--fps", "15"});
-        QCOMPARE(run.exitCode, 1);
-        QVERIFY2(run.err.endsWith(QStringLiteral("2 of 3 clips converted:\n"
-                                                 "  %1: %2/clip.dzp\n"
-                                                 "  %3: FAILED: The video could not be read. %3: "
-                                                 "Invalid data found when processing input\n"
-                                                 "  %4: %2/Second Clip.dzp\n")
-                                      .arg(mClip, folder, broken, second)
-                                      .toUtf8()),
-                 run.err.constData());
-        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name),
-                 QStringList({"Second Clip.dzp", "Second Clip_frames", "clip.dzp", "clip_frames"}));
-        for (const auto& [package, alias] :
-             {std::pair{"clip", "clip"}, std::pair{"Second Clip", "Second Clip"}}) {
-            const QString path = folder + u'/' + package + ".dzp";
-            QVERIFY(sparkloom::test::UnzipTestsClean(path));
-            QList<ArchiveEntry> entries;
-            QVERIFY(sparkloom::test::ReadArchive(path, entries));
-            QCOMPARE(entries.size(), 15 + 4);
-            QCOMPARE(AttributeOf(entries.last().data, "TEMPLATE", "ALIAS"), QString(alias));
-        }
+    CHECK(run.exitCode == 1);
+    CHECK_MESSAGE(run.err.ends_with("2 of 3 clips converted:\n"
+                                    "  " +
+                                    F().clip + ": " + folder +
+                                    "/clip.dzp\n"
+                                    "  " +
+                                    broken + ": FAILED: The video could not be read. " + broken +
+                                    ": Invalid data found when processing input\n"
+                                    "  " +
+                                    second + ": " + folder + "/Second Clip.dzp\n"),
+                  run.err);
+    CHECK(EntriesOf(folder) ==
+          Strings{"Second Clip.dzp", "Second Clip_frames", "clip.dzp", "clip_frames"});
+    for (const auto& [package, alias] :
+         {std::pair{"clip", "clip"}, std::pair{"Second Clip", "Second Clip"}}) {
+        CAPTURE(package);
+        const std::string path = folder + '/' + package + ".dzp";
+        CHECK(UnzipTestsClean(path));
+        std::vector<ArchiveEntry> entries;
+        REQUIRE(ReadArchive(path, entries));
+        REQUIRE(entries.size() == 15 + 4);
+        CHECK(AttributeOf(entries.back().data, "TEMPLATE", "ALIAS") == alias);
     }
+}
 
-    void batchOfGoodClipsSucceeds() {
-        const QString folder = Fresh(QStringLiteral("batch-ok"));
-        QVERIFY(QDir().mkpath(folder));
-        const QString second = mClips + QStringLiteral("/Second Clip.mov");
-        QVERIFY(QFile::exists(second) || QFile::copy(mClip, second));
-        const Run run =
-            RunCli({mClip, second, "-o", folder, "--type", "CUSTOM", "--category", "General"});
-        QVERIFY2(run.exitCode == 0, run.err.constData());
-        QVERIFY2(run.err.startsWith(QStringLiteral("[1/2] %1\n").arg(mClip).toUtf8()),
-                 run.err.constData());
-        QVERIFY(run.err.contains("2 of 2 clips converted:"));
-        QVERIFY(sparkloom::test::UnzipTestsClean(folder + "/clip.dzp"));
-        QVERIFY(sparkloom::test::UnzipTestsClean(folder + "/Second Clip.dzp"));
-    }
+TEST_CASE("batchOfGoodClipsSucceeds") {
+    const std::string folder = Fresh("batch-ok");
+    REQUIRE(MakeFolder(folder));
+    const std::string second = F().clips + "/Second Clip.mov";
+    REQUIRE((Exists(second) || CopyFile(F().clip, second)));
+    const ToolRun run =
+        RunCli({F().clip, second, "-o", folder, "--type", "CUSTOM", "--category", "General"});
+    REQUIRE_MESSAGE(run.exitCode == 0, run.err);
+    CHECK_MESSAGE(run.err.starts_with("[1/2] " + F().clip + "\n"), run.err);
+    CHECK(Contains(run.err, "2 of 2 clips converted:"));
+    CHECK(UnzipTestsClean(folder + "/clip.dzp"));
+    CHECK(UnzipTestsClean(folder + "/Second Clip.dzp"));
+}
 
-    void helpAndVersion() {
-        const Run version = RunCli({QStringLiteral("--version")});
-        QCOMPARE(version.exitCode, 0);
-        QCOMPARE(version.out, QByteArray("sparkloom-cli 1.0.1\n"));
-        const Run help = RunCli({QStringLiteral("--help")});
-        QCOMPARE(help.exitCode, 0);
-        for (const char* option : {"--output", "--name", "--type", "--category", "--thumb",
-                                   "--first", "--frames-dir", "--force", "--fps", "--quality",
-                                   "--start", "--duration", "--width", "--quiet", "--check"}) {
-            QVERIFY2(help.out.contains(option), option);
-        }
+TEST_CASE("helpAndVersion") {
+    const ToolRun version = RunCli({"--version"});
+    CHECK(version.exitCode == 0);
+    CHECK(version.out == "sparkloom-cli 1.0.1\n");
+    const ToolRun help = RunCli({"--help"});
+    CHECK(help.exitCode == 0);
+    for (const char* option : {"--output", "--name", "--type", "--category", "--thumb", "--first",
+                               "--frames-dir", "--force", "--fps", "--quality", "--start",
+                               "--duration", "--width", "--quiet", "--check"}) {
+        CHECK_MESSAGE(Contains(help.out, option), option);
     }
+    // Qt's own options went with Qt.
+    CHECK(!Contains(help.out, "--help-all"));
+}
 
-    void refusesUsageErrors_data() {
-        QTest::addColumn<QStringList>("arguments");
-        const QString clip = QStringLiteral("clips/clip.mp4");
-        const QString o = QStringLiteral("-o");
-        const QString package = QStringLiteral("out/usage.dzp");
-        QTest::newRow("nothing") << QStringList{};
-        QTest::newRow("no package") << QStringList{clip, "--type", "CUSTOM"};
-        QTest::newRow("empty package") << QStringList{clip, o, ""};
-        QTest::newRow("-o without value") << QStringList{clip, o};
-        QTest::newRow("no video") << QStringList{o, package};
-        QTest::newRow("the same clip twice") << QStringList{clip, clip, o, "out"};
-        QTest::newRow("two clips, one package name")
-            << QStringList{clip, "clips/clip.mov", o, "out"};
-        const QString other = QStringLiteral("clips/other.mp4");
-        QTest::newRow("several with --name") << QStringList{clip, other, o, "out", "--name", "x"};
-        QTest::newRow("several with --thumb") << QStringList{clip, other, o, "out", "--thumb", "x"};
-        QTest::newRow("several with --first") << QStringList{clip, other, o, "out", "--first", "x"};
-        QTest::newRow("several with --frames-dir")
-            << QStringList{clip, other, o, "out", "--frames-dir", "out/usage_frames"};
-        QTest::newRow("several without -o") << QStringList{clip, other};
-        const auto option = [&](const char* tag, const QString& name, const QString& value) {
-            QTest::newRow(tag) << QStringList{clip, o, package, name, value};
-        };
-        option("--fps 0", "--fps", "0");
-        option("--fps -30", "--fps", "-30");
-        option("--fps 1001", "--fps", "1001");
-        option("--fps not a number", "--fps", "thirty");
-        option("--quality 1", "--quality", "1");
-        option("--quality 32", "--quality", "32");
-        option("--quality 2.5", "--quality", "2.5");
-        option("--width 15", "--width", "15");
-        option("--width 8193", "--width", "8193");
-        option("--width empty", "--width", "");
-        option("--start 1:5", "--start", "1:5");
-        option("--start -1", "--start", "-1");
-        option("--start empty", "--start", "");
-        option("--duration 0", "--duration", "0");
-        option("--duration 00:00:00.000", "--duration", "00:00:00.000");
-        option("--duration 1:60", "--duration", "1:60");
-        QTest::newRow("unknown option") << QStringList{clip, o, package, "--colour", "red"};
-        QTest::newRow("unknown type") << QStringList{clip, o, package, "--type", "custom"};
-        QTest::newRow("--check without package") << QStringList{"--check"};
-        QTest::newRow("--check with -o") << QStringList{"--check", package, o, package};
-        QTest::newRow("--check with --type") << QStringList{"--check", package, "--type", "CUSTOM"};
-        QTest::newRow("--check with --force") << QStringList{"--check", package, "--force"};
-        QTest::newRow("--check with --fps") << QStringList{"--check", package, "--fps", "30"};
-    }
-    void refusesUsageErrors() {
-        QFETCH(QStringList, arguments);
-        const Run run = RunCli(arguments);
-        QCOMPARE(run.exitCode, 2);
-        QVERIFY2(run.err.startsWith("sparkloom-cli: "), run.err.constData());
-        QVERIFY(run.err.contains("--help"));
-        QVERIFY(!QFileInfo::exists(mOut + QStringLiteral("/usage.dzp")));
-        QVERIFY(!QFileInfo::exists(mOut + QStringLiteral("/usage_frames")));
-    }
+TEST_CASE("refusesUsageErrors") {
+    const std::string clip = "clips/clip.mp4";
+    const std::string o = "-o";
+    const std::string package = "out/usage.dzp";
+    const std::string other = "clips/other.mp4";
+    struct Row {
+        std::string tag;
+        Strings arguments;
+    };
+    std::vector<Row> rows = {
+        {"nothing", {}},
+        {"no package", {clip, "--type", "CUSTOM"}},
+        {"empty package", {clip, o, ""}},
+        {"-o without value", {clip, o}},
+        {"no video", {o, package}},
+        {"the same clip twice", {clip, clip, o, "out"}},
+        {"two clips, one package name", {clip, "clips/clip.mov", o, "out"}},
+        {"several with --name", {clip, other, o, "out", "--name", "x"}},
+        {"several with --thumb", {clip, other, o, "out", "--thumb", "x"}},
+        {"several with --first", {clip, other, o, "out", "--first", "x"}},
+        {"several with --frames-dir", {clip, other, o, "out", "--frames-dir", "out/usage_frames"}},
+        {"several without -o", {clip, other}},
+    };
+    const auto option = [&](const char* tag, const std::string& name, const std::string& value) {
+        rows.push_back({tag, {clip, o, package, name, value}});
+    };
+    option("--fps 0", "--fps", "0");
+    option("--fps -30", "--fps", "-30");
+    option("--fps 1001", "--fps", "1001");
+    option("--fps not a number", "--fps", "thirty");
+    option("--quality 1", "--quality", "1");
+    option("--quality 32", "--quality", "32");
+    option("--quality 2.5", "--quality", "2.5");
+    option("--width 15", "--width", "15");
+    option("--width 8193", "--width", "8193");
+    option("--width empty", "--width", "");
+    option("--start 1:5", "--start", "1:5");
+    option("--start -1", "--start", "-1");
+    option("--start empty", "--start", "");
+    option("--duration 0", "--duration", "0");
+    option("--duration 00:00:00.000", "--duration", "00:00:00.000");
+    option("--duration 1:60", "--duration", "1:60");
+    rows.push_back({"unknown option", {clip, o, package, "--colour", "red"}});
+    rows.push_back({"unknown type", {clip, o, package, "--type", "custom"}});
+    rows.push_back({"--check without package", {"--check"}});
+    rows.push_back({"--check with -o", {"--check", package, o, package}});
+    rows.push_back({"--check with --type", {"--check", package, "--type", "CUSTOM"}});
+    rows.push_back({"--check with --force", {"--check", package, "--force"}});
+    rows.push_back({"--check with --fps", {"--check", package, "--fps", "30"}});
 
-    // The window's checks, in the window's order, with its texts; nothing is touched.
-    void refusesWhatTheWindowRefuses_data() {
+    for (const Row& row : rows) {
+        CAPTURE(row.tag);
+        const ToolRun run = RunCli(row.arguments);
+        CHECK(run.exitCode == 2);
+        CHECK_MESSAGE(run.err.starts_with("sparkloom-cli: "), run.err);
+        CHECK(Contains(run.err, "--help"));
+        CHECK(!Exists(F().out + "/usage.dzp"));
+        CHECK(!Exists(F().out + "/usage_frames"));
+    }
+}
+
+// The window's checks, in the window's order, with its texts; nothing is touched.
+TEST_CASE("refusesWhatTheWindowRefuses") {
+    struct Row {
+        std::string tag;
         // Option and value pairs, replacing the option's value or added; "<absent>" drops it.
-        QTest::addColumn<QStringList>("change");
-        QTest::addColumn<QString>("video");
-        QTest::addColumn<QByteArray>("text");
-        const QString clip = QStringLiteral("clip.mp4");
-        QTest::newRow("type missing") << QStringList{"--type", "<absent>"} << clip
-                                      << QByteArray("You must select the Type of Project!");
-        QTest::newRow("no type") << QStringList{"--type", ""} << clip
-                                 << QByteArray("You must select the Type of Project!");
-        QTest::newRow("type Select") << QStringList{"--type", "Select"} << clip
-                                     << QByteArray("You must select the Type of Project!");
-        QTest::newRow("category missing") << QStringList{"--category", "<absent>"} << clip
-                                          << QByteArray("You must select a Category!");
-        QTest::newRow("no category")
-            << QStringList{"--category", ""} << clip << QByteArray("You must select a Category!");
-        QTest::newRow("category Select") << QStringList{"--category", "Select"} << clip
-                                         << QByteArray("You must select a Category!");
-        QTest::newRow("empty name")
-            << QStringList{"--name", ""} << clip << QByteArray("Please Enter A Particle Name!");
+        Strings change;
+        std::string video;
+        std::string text;
+    };
+    const std::string clip = "clip.mp4";
+    const Row rows[] = {
+        {"type missing", {"--type", "<absent>"}, clip, "You must select the Type of Project!"},
+        {"no type", {"--type", ""}, clip, "You must select the Type of Project!"},
+        {"type Select", {"--type", "Select"}, clip, "You must select the Type of Project!"},
+        {"category missing", {"--category", "<absent>"}, clip, "You must select a Category!"},
+        {"no category", {"--category", ""}, clip, "You must select a Category!"},
+        {"category Select", {"--category", "Select"}, clip, "You must select a Category!"},
+        {"empty name", {"--name", ""}, clip, "Please Enter A Particle Name!"},
         // "abc" is too short to give a name: the window's box would stay empty.
-        QTest::newRow("no name from the file") << QStringList{} << QStringLiteral("abc")
-                                               << QByteArray("Please Enter A Particle Name!");
-        QTest::newRow("empty thumbnail")
-            << QStringList{"--thumb", ""} << clip << QByteArray("Please Select A Thumbnail!");
-        QTest::newRow("no first frame, so no thumbnail")
-            << QStringList{"--first", ""} << clip << QByteArray("Please Select A Thumbnail!");
-        QTest::newRow("name with a slash")
-            << QStringList{"--name", "a/b"} << clip
-            << QByteArray("The particle name names the frame files and cannot contain \"/\".");
-        QTest::newRow("name beyond the code page")
-            << QStringList{"--name", "Fire \u03a9"} << clip
-            << QByteArray(
-                   "The particle name names the frame files and can only hold Western "
-                   "European letters:\nFire_\u03a9");
-        QTest::newRow("name before type") << QStringList{"--name", "", "--type", ""} << clip
-                                          << QByteArray("Please Enter A Particle Name!");
-        QTest::newRow("frames in the video's folder")
-            << QStringList{"--frames-dir", "clips/"} << clip
-            << QByteArray(
-                   "You cannot Extract in the Project Folder!\n"
-                   "Please Choose Another Destination Folder");
-        QTest::newRow("package in the video's folder")
-            << QStringList{"-o", "clips/check.dzp"} << clip
-            << QByteArray(
-                   "You cannot create the Installation File in the Project Folder!\n"
-                   "Please Choose Another Destination Folder");
-        QTest::newRow("package in the frames folder")
-            << QStringList{"--frames-dir", "out/../out"} << clip
-            << QByteArray(
-                   "You cannot create the Installation File in the Project Folder!\n"
-                   "Please Choose Another Destination Folder");
-    }
-    void refusesWhatTheWindowRefuses() {
-        QFETCH(QStringList, change);
-        QFETCH(QString, video);
-        QFETCH(QByteArray, text);
-        const QString videoPath = mClips + u'/' + video;
-        if (!QFileInfo::exists(videoPath)) {
-            QVERIFY(QFile::copy(mClip, videoPath));
+        {"no name from the file", {}, "abc", "Please Enter A Particle Name!"},
+        {"empty thumbnail", {"--thumb", ""}, clip, "Please Select A Thumbnail!"},
+        {"no first frame, so no thumbnail", {"--first", ""}, clip, "Please Select A Thumbnail!"},
+        {"name with a slash",
+         {"--name", "a/b"},
+         clip,
+         "The particle name names the frame files and cannot contain \"/\"."},
+        {"name beyond the code page",
+         {"--name", "Fire \u03a9"},
+         clip,
+         "The particle name names the frame files and can only hold Western European "
+         "letters:\nFire_\u03a9"},
+        {"name before type", {"--name", "", "--type", ""}, clip, "Please Enter A Particle Name!"},
+        {"frames in the video's folder",
+         {"--frames-dir", "clips/"},
+         clip,
+         "You cannot Extract in the Project Folder!\nPlease Choose Another Destination Folder"},
+        {"package in the video's folder",
+         {"-o", "clips/check.dzp"},
+         clip,
+         "You cannot create the Installation File in the Project Folder!\nPlease Choose "
+         "Another Destination Folder"},
+        {"package in the frames folder",
+         {"--frames-dir", "out/../out"},
+         clip,
+         "You cannot create the Installation File in the Project Folder!\nPlease Choose "
+         "Another Destination Folder"},
+    };
+    for (const Row& row : rows) {
+        CAPTURE(row.tag);
+        const std::string videoPath = F().clips + '/' + row.video;
+        if (!Exists(videoPath)) {
+            REQUIRE(CopyFile(F().clip, videoPath));
         }
-        QStringList arguments{videoPath, "-o",         "out/check.dzp", "--type",
-                              "CUSTOM",  "--category", "General"};
-        for (qsizetype i = 0; i + 1 < change.size(); i += 2) {
-            const qsizetype at = arguments.indexOf(change[i]);
-            if (change[i + 1] == QStringLiteral("<absent>")) {
-                arguments.remove(at, 2);
-            } else if (at >= 0) {
-                arguments[at + 1] = change[i + 1];
+        Strings arguments{videoPath, "-o",         "out/check.dzp", "--type",
+                          "CUSTOM",  "--category", "General"};
+        for (std::size_t i = 0; i + 1 < row.change.size(); i += 2) {
+            const auto at = std::find(arguments.begin(), arguments.end(), row.change[i]);
+            if (row.change[i + 1] == "<absent>") {
+                arguments.erase(at, at + 2);
+            } else if (at != arguments.end()) {
+                *(at + 1) = row.change[i + 1];
             } else {
-                arguments << change[i] << change[i + 1];
+                arguments = arguments + Strings{row.change[i], row.change[i + 1]};
             }
         }
-        const Run run = RunCli(arguments);
-        QCOMPARE(run.exitCode, 1);
-        QCOMPARE(run.err, text + '\n');
-        QVERIFY(!QFileInfo::exists(mOut + QStringLiteral("/check.dzp")));
-        QVERIFY(!QFileInfo::exists(mOut + QStringLiteral("/check_frames")));
+        const ToolRun run = RunCli(arguments);
+        CHECK(run.exitCode == 1);
+        CHECK(run.err == row.text + '\n');
+        CHECK(!Exists(F().out + "/check.dzp"));
+        CHECK(!Exists(F().out + "/check_frames"));
     }
+}
 
-    void overwritesOnlyWithForce() {
-        const QString package = Fresh(QStringLiteral("again.dzp"));
-        QVERIFY(WriteFile(package, "an older package"));
-        QStringList arguments = Complete(package);
-        arguments << "--frames-dir" << Fresh(QStringLiteral("frames"));
+TEST_CASE("overwritesOnlyWithForce") {
+    const std::string package = Fresh("again.dzp");
+    REQUIRE(WriteFile(package, "an older package"));
+    const std::string frames = Fresh("frames");
+    const Strings arguments = Complete(package) + Strings{"--frames-dir", frames};
 
-        const Run refused = RunCli(arguments);
-        QCOMPARE(refused.exitCode, 1);
-        QVERIFY2(refused.err.contains(QFile::encodeName(package)), refused.err.constData());
-        QVERIFY(refused.err.contains("--force"));
-        QCOMPARE(ReadAll(package), QByteArray("an older package"));
-        QVERIFY(!QFileInfo::exists(arguments.last()));  // refused before any work
+    const ToolRun refused = RunCli(arguments);
+    CHECK(refused.exitCode == 1);
+    CHECK_MESSAGE(Contains(refused.err, package), refused.err);
+    CHECK(Contains(refused.err, "--force"));
+    CHECK(ReadAll(package) == "an older package");
+    CHECK(!Exists(frames));  // refused before any work
 
-        const Run forced = RunCli(arguments << QStringLiteral("--force"));
-        QVERIFY2(forced.exitCode == 0, forced.err.constData());
-        QVERIFY(sparkloom::test::UnzipTestsClean(package));
+    const ToolRun forced = RunCli(arguments + Strings{"--force"});
+    REQUIRE_MESSAGE(forced.exitCode == 0, forced.err);
+    CHECK(UnzipTestsClean(package));
+}
+
+TEST_CASE("takesAFilledFramesFolderOnlyWithForce") {
+    const std::string frames = Fresh("filled");
+    REQUIRE(MakeFolder(frames));
+    REQUIRE(WriteFile(frames + "/notes.txt", "left by the user"));
+    const std::string package = Fresh("filled.dzp");
+    const Strings arguments = Complete(package) + Strings{"--frames-dir", frames};
+
+    const ToolRun refused = RunCli(arguments);
+    CHECK(refused.exitCode == 1);
+    CHECK_MESSAGE(Contains(refused.err, "--force"), refused.err);
+    CHECK(!Exists(package));
+
+    const ToolRun forced = RunCli(arguments + Strings{"--force"});
+    REQUIRE_MESSAGE(forced.exitCode == 0, forced.err);
+    std::vector<ArchiveEntry> entries;
+    REQUIRE(ReadArchive(package, entries));
+    const Strings names = NamesOf(entries);
+    // as the window does
+    CHECK(std::find(names.begin(), names.end(), ".\\notes.txt") != names.end());
+}
+
+// More than 2000 entries in the frames folder: the walk leaves some out,
+// which is refused, or with --force done and said.
+// 2010 frames: only the first 1994 fit beside ".", "..", the thumbnails and
+// the templates. A file beside them that sorts first would push a template
+// out, which refuses the build; one that sorts last is left out with --force.
+TEST_CASE("longClipsKeepThePackageWhole") {
+    struct Row {
+        std::string tag;
+        std::string extraFile;
+        int exitCode;
+        std::string said;
+        std::size_t entries;
+    };
+    const Row rows[] = {
+        {"frames only", "", 0,
+         "the video has 2010 frames, but a package holds at most 1994; only the first 1994 were "
+         "extracted.",
+         1998},
+        {"a file before the templates", "aa.txt", 1, "The package would lack TitleTemplate.xml", 0},
+        {"a file after them", "zz.txt", 0, "1 entries were left out", 1998},
+    };
+    const std::string longClip = F().clips + "/long.mp4";
+    if (!Exists(longClip)) {
+        REQUIRE(RunTool("ffmpeg", {"-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
+                                   "testsrc=duration=20.1:size=16x16:rate=100", "-pix_fmt",
+                                   "yuv420p", longClip})
+                    .exitCode == 0);
     }
-
-    void takesAFilledFramesFolderOnlyWithForce() {
-        const QString frames = Fresh(QStringLiteral("filled"));
-        QVERIFY(QDir().mkpath(frames));
-        QVERIFY(WriteFile(frames + QStringLiteral("/notes.txt"), "left by the user"));
-        const QString package = Fresh(QStringLiteral("filled.dzp"));
-        QStringList arguments = Complete(package) << "--frames-dir" << frames;
-
-        const Run refused = RunCli(arguments);
-        QCOMPARE(refused.exitCode, 1);
-        QVERIFY2(refused.err.contains("--force"), refused.err.constData());
-        QVERIFY(!QFileInfo::exists(package));
-
-        const Run forced = RunCli(arguments << QStringLiteral("--force"));
-        QVERIFY2(forced.exitCode == 0, forced.err.constData());
-        QList<ArchiveEntry> entries;
-        QVERIFY(sparkloom::test::ReadArchive(package, entries));
-        QVERIFY(NamesOf(entries).contains(QStringLiteral(".\\notes.txt")));  // as the window does
-    }
-
-    // More than 2000 entries in the frames folder: the walk leaves some out,
-    // which is refused, or with --force done and said.
-    // 2010 frames: only the first 1994 fit beside ".", "..", the thumbnails and
-    // the templates. A file beside them that sorts first would push a template
-    // out, which refuses the build; one that sorts last is left out with --force.
-    void longClipsKeepThePackageWhole_data() {
-        QTest::addColumn<QString>("extraFile");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("said");
-        QTest::addColumn<int>("entries");
-        QTest::newRow("frames only") << QString() << 0
-                                     << "the video has 2010 frames, but a package holds at most "
-                                        "1994; only the first 1994 were extracted."
-                                     << 1998;
-        QTest::newRow("a file before the templates")
-            << "aa.txt" << 1 << "The package would lack TitleTemplate.xml" << 0;
-        QTest::newRow("a file after them") << "zz.txt" << 0 << "1 entries were left out" << 1998;
-    }
-    void longClipsKeepThePackageWhole() {
-        QFETCH(QString, extraFile);
-        QFETCH(int, exitCode);
-        QFETCH(QString, said);
-        QFETCH(int, entries);
-        const QString longClip = mClips + QStringLiteral("/long.mp4");
-        if (!QFileInfo::exists(longClip)) {
-            int code = -1;
-            sparkloom::test::RunTool(
-                "ffmpeg",
-                {"-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
-                 "testsrc=duration=20.1:size=16x16:rate=100", "-pix_fmt", "yuv420p", longClip},
-                &code);
-            QCOMPARE(code, 0);
-        }
-        const QString package = Fresh(QStringLiteral("long.dzp"));
-        const QString frames = Fresh(QStringLiteral("long-frames"));
-        QStringList arguments = Complete(package) << "--frames-dir" << frames;
+    for (const Row& row : rows) {
+        CAPTURE(row.tag);
+        const std::string package = Fresh("long.dzp");
+        const std::string frames = Fresh("long-frames");
+        Strings arguments = Complete(package) + Strings{"--frames-dir", frames};
         arguments[0] = longClip;
-        if (!extraFile.isEmpty()) {
-            QVERIFY(QDir().mkpath(frames));
-            QVERIFY(sparkloom::test::WriteFile(frames + u'/' + extraFile, "beside"));
-            arguments << "--force";
+        if (!row.extraFile.empty()) {
+            REQUIRE(MakeFolder(frames));
+            REQUIRE(WriteFile(frames + '/' + row.extraFile, "beside"));
+            arguments = arguments + Strings{"--force"};
         }
-        const Run run = RunCli(arguments);
-        QVERIFY2(run.exitCode == exitCode, run.err.constData());
-        QVERIFY2(run.err.contains(said.toUtf8()), run.err.constData());
-        QCOMPARE(QFileInfo::exists(package), exitCode == 0);
-        if (exitCode == 0) {
-            QList<ArchiveEntry> read;
-            QVERIFY(sparkloom::test::ReadArchive(package, read));
-            QCOMPARE(read.size(), entries);
-            QCOMPARE(AttributeOf(ReadAll(frames + "/TitleTemplate.clt"),
-                                 QStringLiteral("ParticleAttribExt"),
-                                 QStringLiteral("AnimationDuration")),
-                     QStringLiteral("66467"));
+        const ToolRun run = RunCli(arguments);
+        CHECK_MESSAGE(run.exitCode == row.exitCode, run.err);
+        CHECK_MESSAGE(Contains(run.err, row.said), run.err);
+        CHECK(Exists(package) == (row.exitCode == 0));
+        if (row.exitCode == 0) {
+            std::vector<ArchiveEntry> read;
+            REQUIRE(ReadArchive(package, read));
+            CHECK(read.size() == row.entries);
+            CHECK(AttributeOf(ReadAll(frames + "/TitleTemplate.clt"), "ParticleAttribExt",
+                              "AnimationDuration") == "66467");
         }
     }
+}
 
-    // A stop signal sent to the converter's process alone, as kill, timeout or a
-    // service manager send it: ffmpeg is stopped, no package is left, the frames
-    // folder is kept, and the exit status is the shell's for that signal.
-    void stopSignals_data() {
-        QTest::addColumn<int>("signalNumber");
-        QTest::addColumn<QString>("step");
-        QTest::addColumn<bool>("several");  // the first of two clips is stopped
-        QTest::newRow("SIGINT while extracting") << int(SIGINT) << "extracting frames" << false;
-        QTest::newRow("SIGTERM while extracting") << int(SIGTERM) << "extracting frames" << false;
-        QTest::newRow("SIGINT while packing") << int(SIGINT) << "packing" << false;
-        QTest::newRow("SIGTERM while packing") << int(SIGTERM) << "packing" << false;
-        QTest::newRow("SIGTERM, several clips") << int(SIGTERM) << "extracting frames" << true;
-    }
-    void stopSignals() {
-        QFETCH(int, signalNumber);
-        QFETCH(QString, step);
-        QFETCH(bool, several);
-        const bool packing = step == "packing";
-        QString package = Fresh(QStringLiteral("stopped.dzp"));
-        QString frames = Fresh(QStringLiteral("stopped-frames"));
-        QStringList arguments = Complete(package) << "--frames-dir" << frames;
-        const QString folder = Fresh(QStringLiteral("stopped-batch"));
-        if (several) {
-            QVERIFY(QDir().mkpath(folder));
-            package = folder + QStringLiteral("/ten.dzp");
-            frames = folder + QStringLiteral("/ten_frames");
-            arguments =
-                QStringList{mClip, "-o", folder, "--type", "CUSTOM", "--category", "General"};
+#ifndef _WIN32
+// A stop signal sent to the converter's process alone, as kill, timeout or a
+// service manager send it: ffmpeg is stopped, no package is left, the frames
+// folder is kept, and the exit status is the shell's for that signal.
+// Linux only: signals, /proc and a shell-script stand-in ffmpeg.
+TEST_CASE("stopSignals") {
+    struct Row {
+        std::string tag;
+        int signalNumber;
+        std::string step;
+        bool several;  // the first of two clips is stopped
+    };
+    const Row rows[] = {
+        {"SIGINT while extracting", SIGINT, "extracting frames", false},
+        {"SIGTERM while extracting", SIGTERM, "extracting frames", false},
+        {"SIGINT while packing", SIGINT, "packing", false},
+        {"SIGTERM while packing", SIGTERM, "packing", false},
+        {"SIGTERM, several clips", SIGTERM, "extracting frames", true},
+    };
+    for (const Row& row : rows) {
+        CAPTURE(row.tag);
+        const bool packing = row.step == "packing";
+        std::string package = Fresh("stopped.dzp");
+        std::string frames = Fresh("stopped-frames");
+        Strings arguments = Complete(package) + Strings{"--frames-dir", frames};
+        const std::string folder = Fresh("stopped-batch");
+        if (row.several) {
+            REQUIRE(MakeFolder(folder));
+            package = folder + "/ten.dzp";
+            frames = folder + "/ten_frames";
+            arguments = {F().clip, "-o", folder, "--type", "CUSTOM", "--category", "General"};
         }
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        ToolOptions options;
+        options.startFolder = F().root.Text();
+        options.timeoutMs = 90000;
         if (packing) {
             // A large thumbnail, packed twice, makes packing last.
-            const QString big = mRoot.filePath(QStringLiteral("big-thumb.jpg"));
-            if (!QFileInfo::exists(big)) {
-                QVERIFY(sparkloom::test::WriteNoise(big, 200 << 20, 11));
+            const std::string big = F().root.File("big-thumb.jpg");
+            if (!Exists(big)) {
+                REQUIRE(WriteNoise(big, 200 << 20, 11));
             }
-            arguments << "--thumb" << big;
+            arguments = arguments + Strings{"--thumb", big};
         } else {
-            const QString slow = mRoot.filePath(QStringLiteral("slow-ffmpeg"));
-            QVERIFY(sparkloom::test::WriteSlowFfmpeg(slow));
-            env.insert("SPARKLOOM_FFMPEG", slow);
-            const QString ten = mClips + QStringLiteral("/ten.mp4");
-            if (!QFileInfo::exists(ten)) {
-                QVERIFY(sparkloom::test::MakeClip(ten, 10));
+            const std::string slow = F().root.File("slow-ffmpeg");
+            if (!Exists(slow)) {
+                REQUIRE(WriteSlowFfmpeg(slow));
             }
-            if (several) {
-                arguments.prepend(ten);
+            options.environment = {{"SPARKLOOM_FFMPEG", slow}};
+            const std::string ten = F().clips + "/ten.mp4";
+            if (!Exists(ten)) {
+                REQUIRE(MakeClip(ten, 10));
+            }
+            if (row.several) {
+                arguments.insert(arguments.begin(), ten);
             } else {
                 arguments[0] = ten;
             }
         }
-        QProcess process;
-        process.setProcessEnvironment(env);
-        process.start(QStringLiteral(SPARKLOOM_CLI), arguments);
-        QVERIFY(process.waitForStarted());
-        QByteArray err;
-        pid_t ffmpeg = 0;
-        const bool reached = QTest::qWaitFor(
-            [&] {
-                err += process.readAllStandardError();
-                if (packing) {
-                    return err.contains("Packing…");
+        int64_t pid = 0;
+        int64_t ffmpeg = 0;
+        std::optional<Clock::time_point> signalled;
+        options.onStarted = [&](int64_t started) { pid = started; };
+        options.whileRunning = [&](const ToolRun& sofar) {
+            if (signalled || pid == 0) {
+                return;
+            }
+            if (packing) {
+                if (!Contains(sofar.err, "Packing…")) {
+                    return;
                 }
+            } else {
                 if (ffmpeg == 0) {
-                    ffmpeg =
-                        sparkloom::test::ExtractingChild(static_cast<pid_t>(process.processId()));
+                    ffmpeg = ExtractingChild(pid);
                 }
-                return ffmpeg != 0 && QDir(frames).count() > 5;
-            },
-            60000);
-        QVERIFY2(reached, err.constData());
-        QElapsedTimer sinceSignal;
-        sinceSignal.start();
-        ::kill(static_cast<pid_t>(process.processId()), signalNumber);
-        QVERIFY(process.waitForFinished(10000));
-        qInfo("%s: ended %lld ms after the signal", QTest::currentDataTag(), sinceSignal.elapsed());
-        err += process.readAllStandardError();
-        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(process.exitCode(), 128 + signalNumber);
-        const QString name = signalNumber == SIGINT ? "SIGINT" : "SIGTERM";
-        QVERIFY2(err.endsWith(QStringLiteral("Stopped by %1 while %2; no package was written; the "
-                                             "frames folder %3 is kept.\n")
-                                  .arg(name, step, frames)
-                                  .toUtf8()),
-                 err.constData());
-        QVERIFY(!QFileInfo::exists(package));
-        QVERIFY(QDir(frames).count() > 5);
-        QVERIFY(!sparkloom::test::ProcessExists(ffmpeg));
-        if (several) {  // the second clip was never started
-            QVERIFY2(!err.contains("[2/2]"), err.constData());
-            QVERIFY(!QFileInfo::exists(folder + QStringLiteral("/clip_frames")));
-        }
-    }
-
-    // Scripts and cron run under LANG=C: the converter's output stays its own.
-    void plainCLocale() {
-        const Run run =
-            RunCli(Complete(Fresh(QStringLiteral("c-locale.dzp"))), {"LANG=C", "LC_ALL=C"});
-        QVERIFY2(run.exitCode == 0, run.err.constData());
-        QCOMPARE(run.err,
-                 QByteArray("Counting frames…\nExtracting 30 frames…\nPacking…\nSuccess\n"));
-    }
-
-    // With --force, frames of an earlier, longer extraction of the same name go
-    // first, and the converter says so; other files stay.
-    void staleFramesGoWithForce() {
-        const QString frames = Fresh(QStringLiteral("stale-frames"));
-        QVERIFY(QDir().mkpath(frames));
-        for (int frame = 1; frame <= 90; ++frame) {
-            QVERIFY(WriteFile(
-                frames + QStringLiteral("/clip_%1.jpg").arg(frame, 5, 10, QChar(u'0')), "old"));
-        }
-        QVERIFY(WriteFile(frames + "/notes.txt", "mine"));
-        const QString package = Fresh(QStringLiteral("stale.dzp"));
-        const Run run = RunCli(Complete(package) << "--frames-dir" << frames << "--force");
-        QVERIFY2(run.exitCode == 0, run.err.constData());
-        QVERIFY2(
-            run.err.contains(QStringLiteral("Deleted 90 frames of an earlier extraction from %1.")
-                                 .arg(frames)
-                                 .toUtf8()),
-            run.err.constData());
-        QCOMPARE(QDir(frames).entryList({"clip_*.jpg"}).size(), 30);
-        QCOMPARE(ReadAll(frames + "/notes.txt"), QByteArray("mine"));
-        QList<ArchiveEntry> entries;
-        QVERIFY(sparkloom::test::ReadArchive(package, entries));
-        QCOMPARE(entries.size(), 35);
-    }
-
-    // A package that cannot be created fails in the builder, with the window's status text.
-    void reportsAFailedPackingAsTheWindowDoes() {
-        const QString package = Fresh(QStringLiteral("nowhere.dzp"));
-        QVERIFY(QFile::link(mRoot.filePath(QStringLiteral("no/such/folder/x.dzp")), package));
-        QStringList arguments = Complete(package)
-                                << "--frames-dir" << Fresh(QStringLiteral("frames"));
-        const Run run = RunCli(arguments);
-        QCOMPARE(run.exitCode, 1);
-        QVERIFY2(run.err.endsWith("Packing…\nErr -1 in OpenZip\n"), run.err.constData());
-    }
-
-    // --check on a package of the road, on damaged ones and on several at once: one
-    // line per package when whole, one per fault otherwise, and the exit status.
-    void checksPackages_data() {
-        QTest::addColumn<QStringList>("packages");  // "made", "cut", "text", "gone", "extra"
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QStringList>("lines");  // each package's path stands for "%1"
-        QTest::newRow("made by the road") << QStringList{"made"} << 0 << QStringList{"%1: OK"};
-        QTest::newRow("extra file is a note")
-            << QStringList{"extra"} << 0
-            << QStringList{"%1: OK",
-                           "%1: note: 1 extra file, which the particle does not use: "
-                           ".\\ReadMe.txt"};
-        QTest::newRow("cut short")
-            << QStringList{"cut"} << 1
-            << QStringList{
-                   "%1: the archive is cut short or damaged: its table of contents at "
-                   "the end cannot be found"};
-        QTest::newRow("not a ZIP")
-            << QStringList{"text"} << 1 << QStringList{"%1: the file is not a ZIP archive"};
-        QTest::newRow("one whole, one gone") << QStringList{"made", "gone"} << 1
-                                             << QStringList{"%1: OK", "%2: there is no such file"};
-    }
-    void checksPackages() {
-        QFETCH(QStringList, packages);
-        QFETCH(int, exitCode);
-        QFETCH(QStringList, lines);
-
-        const QString made = Fresh(QStringLiteral("Check.dzp"));
-        const Run build = RunCli(Complete(made) << QStringLiteral("--quiet"));
-        QVERIFY2(build.exitCode == 0, build.err.constData());
-        QStringList paths;
-        for (const QString& kind : packages) {
-            const QString path = Fresh(kind + QStringLiteral(".dzp"));
-            if (kind == u"made") {
-                QVERIFY(QFile::copy(made, path));
-            } else if (kind == u"cut") {
-                QVERIFY(WriteFile(path, ReadAll(made).chopped(200)));
-            } else if (kind == u"text") {
-                QVERIFY(WriteFile(path, "a text, not an archive\n"));
-            } else if (kind == u"extra") {
-                QVERIFY(QFile::copy(made, path));
-                const QString readMe = mRoot.filePath(QStringLiteral("ReadMe.txt"));
-                QVERIFY(WriteFile(readMe, "notes"));
-                int code = -1;
-                sparkloom::test::RunTool(
-                    QStringLiteral("python3"),
-                    {QStringLiteral("-c"),
-                     QStringLiteral("import sys, zipfile\n"
-                                    "zipfile.ZipFile(sys.argv[1], 'a').write(sys.argv[2], "
-                                    "'.\\\\ReadMe.txt')"),
-                     path, readMe},
-                    &code);
-                QCOMPARE(code, 0);
+                // More than three frames written (five entries with "." and "..").
+                if (ffmpeg == 0 || EntriesOf(frames).size() <= 3) {
+                    return;
+                }
             }
-            paths << path;
+            signalled = Clock::now();
+            ::kill(static_cast<pid_t>(pid), row.signalNumber);
+        };
+        const ToolRun run = RunTool(SPARKLOOM_CLI, arguments, options);
+        REQUIRE_MESSAGE(signalled.has_value(), run.err);
+        const auto afterSignal =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - *signalled);
+        MESSAGE(row.tag << ": ended " << afterSignal.count() << " ms after the signal");
+        CHECK(afterSignal < std::chrono::seconds(10));
+        CHECK(run.termSignal == 0);
+        CHECK(run.exitCode == 128 + row.signalNumber);
+        const std::string name = row.signalNumber == SIGINT ? "SIGINT" : "SIGTERM";
+        CHECK_MESSAGE(run.err.ends_with("Stopped by " + name + " while " + row.step +
+                                        "; no package was written; the frames folder " + frames +
+                                        " is kept.\n"),
+                      run.err);
+        CHECK(!Exists(package));
+        CHECK(EntriesOf(frames).size() > 3);
+        CHECK(!ProcessExists(ffmpeg));
+        if (row.several) {  // the second clip was never started
+            CHECK_MESSAGE(!Contains(run.err, "[2/2]"), run.err);
+            CHECK(!Exists(folder + "/clip_frames"));
         }
-        const Run run = RunCli(QStringList{QStringLiteral("--check")} << paths);
-        QCOMPARE(run.exitCode, exitCode);
-        QCOMPARE(run.err, QByteArray());
-        QString expected;
-        for (const QString& line : lines) {
-            QString filled = line;
-            for (qsizetype i = 0; i < paths.size(); ++i) {
-                filled.replace(QStringLiteral("%%1").arg(i + 1), paths[i]);
+    }
+}
+#endif
+
+// Scripts and cron run under LANG=C: the converter's output stays its own.
+TEST_CASE("plainCLocale") {
+    const ToolRun run = RunCli(Complete(Fresh("c-locale.dzp")), {{"LANG", "C"}, {"LC_ALL", "C"}});
+    REQUIRE_MESSAGE(run.exitCode == 0, run.err);
+    CHECK(run.err == "Counting frames…\nExtracting 30 frames…\nPacking…\nSuccess\n");
+}
+
+// With --force, frames of an earlier, longer extraction of the same name go
+// first, and the converter says so; other files stay.
+TEST_CASE("staleFramesGoWithForce") {
+    const std::string frames = Fresh("stale-frames");
+    REQUIRE(MakeFolder(frames));
+    for (int frame = 1; frame <= 90; ++frame) {
+        REQUIRE(WriteFile(frames + "/clip_" + Number5(frame) + ".jpg", "old"));
+    }
+    REQUIRE(WriteFile(frames + "/notes.txt", "mine"));
+    const std::string package = Fresh("stale.dzp");
+    const ToolRun run = RunCli(Complete(package) + Strings{"--frames-dir", frames, "--force"});
+    REQUIRE_MESSAGE(run.exitCode == 0, run.err);
+    CHECK_MESSAGE(
+        Contains(run.err, "Deleted 90 frames of an earlier extraction from " + frames + "."),
+        run.err);
+    int clipFrames = 0;
+    for (const std::string& name : EntriesOf(frames)) {
+        clipFrames += name.starts_with("clip_") && name.ends_with(".jpg");
+    }
+    CHECK(clipFrames == 30);
+    CHECK(ReadAll(frames + "/notes.txt") == "mine");
+    std::vector<ArchiveEntry> entries;
+    REQUIRE(ReadArchive(package, entries));
+    CHECK(entries.size() == 35);
+}
+
+// A package that cannot be created fails in the builder, with the window's
+// status text and the system's reason after it.
+TEST_CASE("reportsAFailedPackingAsTheWindowDoes") {
+    const std::string package = Fresh("nowhere.dzp");
+    std::error_code error;
+    fs::create_symlink(P(F().root.File("no/such/folder/x.dzp")), P(package), error);
+    REQUIRE(!error);
+    const ToolRun run = RunCli(Complete(package) + Strings{"--frames-dir", Fresh("frames")});
+    CHECK(run.exitCode == 1);
+    CHECK_MESSAGE(run.err.ends_with("Packing…\nErr -1 in OpenZip: No such file or directory\n"),
+                  run.err);
+}
+
+// --check on a package of the road, on damaged ones and on several at once: one
+// line per package when whole, one per fault otherwise, and the exit status.
+TEST_CASE("checksPackages") {
+    struct Row {
+        std::string tag;
+        Strings packages;  // "made", "cut", "text", "gone", "extra"
+        int exitCode;
+        Strings lines;  // each package's path stands for "%1", "%2"
+    };
+    const Row rows[] = {
+        {"made by the road", {"made"}, 0, {"%1: OK"}},
+        {"extra file is a note",
+         {"extra"},
+         0,
+         {"%1: OK", "%1: note: 1 extra file, which the particle does not use: .\\ReadMe.txt"}},
+        {"cut short",
+         {"cut"},
+         1,
+         {"%1: the archive is cut short or damaged: its table of contents at the end cannot be "
+          "found"}},
+        {"not a ZIP", {"text"}, 1, {"%1: the file is not a ZIP archive"}},
+        {"one whole, one gone", {"made", "gone"}, 1, {"%1: OK", "%2: there is no such file"}},
+    };
+    for (const Row& row : rows) {
+        CAPTURE(row.tag);
+        const std::string made = Fresh("Check.dzp");
+        const ToolRun build = RunCli(Complete(made) + Strings{"--quiet"});
+        REQUIRE_MESSAGE(build.exitCode == 0, build.err);
+        Strings paths;
+        for (const std::string& kind : row.packages) {
+            const std::string path = Fresh(kind + ".dzp");
+            if (kind == "made") {
+                REQUIRE(CopyFile(made, path));
+            } else if (kind == "cut") {
+                const std::string whole = ReadAll(made);
+                REQUIRE(WriteFile(path, whole.substr(0, whole.size() - 200)));
+            } else if (kind == "text") {
+                REQUIRE(WriteFile(path, "a text, not an archive\n"));
+            } else if (kind == "extra") {
+                REQUIRE(CopyFile(made, path));
+                const std::string readMe = F().root.File("ReadMe.txt");
+                REQUIRE(WriteFile(readMe, "notes"));
+                REQUIRE(RunTool("python3", {"-c",
+                                            "import sys, zipfile\n"
+                                            "zipfile.ZipFile(sys.argv[1], 'a').write(sys.argv[2], "
+                                            "'.\\\\ReadMe.txt')",
+                                            path, readMe})
+                            .exitCode == 0);
             }
-            expected += filled + u'\n';
+            paths.push_back(path);
         }
-        QCOMPARE(QString::fromLocal8Bit(run.out), expected);
+        const ToolRun run = RunCli(Strings{"--check"} + paths);
+        CHECK(run.exitCode == row.exitCode);
+        CHECK(run.err == "");
+        std::string expected;
+        for (const std::string& line : row.lines) {
+            std::string filled = line;
+            for (std::size_t i = 0; i < paths.size(); ++i) {
+                filled = ReplaceAll(filled, "%" + std::to_string(i + 1), paths[i]);
+            }
+            expected += filled + '\n';
+        }
+        CHECK(run.out == expected);
     }
+}
 
-    // A package that does not read back is not reported as made: the script is
-    // rewritten (same size, so packing goes on) while a large file is being packed.
-    // Files are read in their turn only when none is deflated ahead.
-    void removesAPackageThatDoesNotReadBack() {
-        const QString frames = Fresh(QStringLiteral("rewritten"));
-        QVERIFY(QDir().mkpath(frames));
-        QVERIFY(sparkloom::test::WriteNoise(frames + QStringLiteral("/AAA.bin"), 48 << 20, 7));
-        const QString package = Fresh(QStringLiteral("Rewritten.dzp"));
-        QProcess process;
-        process.setWorkingDirectory(mRoot.path());
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("SPARKLOOM_DEFLATE_THREADS"), QStringLiteral("0"));
-        process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(SPARKLOOM_CLI), Complete(package)
-                                                         << "--frames-dir" << frames << "--force");
-        QByteArray err;
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                process.waitForReadyRead(50);
-                err += process.readAllStandardError();
-                return err.contains("Packing") || process.state() == QProcess::NotRunning;
-            },
-            60000));
-        const QString clt = frames + QStringLiteral("/TitleTemplate.clt");
-        QVERIFY(WriteFile(clt, QByteArray(QFileInfo(clt).size(), 'x')));
-        QVERIFY(process.waitForFinished(120000));
-        err += process.readAllStandardError();
-        QCOMPARE(process.exitCode(), 1);
-        QVERIFY2(err.contains("was written but does not read back whole:\n"
-                              ".\\TitleTemplate.clt: it is not UTF-16LE text with a byte-order "
-                              "mark"),
-                 err.constData());
-        QVERIFY(!err.contains("Success"));
-        QVERIFY(!QFileInfo::exists(package));
+// A package that does not read back is not reported as made: the script is
+// rewritten (same size, so packing goes on) while a large file is being packed.
+// Files are read in their turn only when none is deflated ahead.
+TEST_CASE("removesAPackageThatDoesNotReadBack") {
+    const std::string frames = Fresh("rewritten");
+    REQUIRE(MakeFolder(frames));
+    REQUIRE(WriteNoise(frames + "/AAA.bin", 48 << 20, 7));
+    const std::string package = Fresh("Rewritten.dzp");
+    const std::string clt = frames + "/TitleTemplate.clt";
+    ToolOptions options;
+    options.startFolder = F().root.Text();
+    options.environment = {{"SPARKLOOM_DEFLATE_THREADS", "0"}};
+    options.timeoutMs = 120000;
+    bool rewritten = false;
+    options.whileRunning = [&](const ToolRun& sofar) {
+        if (!rewritten && Contains(sofar.err, "Packing")) {
+            std::error_code error;
+            const auto size = fs::file_size(P(clt), error);
+            rewritten = !error && WriteFile(clt, std::string(size, 'x'));
+        }
+    };
+    const ToolRun run = RunTool(
+        SPARKLOOM_CLI, Complete(package) + Strings{"--frames-dir", frames, "--force"}, options);
+    CHECK(rewritten);
+    CHECK(run.exitCode == 1);
+    CHECK_MESSAGE(Contains(run.err,
+                           "was written but does not read back whole:\n"
+                           ".\\TitleTemplate.clt: it is not UTF-16LE text with a byte-order "
+                           "mark"),
+                  run.err);
+    CHECK(!Contains(run.err, "Success"));
+    CHECK(!Exists(package));
+}
+
+TEST_CASE("failsClearlyWithoutFfmpeg") {
+    const std::string package = Fresh("noffmpeg.dzp");
+    const ToolRun run = RunCli(Complete(package), {{"SPARKLOOM_FFMPEG", "/nonexistent"}});
+    CHECK(run.exitCode == 1);
+    CHECK_MESSAGE((Contains(run.err, "ffmpeg was not found") && Contains(run.err, "/nonexistent")),
+                  run.err);
+    CHECK(!Exists(package));
+    CHECK(!Exists(Chopped(package) + "_frames"));
+}
+
+TEST_CASE("failsOnAVideoFfmpegCannotRead") {
+    const std::string notVideo = F().clips + "/notes.mp4";
+    REQUIRE(WriteFile(notVideo, "plain text, no video"));
+    const std::string package = Fresh("unreadable.dzp");
+    Strings arguments = Complete(package);
+    arguments[0] = notVideo;
+    const ToolRun run = RunCli(arguments);
+    CHECK(run.exitCode == 1);
+    CHECK_MESSAGE(Contains(run.err, "The video could not be read."), run.err);
+    CHECK(!Contains(run.err, "Success"));
+    CHECK(!Exists(package));
+    CHECK(!Exists(Chopped(package) + "_frames"));
+
+    arguments[0] = F().clips + "/gone.mp4";
+    const ToolRun missing = RunCli(arguments);
+    CHECK(missing.exitCode == 1);
+    CHECK_MESSAGE(Contains(missing.err, "gone.mp4"), missing.err);
+}
+
+// ---- Errors that say why: each of the converter's I/O failures ends with the system's reason.
+
+namespace {
+
+#ifndef _WIN32
+// A tmpfs of its own at path, unmounted again when the object goes. Mounting
+// needs the right to (root, outside most containers); Mounted() says whether it was.
+class Tmpfs {
+public:
+    Tmpfs(const std::string& path, const std::string& options) : mPath(path) {
+        mMounted = MakeFolder(path) &&
+                   RunTool("mount", {"-t", "tmpfs", "-o", options, "tmpfs", path}).exitCode == 0;
     }
-
-    void failsClearlyWithoutFfmpeg() {
-        const QString package = Fresh(QStringLiteral("noffmpeg.dzp"));
-        const Run run =
-            RunCli(Complete(package), {QStringLiteral("SPARKLOOM_FFMPEG=/nonexistent")});
-        QCOMPARE(run.exitCode, 1);
-        QVERIFY2(run.err.contains("ffmpeg was not found") && run.err.contains("/nonexistent"),
-                 run.err.constData());
-        QVERIFY(!QFileInfo::exists(package));
-        QVERIFY(!QFileInfo::exists(package.chopped(4) + QStringLiteral("_frames")));
+    ~Tmpfs() {
+        if (mMounted) {
+            RunTool("umount", {mPath});
+        }
     }
+    Tmpfs(const Tmpfs&) = delete;
+    Tmpfs& operator=(const Tmpfs&) = delete;
+    bool Mounted() const { return mMounted; }
 
-    void failsOnAVideoFfmpegCannotRead() {
-        const QString notVideo = mClips + QStringLiteral("/notes.mp4");
-        QVERIFY(WriteFile(notVideo, "plain text, no video"));
-        const QString package = Fresh(QStringLiteral("unreadable.dzp"));
-        QStringList arguments = Complete(package);
-        arguments[0] = notVideo;
-        const Run run = RunCli(arguments);
-        QCOMPARE(run.exitCode, 1);
-        QVERIFY2(run.err.contains("The video could not be read."), run.err.constData());
-        QVERIFY(!run.err.contains("Success"));
-        QVERIFY(!QFileInfo::exists(package));
-        QVERIFY(!QFileInfo::exists(package.chopped(4) + QStringLiteral("_frames")));
-
-        const Run missing = RunCli(Complete(package).replaceInStrings(mClip, mClips + "/gone.mp4"));
-        QCOMPARE(missing.exitCode, 1);
-        QVERIFY2(missing.err.contains("gone.mp4"), missing.err.constData());
-    }
+private:
+    std::string mPath;
+    bool mMounted = false;
 };
 
-QTEST_GUILESS_MAIN(TestCli)
-#include "test_cli.moc"
+const std::string kNoMount =
+    "skipped: no tmpfs could be mounted here (mount needs root outside a restricted container)";
+#endif
+
+// Why no folder can be made in parent, in the system's words; "" when one can.
+std::string WhyNoFolderIn(const std::string& parent) {
+    const std::string probe = parent + "/probe";
+    std::error_code error;
+    const bool made = fs::create_directory(P(probe), error);
+    std::error_code ignored;
+    fs::remove(P(probe), ignored);
+    return made ? std::string() : ReasonOf(error);
+}
+
+}  // namespace
+
+#ifndef _WIN32
+// The disk fills while packing: the builder's status text, then why; no half
+// package is left.
+TEST_CASE("packingOnAFullDiskSaysWhy") {
+    TempDir place;
+    Tmpfs small(place.File("small"), "size=4m");
+    if (!small.Mounted()) {
+        MESSAGE(kNoMount);
+        return;
+    }
+    // Two copies of a thumbnail deflate cannot shrink need twice the room there is.
+    const std::string big = place.File("thumb.jpg");
+    REQUIRE(WriteNoise(big, 3 << 20, 5));
+    const std::string package = place.File("small/Full.dzp");
+    const std::string frames = Fresh("full-disk-frames");
+    const ToolRun run = RunCli(Complete(package) + Strings{"--frames-dir", frames, "--thumb", big});
+    CHECK(run.exitCode == 1);
+    INFO(run.err);
+    CHECK(Contains(run.err, "Packing…\nErr -1 in "));
+    CHECK(run.err.ends_with(": No space left on device\n"));
+    CHECK(!Contains(run.err, "Success"));
+    CHECK(!Exists(package));
+    CHECK(Exists(frames + "/Thumb.jpg"));  // the frames folder stays, as after any failure
+}
+
+// The disk fills while ffmpeg writes the frames: the converter passes on ffmpeg's reason.
+TEST_CASE("extractingOnAFullDiskSaysWhy") {
+    TempDir place;
+    Tmpfs small(place.File("small"), "size=256k");
+    if (!small.Mounted()) {
+        MESSAGE(kNoMount);
+        return;
+    }
+    const std::string video = F().clips + "/full-disk.mp4";
+    if (!Exists(video)) {
+        REQUIRE(MakeClipAt(video, "2", "640x480", 30));  // 60 frames of some 30 KiB each
+    }
+    const std::string package = Fresh("full-disk.dzp");
+    Strings arguments = Complete(package) + Strings{"--frames-dir", place.File("small/frames")};
+    arguments[0] = video;
+    const ToolRun run = RunCli(arguments);
+    CHECK(run.exitCode == 1);
+    INFO(run.err);
+    CHECK(Contains(run.err, "The frames could not be extracted."));
+    CHECK(Contains(run.err, "No space left on device"));
+    CHECK(!Contains(run.err, "Success"));
+    CHECK(!Exists(package));
+}
+
+// Files beside the frames add up past the builder's signed 32-bit byte total:
+// the refusal names the file and says why. Linux only: the 2.2 GB file is sparse.
+TEST_CASE("filesPastTheBuildersLimitSayWhy") {
+    const std::string frames = Fresh("huge-frames");
+    REQUIRE(MakeFolder(frames));
+    REQUIRE(WriteFile(frames + "/huge.bin", ""));
+    std::error_code error;
+    fs::resize_file(P(frames + "/huge.bin"), 2200ll << 20, error);
+    REQUIRE(!error);
+    const std::string package = Fresh("huge.dzp");
+    const ToolRun run = RunCli(Complete(package) + Strings{"--frames-dir", frames, "--force"});
+    CHECK(run.exitCode == 1);
+    INFO(run.err);
+    CHECK(Contains(run.err, "\nAddFile failed on huge.bin: "));
+    CHECK(Contains(run.err, "2 GiB"));
+    CHECK(!Contains(run.err, "Success"));
+    CHECK(!Exists(package));
+}
+#endif
+
+// The frames folder cannot be created: the message says what the system said.
+TEST_CASE("framesFolderThatCannotBeMadeSaysWhy") {
+    TempDir place;
+    struct Row {
+        std::string tag;
+        std::string parent;  // the frames folder goes in here
+        std::string reason;
+    };
+    std::vector<Row> rows;
+
+    // A file where a folder should be: refused whoever runs the test.
+    const std::string file = place.File("a file");
+    REQUIRE(WriteFile(file, "not a folder"));
+#ifndef _WIN32
+    CHECK(WhyNoFolderIn(file) == "Not a directory");
+#endif
+    rows.push_back({"its parent is a file", file, WhyNoFolderIn(file)});
+
+    // A folder without write permission, which root may write all the same.
+    const std::string locked = place.File("locked");
+    REQUIRE(MakeFolder(locked));
+    std::error_code error;
+    fs::permissions(P(locked), fs::perms::owner_read | fs::perms::owner_exec, error);
+    if (const std::string why = WhyNoFolderIn(locked); why.empty()) {
+        MESSAGE("skipped \"a read-only folder\": this user writes into it regardless");
+    } else {
+        rows.push_back({"a read-only folder", locked, why});
+    }
+
+#ifndef _WIN32
+    Tmpfs readOnly(place.File("read-only"), "ro,size=64k");
+    if (readOnly.Mounted()) {
+        rows.push_back(
+            {"a read-only file system", place.File("read-only"), "Read-only file system"});
+    } else {
+        MESSAGE(kNoMount);
+    }
+#endif
+
+    for (const Row& row : rows) {
+        CAPTURE(row.tag);
+        const std::string frames = row.parent + "/frames";
+        const std::string package = Fresh("unmade.dzp");
+        const ToolRun run = RunCli(Complete(package) + Strings{"--frames-dir", frames});
+        CHECK(run.exitCode == 1);
+        CHECK(run.err == "Could not create the frames folder " + frames + ": " + row.reason + "\n");
+        CHECK(!Exists(package));
+    }
+    fs::permissions(P(locked), fs::perms::owner_all, error);
+}

@@ -1,143 +1,166 @@
-#include <QDir>
-#include <QElapsedTimer>
-#include <QTemporaryDir>
-#include <QTimer>
-#include <QtTest>
+// The child-process runner is POSIX here (sh, /proc, signals); Windows has its own.
+#ifndef _WIN32
 
+#include <algorithm>
+#include <chrono>
 #include <csignal>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
 
+#include "common/EventPump.h"
 #include "extract/ExecAndCapture.h"
 #include "platform/ChildProcess.h"
+#include "support/CoreTest.h"
 
 using namespace sparkloom;
 
 namespace {
 
+namespace fs = std::filesystem;
+
 int OpenDescriptors() {
-    return QDir("/proc/self/fd")
-        .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot)
-        .size();
+    std::error_code error;
+    int count = 0;
+    for (fs::directory_iterator entry("/proc/self/fd", error), end; !error && entry != end;
+         entry.increment(error)) {
+        ++count;
+    }
+    return count;
 }
+
+// No case may leave a descriptor behind, whichever way it ends.
+struct DescriptorsKept {
+    int before = OpenDescriptors();
+    ~DescriptorsKept() { CHECK(OpenDescriptors() == before); }
+};
 
 // One run of the runner with everything it reports recorded.
 struct Run {
     platform::ChildExit exit;
-    QByteArray output;
+    std::string output;
     int pieces = 0;
     std::size_t largestPiece = 0;
-    qint64 milliseconds = 0;
+    int64_t milliseconds = 0;
 };
 
-Run RunIt(const QString& program, const QStringList& arguments, const QString& folder = {}) {
+Run RunIt(const std::string& program, const std::vector<std::string>& arguments,
+          const std::string& folder = {}) {
     Run run;
-    QElapsedTimer clock;
-    clock.start();
+    const auto start = std::chrono::steady_clock::now();
     const auto sink = [&run](const char* data, std::size_t size) {
-        run.output.append(data, static_cast<qsizetype>(size));
+        run.output.append(data, size);
         ++run.pieces;
         run.largestPiece = std::max(run.largestPiece, size);
     };
     run.exit = platform::RunChild(program, arguments, folder, sink, {}, 10);
-    run.milliseconds = clock.elapsed();
+    run.milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - start)
+                           .count();
     return run;
 }
 
-Run Shell(const QString& script) {
+Run Shell(const std::string& script) {
     return RunIt("sh", {"-c", script});
 }
 
 }  // namespace
 
-class ChildProcessTest : public QObject {
-    Q_OBJECT
-
-    int mDescriptors = 0;
-
-private slots:
-    // No case may leave a descriptor behind, whichever way it ends.
-    void init() { mDescriptors = OpenDescriptors(); }
-    void cleanup() { QCOMPARE(OpenDescriptors(), mDescriptors); }
-
-    void missingProgramReturnsAtOnce() {
-        for (const QString program : {"/nonexistent/program", "sparkloom-no-such-program"}) {
-            const Run run = RunIt(program, {"x"});
-            QVERIFY(!run.exit.started);
-            QVERIFY2(run.exit.error.contains(program), qPrintable(run.exit.error));
-            QVERIFY(run.output.isEmpty());
-            QVERIFY(run.milliseconds < 1000);
-        }
-        const Run noFolder = RunIt("pwd", {}, "/nonexistent/folder");
-        QVERIFY(!noFolder.exit.started);
-        QVERIFY(!noFolder.exit.error.isEmpty());
+TEST_CASE_FIXTURE(DescriptorsKept, "missingProgramReturnsAtOnce") {
+    for (const std::string program : {"/nonexistent/program", "sparkloom-no-such-program"}) {
+        CAPTURE(program);
+        const Run run = RunIt(program, {"x"});
+        CHECK(!run.exit.started);
+        CHECK_MESSAGE(run.exit.error.find(program) != std::string::npos, run.exit.error);
+        CHECK(run.output.empty());
+        CHECK(run.milliseconds < 1000);
     }
+    const Run noFolder = RunIt("pwd", {}, "/nonexistent/folder");
+    CHECK(!noFolder.exit.started);
+    CHECK(!noFolder.exit.error.empty());
+}
 
-    void exitStatus() {
-        const Run silent = RunIt("true", {});
-        QVERIFY(silent.exit.started && silent.exit.exited);
-        QCOMPARE(silent.exit.exitCode, 0);
-        QCOMPARE(silent.pieces, 0);
+TEST_CASE_FIXTURE(DescriptorsKept, "exitStatus") {
+    const Run silent = RunIt("true", {});
+    CHECK((silent.exit.started && silent.exit.exited));
+    CHECK(silent.exit.exitCode == 0);
+    CHECK(silent.pieces == 0);
 
-        const Run coded = Shell("exit 7");
-        QVERIFY(coded.exit.exited);
-        QCOMPARE(coded.exit.exitCode, 7);
+    const Run coded = Shell("exit 7");
+    CHECK(coded.exit.exited);
+    CHECK(coded.exit.exitCode == 7);
 
-        const Run killed = Shell("kill -TERM $$");
-        QVERIFY(killed.exit.started && !killed.exit.exited);
-        QCOMPARE(killed.exit.termSignal, SIGTERM);
+    const Run killed = Shell("kill -TERM $$");
+    CHECK((killed.exit.started && !killed.exit.exited));
+    CHECK(killed.exit.termSignal == SIGTERM);
+}
+
+TEST_CASE_FIXTURE(DescriptorsKept, "childSetup") {
+    // stdin is /dev/null (cat would wait forever otherwise); stderr joins stdout.
+    CHECK(RunIt("cat", {}).output == "");
+    CHECK(Shell("readlink /proc/self/fd/0; echo err >&2; echo out").output ==
+          "/dev/null\nerr\nout\n");
+    // No shell in between: quotes, blanks, "$" and "%" arrive untouched.
+    CHECK(RunIt("printf", {"%s|", "a b", "\"q\" 'x'", "$HOME", "50%_%05d", ""}).output ==
+          "a b|\"q\" 'x'|$HOME|50%_%05d||");
+    // Only the three streams are inherited (3 is ls's own handle on the folder).
+    CHECK(RunIt("ls", {"/proc/self/fd"}).output == "0\n1\n2\n3\n");
+
+    test::TempDir dir;
+    CHECK(RunIt("pwd", {}, dir.Text()).output == Utf8Of(fs::canonical(dir.Path())) + "\n");
+    CHECK(RunIt("pwd", {}).output == Utf8Of(fs::canonical(fs::current_path())) + "\n");
+}
+
+TEST_CASE_FIXTURE(DescriptorsKept, "largeOutputReadInBoundedPieces") {
+    const Run run = RunIt("head", {"-c", "5000000", "/dev/zero"});
+    CHECK(run.exit.exitCode == 0);
+    CHECK(run.output.size() == 5000000);
+    CHECK(std::count(run.output.begin(), run.output.end(), '\0') == 5000000);
+    CHECK(run.largestPiece <= 10240);
+}
+
+TEST_CASE_FIXTURE(DescriptorsKept, "grandchildHoldingThePipeIsAwaited") {
+    const Run run = Shell("(sleep 1; echo late) & exit 0");
+    CHECK(run.output == "late\n");
+    CHECK_MESSAGE(run.milliseconds >= 900, run.milliseconds);
+    CHECK(run.exit.exitCode == 0);
+}
+
+// The front-end's events keep being served while a child sleeps, with its output
+// open and after closing it: in a second, at least ten of its 50 ms slices see
+// the pump, as a 50 ms timer of the window would fire ten times.
+TEST_CASE_FIXTURE(DescriptorsKept, "eventLoopStaysLive") {
+    struct Case {
+        const char* script;
+        const char* expected;
+    };
+    for (const Case& c :
+         {Case{"sleep 1; echo done", "done\n"}, Case{"exec >&- 2>&-; sleep 1", ""}}) {
+        INFO(std::string(c.script));
+        const auto start = std::chrono::steady_clock::now();
+        std::set<int64_t> slices;
+        SetEventPump([&] {
+            slices.insert(std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::steady_clock::now() - start)
+                              .count() /
+                          50);
+        });
+        std::string output;
+        const ExecResult run = ExecAndCapture("sh", {"-c", c.script}, {},
+                                              [&output](std::string_view b) { output += b; });
+        SetEventPump({});
+        CHECK(run.exited);
+        CHECK(output == c.expected);
+        CHECK_MESSAGE(slices.size() >= 10, slices.size());
     }
+    // A worker thread's run serves no events: they belong to the window's thread.
+    int pumped = 0;
+    SetEventPump([&pumped] { ++pumped; });
+    const ExecResult quiet = ExecAndCapture("sh", {"-c", "sleep 0.2"}, {}, {}, {}, false);
+    SetEventPump({});
+    CHECK(quiet.exited);
+    CHECK(pumped == 0);
+}
 
-    void childSetup() {
-        // stdin is /dev/null (cat would wait forever otherwise); stderr joins stdout.
-        QCOMPARE(RunIt("cat", {}).output, QByteArray());
-        QCOMPARE(Shell("readlink /proc/self/fd/0; echo err >&2; echo out").output,
-                 QByteArray("/dev/null\nerr\nout\n"));
-        // No shell in between: quotes, blanks, "$" and "%" arrive untouched.
-        QCOMPARE(RunIt("printf", {"%s|", "a b", "\"q\" 'x'", "$HOME", "50%_%05d", ""}).output,
-                 QByteArray("a b|\"q\" 'x'|$HOME|50%_%05d||"));
-        // Only the three streams are inherited (3 is ls's own handle on the folder).
-        QCOMPARE(RunIt("ls", {"/proc/self/fd"}).output, QByteArray("0\n1\n2\n3\n"));
-
-        QTemporaryDir dir;
-        QVERIFY(dir.isValid());
-        QCOMPARE(RunIt("pwd", {}, dir.path()).output,
-                 (QFileInfo(dir.path()).canonicalFilePath() + '\n').toLocal8Bit());
-        QCOMPARE(RunIt("pwd", {}).output,
-                 (QFileInfo(QDir::currentPath()).canonicalFilePath() + '\n').toLocal8Bit());
-    }
-
-    void largeOutputReadInBoundedPieces() {
-        const Run run = RunIt("head", {"-c", "5000000", "/dev/zero"});
-        QCOMPARE(run.exit.exitCode, 0);
-        QCOMPARE(run.output.size(), 5000000);
-        QCOMPARE(run.output.count('\0'), 5000000);
-        QVERIFY(run.largestPiece <= 10240);
-    }
-
-    void grandchildHoldingThePipeIsAwaited() {
-        const Run run = Shell("(sleep 1; echo late) & exit 0");
-        QCOMPARE(run.output, QByteArray("late\n"));
-        QVERIFY2(run.milliseconds >= 900, QByteArray::number(run.milliseconds));
-        QCOMPARE(run.exit.exitCode, 0);
-    }
-
-    // A timer keeps firing while a child sleeps, with its output open and after closing it.
-    void eventLoopStaysLive() {
-        const QList<QPair<QString, QByteArray>> cases{{"sleep 1; echo done", "done\n"},
-                                                      {"exec >&- 2>&-; sleep 1", ""}};
-        for (const auto& [script, expected] : cases) {
-            int ticks = 0;
-            QTimer timer;
-            connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
-            timer.start(50);
-            QByteArray output;
-            const ExecResult run = ExecAndCapture("sh", {"-c", script}, {},
-                                                  [&output](QByteArrayView b) { output += b; });
-            QVERIFY(run.exited);
-            QCOMPARE(output, expected);
-            QVERIFY2(ticks >= 10, qPrintable(script + ": " + QString::number(ticks)));
-        }
-    }
-};
-
-QTEST_GUILESS_MAIN(ChildProcessTest)
-#include "test_childprocess.moc"
+#endif  // _WIN32

@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QXmlStreamReader>
+#include <system_error>
 
 #include "app/Form1.h"
 #include "support/ScriptedSeam.h"
@@ -23,6 +24,16 @@
 #include "zip/Zipper.h"
 
 namespace sparkloom::test {
+
+// A failed packing's status line: the window's "Err N in STEP", then ": " and
+// the system's words for error (as strerror gives them); the text alone for 0.
+inline QString WithReason(const QString& status, int error) {
+    if (error == 0) {
+        return status;
+    }
+    return status + QStringLiteral(": ") +
+           QString::fromStdString(std::generic_category().message(error));
+}
 
 // Every file under folder, hidden ones included, by relative path, with its bytes.
 using Snapshot = QMap<QString, QByteArray>;

@@ -3,7 +3,6 @@
 // cancel must leave a readable package of whole entries (the one being written
 // cut short, never wrong), end with Complete(true) and "Canceled", and leave
 // the window ready: each run here follows a cancelled one.
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -40,10 +39,7 @@ private slots:
         }
         Zipper& zipper = form.ArchiveBuilder();
         zipper.SetTickInterval(3600 * 1000);  // ticks by hand, one at a time
-        QSignalSpy starts(&zipper, &Zipper::StartFile);
-        QSignalSpy ends(&zipper, &Zipper::EndFile);
-        QSignalSpy errors(&zipper, &Zipper::Error);
-        QSignalSpy completes(&zipper, &Zipper::Complete);
+        ZipperEventLog events(zipper);
 
         // An uncancelled run first: how many ticks a whole run takes, and the sources.
         seam.fileAnswers << out + QStringLiteral("/whole.dzp");
@@ -65,9 +61,9 @@ private slots:
         for (int before = 0; before < ticks; ++before) {
             const QString package = out + QStringLiteral("/cancel-%1.dzp").arg(before);
             seam.shown.clear();
-            starts.clear();
-            ends.clear();
-            completes.clear();
+            events.starts = 0;
+            events.ends = 0;
+            events.completes.clear();
             seam.fileAnswers << package;
             Click(form, "cmdDZP");
             QVERIFY(zipper.Zipping());
@@ -75,8 +71,8 @@ private slots:
                 zipper.Tick();
             }
             QVERIFY(zipper.Zipping());
-            const qsizetype done = ends.size();
-            const bool midFile = starts.size() > ends.size();
+            const qsizetype done = events.ends;
+            const bool midFile = events.starts > events.ends;
             const QString point = before == 0 ? QStringLiteral("before the first tick")
                                   : midFile   ? QStringLiteral("in the middle of a file")
                                   : zipper.QueuedCount() > 0
@@ -92,9 +88,9 @@ private slots:
                 zipper.Tick();
             }
             QVERIFY2(!zipper.Zipping(), where);
-            QCOMPARE(errors.size(), 0);
-            QCOMPARE(completes.size(), 1);
-            QCOMPARE(completes[0][0].toBool(), true);
+            QCOMPARE(events.errors, 0);
+            QCOMPARE(events.completes.size(), size_t(1));
+            QCOMPARE(bool(events.completes[0]), true);
             QCOMPARE(Status(form), QStringLiteral("Canceled"));
             QVERIFY2(seam.Messages().isEmpty(), where);
             QVERIFY(!Control<QPushButton>(form, "Command3")->isEnabled());

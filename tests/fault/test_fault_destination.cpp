@@ -2,6 +2,7 @@
 // limit fail with EFBIG), read-only, or gone. The user must see why, never
 // "Success", and the frames folder and any earlier package must stay as they were.
 #include <grp.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QJsonArray>
@@ -12,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <cerrno>
+#include <cstring>
 
 #include "fault/FaultSupport.h"
 #include "support/GuiTestMain.h"
@@ -24,10 +27,12 @@ namespace {
 constexpr uid_t kNobody = 65534;
 constexpr int kCannotBecomeNobody = 77;
 
-// "Err <code> in <step>" as the window writes a failed packing.
-bool IsErrLine(const QString& status) {
+// "Err <code> in <step>" as the window writes a failed packing, then ": " and
+// the system's words for reason.
+bool IsErrLine(const QString& status, int reason) {
     static const QRegularExpression form(QStringLiteral("^Err -?\\d+ in \\w+$"));
-    return form.match(status).hasMatch();
+    const QString step = status.section(QStringLiteral(": "), 0, 0);
+    return form.match(step).hasMatch() && status == WithReason(step, reason);
 }
 
 // One run of the build helper: a first build, then fault() is applied while the
@@ -144,7 +149,7 @@ private slots:
         QVERIFY(run.report.value("ended").toBool());
         const QString status = run.report.value("status").toString();
         qInfo("out of space: %s", qPrintable(status));
-        QVERIFY2(IsErrLine(status), qPrintable(status));
+        QVERIFY2(IsErrLine(status, EFBIG), qPrintable(status));
         QVERIFY(!MessagesOf(run).contains(QStringLiteral("Success!")));
 
         // Nothing of the user's is lost or changed: the templates were rewritten
@@ -163,6 +168,37 @@ private slots:
         if (ReadArchive(second, entries)) {
             QVERIFY(entries.size() < before.size());
         }
+    }
+
+    // A disk that fills while packing (a small tmpfs): the status line keeps
+    // "Err N in STEP" and says why on the same line, and still no message box.
+    void fullDiskSaysWhyOnTheStatusLine() {
+        const QString frames = NewFolder(QStringLiteral("frames"));
+        QVERIFY(WriteNoise(frames + QStringLiteral("/Noise.bin"), 3 << 20, 4));
+        ScriptedSeam seam;
+        Form1 form(seam);
+        QCOMPARE(PrepareBuild(form, seam, mVideo, frames), QString());
+        const QString out = NewFolder(QStringLiteral("small-disk"));
+        const QByteArray mountPoint = QFile::encodeName(out);
+        if (::mount("tmpfs", mountPoint.constData(), "tmpfs", MS_NOSUID | MS_NODEV, "size=1m") !=
+            0) {
+            const QByteArray why = QByteArray("no tmpfs may be mounted here (") +
+                                   std::strerror(errno) + "), so no disk can be filled";
+            QSKIP(why.constData());
+        }
+        struct Unmount {
+            QByteArray at;
+            ~Unmount() { ::umount2(at.constData(), MNT_DETACH); }
+        } unmount{mountPoint};
+
+        seam.fileAnswers << out + QStringLiteral("/Fire.dzp");
+        Click(form, "cmdDZP");
+        QVERIFY(WaitUntilIdle(form));
+        const QString status = Status(form);
+        qInfo("disk full: %s", qPrintable(status));
+        QVERIFY2(IsErrLine(status, ENOSPC), qPrintable(status));
+        QCOMPARE(seam.Messages(), QStringList{});
+        QVERIFY(Control<QPushButton>(form, "cmdDZP")->isEnabled());
     }
 
     // A folder the user may not write into: refused when the archive is opened.
@@ -184,7 +220,7 @@ private slots:
         QVERIFY2(run.exitCode == 0, run.errors.constData());
         QCOMPARE(run.firstStatus, QStringLiteral("Success"));
         const QString status = run.report.value("status").toString();
-        QCOMPARE(status, QStringLiteral("Err -1 in OpenZip"));
+        QCOMPARE(status, WithReason(QStringLiteral("Err -1 in OpenZip"), EACCES));
         QVERIFY(!MessagesOf(run).contains(QStringLiteral("Success!")));
         QVERIFY(!QFile::exists(out + QStringLiteral("/Second.dzp")));
         QCOMPARE(ReadAll(out + QStringLiteral("/First.dzp")), first);
@@ -225,7 +261,7 @@ private slots:
         Click(form, "cmdDZP");
         QVERIFY(!QFileInfo::exists(late));
         QVERIFY(WaitUntilIdle(form));
-        QCOMPARE(Status(form), QStringLiteral("Err -1 in OpenZip"));
+        QCOMPARE(Status(form), WithReason(QStringLiteral("Err -1 in OpenZip"), ENOENT));
         QVERIFY(!seam.Messages().contains(QStringLiteral("Success!")));
         QVERIFY(!QFileInfo::exists(late));
         QCOMPARE(SnapshotOf(frames), before);

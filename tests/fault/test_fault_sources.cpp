@@ -1,9 +1,9 @@
 // Files of the frames folder that change after "Build Particle" queued them and
 // before their turn: the run ends with Error, never "Success", and no entry of
 // the package holds bytes other than its source's.
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <cerrno>
 
 #include "fault/FaultSupport.h"
 #include "support/GuiTestMain.h"
@@ -40,25 +40,29 @@ private slots:
         QVERIFY(MakeClip(mVideo));
     }
 
+    // "reason": the system's error whose words follow the status, 0 when the
+    // file opened and only its length had changed.
     void changedBeforeItsTurn_data() {
         QTest::addColumn<QString>("change");
         QTest::addColumn<QString>("status");
+        QTest::addColumn<int>("reason");
         QTest::newRow("deleted") << "delete"
-                                 << "Err 0 in OpenFile";
+                                 << "Err 0 in OpenFile" << ENOENT;
         QTest::newRow("truncated") << "truncate"
-                                   << "Err 0 in ReadFile";
+                                   << "Err 0 in ReadFile" << 0;
         QTest::newRow("emptied") << "empty"
-                                 << "Err 0 in ReadFile";
+                                 << "Err 0 in ReadFile" << 0;
         QTest::newRow("grown") << "grow"
-                               << "Err 0 in ReadFile";
+                               << "Err 0 in ReadFile" << 0;
         QTest::newRow("made unreadable") << "unreadable"
-                                         << "Err 0 in OpenFile";
+                                         << "Err 0 in OpenFile" << EACCES;
         QTest::newRow("replaced by a folder") << "folder"
-                                              << "Err 0 in OpenFile";
+                                              << "Err 0 in OpenFile" << EISDIR;
     }
     void changedBeforeItsTurn() {
         QFETCH(QString, change);
         QFETCH(QString, status);
+        QFETCH(int, reason);
         if (change == "unreadable" && geteuid() == 0) {
             QSKIP("root reads any file");
         }
@@ -68,8 +72,7 @@ private slots:
         QCOMPARE(PrepareBuild(form, seam, mVideo, frames), QString());
         Zipper& zipper = form.ArchiveBuilder();
         zipper.SetTickInterval(3600 * 1000);  // this test ticks by hand
-        QSignalSpy errors(&zipper, &Zipper::Error);
-        QSignalSpy completes(&zipper, &Zipper::Complete);
+        ZipperEventLog events(zipper);
 
         const QString out = NewFolder(QStringLiteral("out"));
         const QString package = out + QStringLiteral("/Fire.dzp");
@@ -99,9 +102,9 @@ private slots:
         }
         QVERIFY(TickToEnd(zipper));
 
-        QCOMPARE(errors.size(), 1);
-        QCOMPARE(completes.size(), 0);
-        QCOMPARE(Status(form), status);
+        QCOMPARE(events.errors, 1);
+        QCOMPARE(events.completes.size(), size_t(0));
+        QCOMPARE(Status(form), WithReason(status, reason));
         QVERIFY(!seam.Messages().contains(QStringLiteral("Success!")));
         // The run stopped at the changed file: frames 1 to 9, each whole, and
         // nothing with the changed file's name.
@@ -120,11 +123,36 @@ private slots:
         Click(form, "cmdDZP");
         QVERIFY(TickToEnd(zipper));
         QCOMPARE(Status(form), QStringLiteral("Success"));
-        QCOMPARE(completes.size(), 1);
+        QCOMPARE(events.completes.size(), size_t(1));
         QVERIFY(ReadArchive(out + QStringLiteral("/Again.dzp"), entries));
         const Snapshot now = SnapshotOf(frames);
         QCOMPARE(EntriesMatchSources(entries, now), QString());
         QCOMPARE(entries.size(), now.size());
+    }
+
+    // A file of the user's beside the frames that takes the queue past the
+    // builder's 2 GiB total: nothing is packed, and the status line names the
+    // file and the limit (a sparse file: no disk space is needed for it).
+    void hugeFileBesideTheFramesSaysWhy() {
+        ScriptedSeam seam;
+        Form1 form(seam);
+        const QString frames = NewFolder(QStringLiteral("frames"));
+        QCOMPARE(PrepareBuild(form, seam, mVideo, frames), QString());
+        QFile huge(frames + QStringLiteral("/huge.bin"));
+        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(qint64(2200) << 20));
+        huge.close();
+        const QString package = NewFolder(QStringLiteral("out")) + QStringLiteral("/Fire.dzp");
+        seam.fileAnswers << package;
+        Click(form, "cmdDZP");
+        QVERIFY(!form.ArchiveBuilder().Zipping());
+        QCOMPARE(form.ArchiveBuilder().QueuedCount(), 0);
+        const QString status = Status(form);
+        qInfo("too much to pack: %s", qPrintable(status));
+        QVERIFY2(status.startsWith(QStringLiteral("AddFile failed on huge.bin: ")) &&
+                     status.contains(QStringLiteral("2 GiB")),
+                 qPrintable(status));
+        QCOMPARE(seam.Messages(), QStringList{});
+        QVERIFY(!QFile::exists(package));
     }
 
     // A file cut short while it is being read: Error, and every entry before it whole.
@@ -141,7 +169,7 @@ private slots:
         Click(form, "cmdDZP");
         const Snapshot queued = SnapshotOf(frames);
         zipper.Tick();  // Big.bin comes first and is read a tick's worth
-        QCOMPARE(zipper.CurrentFile()->AsFile, QStringLiteral(".\\Big.bin"));
+        QCOMPARE(ToQt(zipper.CurrentFile()->AsFile), QStringLiteral(".\\Big.bin"));
         QVERIFY(QFile::resize(frames + QStringLiteral("/Big.bin"), 1 << 20));
         QVERIFY(TickToEnd(zipper));
         QCOMPARE(Status(form), QStringLiteral("Err 0 in ReadFile"));

@@ -8,7 +8,8 @@ if(NOT code EQUAL 0)
   message(FATAL_ERROR "${PROGRAM} --help ended with ${code}")
 endif()
 
-# Option lines of QCommandLineParser's help: "  -o, --output <PACKAGE>  ...".
+# Option lines of the help, QCommandLineParser's layout, which the converter's
+# own keeps: "  -o, --output <PACKAGE>  ...".
 string(REGEX MATCHALL "\n  --?[A-Za-z0-9][A-Za-z0-9-]*(, --?[A-Za-z0-9][A-Za-z0-9-]*)*"
        option_lines "${help}")
 if(NOT option_lines)

@@ -1,16 +1,18 @@
-#include <linux/capability.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-#include <QtTest>
+#include "package/FolderWalk.h"
+
 #include <limits>
 
-#include "package/FolderWalk.h"
-#include "zip/ZipInspect.h"
+#include "common/FrameSequence.h"
+#include "package/PackageQueue.h"
+#include "package/Templates.h"
+#include "support/CoreTest.h"
 #include "zip/Zipper.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+
+#include "package/PermissionOverride.h"
+#endif
 
 using namespace sparkloom;
 using namespace sparkloom::test;
@@ -19,181 +21,223 @@ namespace {
 
 constexpr int32_t kMaxFiles = 2000;
 
-bool Touch(const QString& path, const QByteArray& content = "data") {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+bool Touch(const std::string& path, const std::string& content = "data") {
+    return WriteFile(path, content);
 }
 
-// Packs what the walk queued and returns the entry names as another reader sees them.
-QList<QByteArray> PackedNames(Zipper& zipper, const QString& archive) {
+std::string Numbered(int i) {
+    std::string digits = std::to_string(i);
+    return "Fire_" + std::string(digits.size() < 5 ? 5 - digits.size() : 0, '0') + digits + ".jpg";
+}
+
+// Packs what the walk queued and returns the entries as another reader
+// (Python's zipfile) sees them; one entry named by the failure when it fails.
+std::vector<ArchiveEntry> Packed(Zipper& zipper, const std::string& archive) {
     zipper.SetTickInterval(0);
     if (zipper.Zip(archive)) {
-        return {"Zip failed: " + zipper.Failed().toUtf8()};
+        ArchiveEntry failed;
+        failed.rawName = "Zip failed: " + zipper.Failed();
+        return {failed};
     }
     while (zipper.Zipping()) {
         zipper.Tick();
     }
-    const ReadArchive read = ReadWithPython(archive);
-    return read.error.isEmpty() ? read.names() : QList<QByteArray>{read.error.toUtf8()};
+    std::vector<ArchiveEntry> entries;
+    if (!ReadArchive(archive, entries)) {
+        ArchiveEntry unread;
+        unread.rawName = "the archive does not read back";
+        return {unread};
+    }
+    return entries;
 }
 
-// Root reads everything; while this lives the thread gives up the capabilities
-// that let it ignore file permissions (a plain user has none to give up).
-class WithoutPermissionOverride {
-public:
-    bool ok = false;
-    WithoutPermissionOverride() {
-        if (syscall(SYS_capget, &mHeader, mSaved) != 0) {
-            return;
-        }
-        __user_cap_data_struct reduced[2] = {mSaved[0], mSaved[1]};
-        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
-        ok = syscall(SYS_capset, &mHeader, reduced) == 0;
+// The entry names as stored.
+std::vector<std::string> PackedNames(Zipper& zipper, const std::string& archive) {
+    std::vector<std::string> names;
+    for (const ArchiveEntry& entry : Packed(zipper, archive)) {
+        names.push_back(entry.rawName);
     }
-    ~WithoutPermissionOverride() {
-        if (ok) {
-            syscall(SYS_capset, &mHeader, mSaved);
-        }
-    }
-
-private:
-    __user_cap_header_struct mHeader{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct mSaved[2]{};
-};
+    return names;
+}
 
 }  // namespace
 
-class TestFolderWalk : public QObject {
-    Q_OBJECT
-
-private slots:
-    // The cap counts ".", ".." and every listed entry; the names left out are
-    // the last ones in listing order, and the walk says how many.
-    void capDropsTheLastNames() {
-        QTemporaryDir dir;
-        const QString folder = dir.path() + "/frames";
-        QVERIFY(QDir().mkpath(folder));
-        QStringList expected;
-        for (int i = 2100; i >= 1; --i) {  // created in reverse, so the walk must sort
-            const QString name = QStringLiteral("Fire_%1.jpg").arg(i, 5, 10, QChar(u'0'));
-            QVERIFY(Touch(folder + "/" + name, name.toLatin1()));
-            expected.prepend(QStringLiteral(".\\") + name);
-        }
-        Zipper zipper;
-        WalkReport report;
-        QVERIFY(AddFolderToZip(zipper, folder + "/", "", kMaxFiles, report));
-        QCOMPARE(zipper.QueuedCount(), 1998);
-        QCOMPARE(report.leftOut, 102);
-        QCOMPARE(report.statusMessage, QString());
-
-        QList<QByteArray> names;
-        for (const QString& name : expected.mid(0, 1998)) {
-            names.push_back(name.toLatin1());
-        }
-        QCOMPARE(PackedNames(zipper, dir.path() + "/capped.dzp"), names);
-
-        for (int i = 1999; i <= 2100; ++i) {
-            QVERIFY(
-                QFile::remove(folder + QStringLiteral("/Fire_%1.jpg").arg(i, 5, 10, QChar(u'0'))));
-        }
-        WalkReport all;
-        QVERIFY(AddFolderToZip(zipper, folder + "/", "", kMaxFiles, all));
-        QCOMPARE(zipper.QueuedCount(), 1998);
-        QCOMPARE(all.leftOut, 0);
+// The cap counts ".", ".." and every listed entry; the names left out are
+// the last ones in listing order, and the walk says how many.
+TEST_CASE("capDropsTheLastNames") {
+    TempDir dir;
+    const std::string folder = dir.File("frames");
+    REQUIRE(fs::create_directories(P(folder)));
+    std::vector<std::string> expected;
+    for (int i = 2100; i >= 1; --i) {  // created in reverse, so the walk must sort
+        const std::string name = Numbered(i);
+        REQUIRE(Touch(folder + "/" + name, name));
+        expected.insert(expected.begin(), ".\\" + name);
     }
+    Zipper zipper;
+    WalkReport report;
+    CHECK(AddFolderToZip(zipper, folder + "/", "", kMaxFiles, report));
+    CHECK(zipper.QueuedCount() == 1998);
+    CHECK(report.leftOut == 102);
+    CHECK(report.statusMessage == "");
 
-    void whatIsPackedAndInWhichOrder() {
-        QTemporaryDir dir;
-        const QString top = dir.path() + "/frames/";
-        QVERIFY(QDir().mkpath(top + "A/B"));
-        QVERIFY(QDir().mkpath(top + "c"));
-        QVERIFY(QDir().mkpath(top + ".cache"));
-        for (const char* name : {"b.jpg", "a.jpg", "A.jpg", "_x.jpg", "Thumb.png", ".hidden.jpg",
-                                 "A/x.jpg", "A/B/y.jpg", "c/z.jpg", ".cache/w.jpg"}) {
-            QVERIFY(Touch(top + name, name));
-        }
-        QVERIFY(Touch(top + "ro.jpg", "read-only"));
-        QVERIFY(QFile::setPermissions(top + "ro.jpg", QFile::ReadOwner | QFile::ReadGroup));
-        QVERIFY(::mkfifo(QFile::encodeName(top + "pipe").constData(), 0644) == 0);
-        QVERIFY(QFile::link(top + "b.jpg", top + "linked.jpg"));
-        QVERIFY(QFile::link(top + "A", top + "loop"));  // not followed
-        QVERIFY(QFile::link(top + "gone", top + "dangling.jpg"));
+    expected.resize(1998);
+    CHECK(PackedNames(zipper, dir.File("capped.dzp")) == expected);
 
-        Zipper zipper;
-        WalkReport report;
-        QVERIFY(AddFolderToZip(zipper, top, "", kMaxFiles, report));
-        QCOMPARE(report.leftOut, 0);
-        const QString archive = dir.path() + "/order.dzp";
-        QCOMPARE(PackedNames(zipper, archive),
-                 (QList<QByteArray>{".\\A.jpg", ".\\a.jpg", ".\\b.jpg", ".\\linked.jpg",
-                                    ".\\ro.jpg", ".\\Thumb.png", ".\\_x.jpg", ".\\A\\x.jpg",
-                                    ".\\A\\B\\y.jpg", ".\\c\\z.jpg"}));
-        const ReadArchive read = ReadWithPython(archive);
-        QCOMPARE(read.entries[4].external, 0x21u);  // read-only kept
-        QCOMPARE(read.entries[4].sha256, Sha256Hex("read-only"));
-        QCOMPARE(read.entries[3].sha256, Sha256Hex("b.jpg"));
-        QCOMPARE(read.entries[8].sha256, Sha256Hex("A/B/y.jpg"));
+    for (int i = 1999; i <= 2100; ++i) {
+        REQUIRE(fs::remove(P(folder + "/" + Numbered(i))));
     }
+    WalkReport all;
+    CHECK(AddFolderToZip(zipper, folder + "/", "", kMaxFiles, all));
+    CHECK(zipper.QueuedCount() == 1998);
+    CHECK(all.leftOut == 0);
+}
 
-    // Each folder has its own count; an empty folder adds nothing.
-    void capAppliesPerFolder() {
-        QTemporaryDir dir;
-        const QString top = dir.path() + "/";
-        QVERIFY(QDir().mkpath(top + "sub"));
-        QVERIFY(QDir().mkpath(top + "zempty"));
-        for (const char* name : {"1.jpg", "2.jpg", "sub/1.jpg", "sub/2.jpg", "sub/3.jpg"}) {
-            QVERIFY(Touch(top + name));
-        }
-        Zipper zipper;
-        WalkReport report;
-        // Top: ".", "..", 1.jpg, 2.jpg, sub taken; zempty left out.
-        QVERIFY(AddFolderToZip(zipper, top, "", 5, report));
-        QCOMPARE(report.leftOut, 1);
-        QTemporaryDir out;
-        QCOMPARE(PackedNames(zipper, out.filePath("cap.zip")),
-                 (QList<QByteArray>{".\\1.jpg", ".\\2.jpg", ".\\sub\\1.jpg", ".\\sub\\2.jpg",
-                                    ".\\sub\\3.jpg"}));
-
-        WalkReport empty;
-        QVERIFY(AddFolderToZip(zipper, top + "zempty/", "", kMaxFiles, empty));
-        QCOMPARE(zipper.QueuedCount(), 0);
+#ifndef _WIN32
+// Linux only: a fifo, symbolic links and POSIX permissions.
+TEST_CASE("whatIsPackedAndInWhichOrder") {
+    TempDir dir;
+    const std::string top = dir.File("frames") + "/";
+    REQUIRE(fs::create_directories(P(top + "A/B")));
+    REQUIRE(fs::create_directories(P(top + "c")));
+    REQUIRE(fs::create_directories(P(top + ".cache")));
+    for (const char* name : {"b.jpg", "a.jpg", "A.jpg", "_x.jpg", "Thumb.png", ".hidden.jpg",
+                             "A/x.jpg", "A/B/y.jpg", "c/z.jpg", ".cache/w.jpg"}) {
+        REQUIRE(Touch(top + name, name));
     }
+    REQUIRE(Touch(top + "ro.jpg", "read-only"));
+    fs::permissions(P(top + "ro.jpg"), fs::perms::owner_read | fs::perms::group_read,
+                    fs::perm_options::replace);
+    REQUIRE(::mkfifo((top + "pipe").c_str(), 0644) == 0);
+    fs::create_symlink(P(top + "b.jpg"), P(top + "linked.jpg"));
+    fs::create_directory_symlink(P(top + "A"), P(top + "loop"));  // not followed
+    fs::create_symlink(P(top + "gone"), P(top + "dangling.jpg"));
 
-    // A file whose attributes cannot be read any more (gone, or no access) is
-    // refused by AddFile and stops the whole walk; what was queued stays.
-    void refusedFileStopsTheWalk() {
-        QTemporaryDir dir;
-        const QString top = dir.path() + "/";
-        for (const char* folder : {"locked", "sub"}) {
-            QVERIFY(QDir().mkpath(top + folder));
-        }
-        for (const char* name : {"a.jpg", "locked/x.jpg", "sub/s.jpg"}) {
-            QVERIFY(Touch(top + name));
-        }
-        // Listable but not searchable: the names are there, their attributes are not.
-        QVERIFY(QFile::setPermissions(top + "locked", QFile::ReadOwner | QFile::ReadUser));
-        Zipper zipper;
-        WalkReport report;
-        {
-            WithoutPermissionOverride asPlainUser;
-            QVERIFY(asPlainUser.ok);
-            QVERIFY(!AddFolderToZip(zipper, top, "", kMaxFiles, report));
-        }
-        QCOMPARE(report.statusMessage, QStringLiteral("AddFile failed on x.jpg"));
-        QCOMPARE(zipper.QueuedCount(), 1);  // a.jpg; sub is not entered
-        QVERIFY(QFile::setPermissions(top + "locked",
-                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-        zipper.ClearFiles();
-
-        // A byte total past 2 GiB is refused the same way, not thrown at the window.
-        QFile big(top + "big.bin");
-        QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(std::numeric_limits<int32_t>::max()));
-        big.close();
-        WalkReport overflow;
-        QVERIFY(!AddFolderToZip(zipper, top, "", kMaxFiles, overflow));
-        QCOMPARE(overflow.statusMessage, QStringLiteral("AddFile failed on big.bin"));
+    Zipper zipper;
+    WalkReport report;
+    CHECK(AddFolderToZip(zipper, top, "", kMaxFiles, report));
+    CHECK(report.leftOut == 0);
+    const std::vector<ArchiveEntry> read = Packed(zipper, dir.File("order.dzp"));
+    std::vector<std::string> names;
+    for (const ArchiveEntry& entry : read) {
+        names.push_back(entry.rawName);
     }
-};
+    CHECK(names == std::vector<std::string>{".\\A.jpg", ".\\a.jpg", ".\\b.jpg", ".\\linked.jpg",
+                                            ".\\ro.jpg", ".\\Thumb.png", ".\\_x.jpg", ".\\A\\x.jpg",
+                                            ".\\A\\B\\y.jpg", ".\\c\\z.jpg"});
+    REQUIRE(read.size() == 10);
+    CHECK(read[4].externalAttr == 0x21u);  // read-only kept
+    CHECK(read[4].data == "read-only");
+    CHECK(read[3].data == "b.jpg");
+    CHECK(read[8].data == "A/B/y.jpg");
+}
+#endif
 
-QTEST_GUILESS_MAIN(TestFolderWalk)
-#include "test_folderwalk.moc"
+// Names sort by their upper-cased forms as Windows would list them, Latin
+// letters beyond ASCII included; equal forms case-sensitively.
+TEST_CASE("namesSortAsTheHostLists") {
+    TempDir dir;
+    const std::string top = dir.Text() + "/";
+    for (const char* name : {"b.jpg", "é.jpg", "Z.jpg", "_.jpg", "É.jpg", "ß.jpg", "st.jpg",
+                             "Ÿ.jpg", "ÿ.jpg", "y.jpg", "Œ.jpg", "œ.jpg"}) {
+        REQUIRE(Touch(top + name));
+    }
+    Zipper zipper;
+    WalkReport report;
+    REQUIRE(AddFolderToZip(zipper, top, "", kMaxFiles, report));
+    // Upper-cased: B, É, Z, _, É, SS, ST, Ÿ (U+0178), Ÿ, Y, Œ (U+0152), Œ; "ÿ" (U+00FF)
+    // goes before "Ÿ" (U+0178) as their forms are equal.
+    CHECK(Join(report.topLevelFiles, " ") ==
+          "b.jpg ß.jpg st.jpg y.jpg Z.jpg _.jpg É.jpg é.jpg Œ.jpg œ.jpg ÿ.jpg Ÿ.jpg");
+}
+
+// Each folder has its own count; an empty folder adds nothing.
+TEST_CASE("capAppliesPerFolder") {
+    TempDir dir;
+    const std::string top = dir.Text() + "/";
+    REQUIRE(fs::create_directories(P(top + "sub")));
+    REQUIRE(fs::create_directories(P(top + "zempty")));
+    for (const char* name : {"1.jpg", "2.jpg", "sub/1.jpg", "sub/2.jpg", "sub/3.jpg"}) {
+        REQUIRE(Touch(top + name));
+    }
+    Zipper zipper;
+    WalkReport report;
+    // Top: ".", "..", 1.jpg, 2.jpg, sub taken; zempty left out.
+    CHECK(AddFolderToZip(zipper, top, "", 5, report));
+    CHECK(report.leftOut == 1);
+    TempDir out;
+    CHECK(PackedNames(zipper, out.File("cap.zip")) ==
+          std::vector<std::string>{".\\1.jpg", ".\\2.jpg", ".\\sub\\1.jpg", ".\\sub\\2.jpg",
+                                   ".\\sub\\3.jpg"});
+
+    WalkReport empty;
+    CHECK(AddFolderToZip(zipper, top + "zempty/", "", kMaxFiles, empty));
+    CHECK(zipper.QueuedCount() == 0);
+}
+
+#ifndef _WIN32
+// A file whose attributes cannot be read any more (gone, or no access) is
+// refused by AddFile and stops the whole walk; what was queued stays. Linux
+// only: POSIX permissions.
+TEST_CASE("refusedFileStopsTheWalk") {
+    TempDir dir;
+    const std::string top = dir.Text() + "/";
+    for (const char* folder : {"locked", "sub"}) {
+        REQUIRE(fs::create_directories(P(top + folder)));
+    }
+    for (const char* name : {"a.jpg", "locked/x.jpg", "sub/s.jpg"}) {
+        REQUIRE(Touch(top + name));
+    }
+    // Listable but not searchable: the names are there, their attributes are not.
+    fs::permissions(P(top + "locked"), fs::perms::owner_read, fs::perm_options::replace);
+    Zipper zipper;
+    WalkReport report;
+    {
+        WithoutPermissionOverride asPlainUser;
+        REQUIRE(asPlainUser.ok);
+        CHECK_FALSE(AddFolderToZip(zipper, top, "", kMaxFiles, report));
+    }
+    // The system's reason follows the name.
+    CHECK(report.statusMessage == "AddFile failed on x.jpg: " +
+                                      ReasonOf(std::make_error_code(std::errc::permission_denied)));
+    CHECK(zipper.QueuedCount() == 1);  // a.jpg; sub is not entered
+    fs::permissions(P(top + "locked"), fs::perms::owner_all, fs::perm_options::replace);
+    zipper.ClearFiles();
+
+    // A byte total past 2 GiB is refused the same way, not thrown at the window.
+    REQUIRE(Touch(top + "big.bin", ""));
+    fs::resize_file(P(top + "big.bin"), std::numeric_limits<int32_t>::max());
+    WalkReport overflow;
+    CHECK_FALSE(AddFolderToZip(zipper, top, "", kMaxFiles, overflow));
+    CHECK(overflow.statusMessage.starts_with("AddFile failed on big.bin: "));
+}
+#endif
+
+// A user's own file of 2.2 GB beside the frames: the build is refused, and the
+// status line says it is the builder's 2 GiB total, not the disk. The file is
+// sparse, so it costs no disk.
+TEST_CASE("hugeFileSaysWhy") {
+    TempDir dir;
+    const std::string folder = dir.File("Fire");
+    REQUIRE(fs::create_directories(P(folder)));
+    for (int n = 1; n <= 3; ++n) {
+        REQUIRE(WriteNoise(folder + "/" + FrameName("Fire", n), 1000, n));
+    }
+    REQUIRE(WriteNoise(folder + "/Thumb.jpg", 500, 9));
+    REQUIRE(WriteNoise(folder + "/Thumb.png", 500, 9));
+    REQUIRE(WriteTemplateXml(folder, {"CUSTOM", "General", "Fire"}).ok);
+    REQUIRE(WriteTemplateClt(folder, "Fire_00001.jpg", 100).ok);
+    REQUIRE(Touch(folder + "/huge.bin", ""));
+    fs::resize_file(P(folder + "/huge.bin"), 2'200'000'000);
+
+    Zipper zipper;
+    const QueueOutcome outcome =
+        QueuePackage(zipper, PackageSource{folder, "Fire_00001.jpg", "Fire", 3, kMaxFiles},
+                     [](int) { return true; });
+    CHECK_FALSE(outcome.ok);
+    CHECK(zipper.QueuedCount() == 0);
+    INFO(outcome.statusMessage);
+    CHECK(outcome.statusMessage.starts_with("AddFile failed on huge.bin: "));
+    CHECK(outcome.statusMessage.find("2 GiB") != std::string::npos);
+    CHECK(outcome.statusMessage.find("2200000000") != std::string::npos);
+}

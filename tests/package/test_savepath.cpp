@@ -1,63 +1,46 @@
 #include "package/SavePath.h"
 
-#include <QtTest>
+#include "support/CoreTest.h"
 
 using namespace sparkloom;
 
-class TestSavePath : public QObject {
-    Q_OBJECT
+TEST_CASE("extension") {
+    struct Row {
+        const char* name;
+        std::string path;
+        std::string expected;
+    };
+    const Row rows[] = {
+        {"bare name", "/out/Fire", "/out/Fire.dzp"},
+        {"has .dzp", "/out/Fire.dzp", "/out/Fire.dzp"},
+        {"other extension", "/out/Fire.zip", "/out/Fire.zip"},
+        {"dot in folder", "/tmp/My.Work/Fire", "/tmp/My.Work/Fire"},
+        {"leading blank", " Fire", " Fire"},
+        {"trailing blank", "Fire ", "Fire "},
+        {"inner blank", "/out/My Fire", "/out/My Fire.dzp"},
+        {"case kept", "/out/Fire.DZP", "/out/Fire.DZP"},
+    };
+    for (const Row& row : rows) {
+        CAPTURE(row.name);
+        CHECK(WithPackageExtension(row.path) == row.expected);
+    }
+}
 
-private slots:
-    void extension_data() {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("bare name") << "/out/Fire"
-                                   << "/out/Fire.dzp";
-        QTest::newRow("has .dzp") << "/out/Fire.dzp"
-                                  << "/out/Fire.dzp";
-        QTest::newRow("other extension") << "/out/Fire.zip"
-                                         << "/out/Fire.zip";
-        QTest::newRow("dot in folder") << "/tmp/My.Work/Fire"
-                                       << "/tmp/My.Work/Fire";
-        QTest::newRow("leading blank") << " Fire"
-                                       << " Fire";
-        QTest::newRow("trailing blank") << "Fire "
-                                        << "Fire ";
-        QTest::newRow("inner blank") << "/out/My Fire"
-                                     << "/out/My Fire.dzp";
-        QTest::newRow("case kept") << "/out/Fire.DZP"
-                                   << "/out/Fire.DZP";
+TEST_CASE("packageFolder") {
+    struct Row {
+        const char* name;
+        std::string path;
+        std::string fileName;
+        std::string expected;
+    };
+    const Row rows[] = {
+        {"ordinary", "/out/Fire.dzp", "Fire.dzp", "/out"},
+        {"folder named as the file", "/out/Fire.dzp/Fire.dzp", "Fire.dzp", "/out"},
+        {"case differs", "/out/fire.dzp", "Fire.dzp", "/out/fire.dzp"},
+        {"name without its slash stays", "/outFire.dzp", "Fire.dzp", "/outFire.dzp"},
+    };
+    for (const Row& row : rows) {
+        CAPTURE(row.name);
+        CHECK(PackageFolderOf(row.path, row.fileName) == row.expected);
     }
-    void extension() {
-        QFETCH(QString, path);
-        QFETCH(QString, expected);
-        QCOMPARE(WithPackageExtension(path), expected);
-    }
-
-    void packageFolder_data() {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("fileName");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("ordinary") << "/out/Fire.dzp"
-                                  << "Fire.dzp"
-                                  << "/out";
-        QTest::newRow("folder named as the file") << "/out/Fire.dzp/Fire.dzp"
-                                                  << "Fire.dzp"
-                                                  << "/out";
-        QTest::newRow("case differs") << "/out/fire.dzp"
-                                      << "Fire.dzp"
-                                      << "/out/fire.dzp";
-        QTest::newRow("name without its slash stays") << "/outFire.dzp"
-                                                      << "Fire.dzp"
-                                                      << "/outFire.dzp";
-    }
-    void packageFolder() {
-        QFETCH(QString, path);
-        QFETCH(QString, fileName);
-        QFETCH(QString, expected);
-        QCOMPARE(PackageFolderOf(path, fileName), expected);
-    }
-};
-
-QTEST_GUILESS_MAIN(TestSavePath)
-#include "test_savepath.moc"
+}

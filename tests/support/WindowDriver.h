@@ -9,8 +9,11 @@
 #include <QString>
 #include <QTest>
 #include <QWidget>
+#include <functional>
+#include <vector>
 
 #include "app/Form1.h"
+#include "app/QtText.h"
 #include "support/ScriptedSeam.h"
 #include "zip/Zipper.h"
 
@@ -28,6 +31,54 @@ inline void Click(QWidget& form, const char* name) {
 inline QString Status(QWidget& form) {
     return Control<QPlainTextEdit>(form, "txtStatus")->toPlainText();
 }
+
+// What the window's builder reports, recorded beside the window's own handlers
+// (which still run first) for as long as the log lives.
+class ZipperEventLog {
+public:
+    explicit ZipperEventLog(Zipper& zipper) : mZipper(zipper), mWindow(zipper.Events) {
+        ZipperEvents& events = zipper.Events;
+        events.StartFile = [this] {
+            Call(mWindow.StartFile);
+            ++starts;
+        };
+        events.EndFile = [this] {
+            Call(mWindow.EndFile);
+            ++ends;
+        };
+        events.Error = [this] {
+            Call(mWindow.Error);
+            ++errors;
+            Call(onEnd);
+        };
+        events.Complete = [this](bool Canceled) {
+            if (mWindow.Complete) {
+                mWindow.Complete(Canceled);
+            }
+            completes.push_back(Canceled);
+            Call(onEnd);
+        };
+    }
+    ~ZipperEventLog() { mZipper.Events = mWindow; }
+    ZipperEventLog(const ZipperEventLog&) = delete;
+    ZipperEventLog& operator=(const ZipperEventLog&) = delete;
+
+    int starts = 0;
+    int ends = 0;
+    int errors = 0;
+    std::vector<bool> completes;  // each Complete's Canceled
+    // Runs after each Error and Complete.
+    std::function<void()> onEnd;
+
+private:
+    static void Call(const std::function<void()>& handler) {
+        if (handler) {
+            handler();
+        }
+    }
+    Zipper& mZipper;
+    const ZipperEvents mWindow;
+};
 
 inline bool WaitUntilIdle(Form1& form, int timeoutMs = 60000) {
     return QTest::qWaitFor([&form] { return !form.ArchiveBuilder().Zipping(); }, timeoutMs);

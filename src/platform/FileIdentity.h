@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+
+namespace sparkloom::platform {
+
+// What the system says of a file, following symbolic links.
+struct FileFacts {
+    enum class Kind { Regular, Directory, Other } kind = Kind::Other;
+    bool readOnly = false;  // the owner may not write it
+    // Which file it is: the same pair names the same file while it exists.
+    uint64_t volume = 0;
+    uint64_t file = 0;
+};
+
+// Nothing when the path cannot be examined (missing, dangling link, no access).
+std::optional<FileFacts> FactsOf(const std::filesystem::path& path);
+
+}  // namespace sparkloom::platform

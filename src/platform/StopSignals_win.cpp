@@ -1,0 +1,66 @@
+#include "platform/StopSignals.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <csignal>
+
+namespace sparkloom::platform {
+
+namespace {
+
+std::atomic<int> gReceived = 0;
+std::atomic<bool> gInstalled = false;
+
+// Ctrl+C stands for SIGINT; Ctrl+Break, closing the console, logging off and
+// shutting down for SIGTERM, so a caller reads the same numbers as on POSIX.
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+    const int signalNumber = event == CTRL_C_EVENT ? SIGINT : SIGTERM;
+    int none = 0;
+    gReceived.compare_exchange_strong(none, signalNumber);
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+        // Windows ends the process once this returns: give the run a moment to
+        // stop ffmpeg and remove its half package.
+        Sleep(3000);
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+void StopSignals::Install() {
+    if (!gInstalled.exchange(true)) {
+        SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+    }
+}
+
+bool StopSignals::IsInstalled() {
+    return gInstalled.load();
+}
+
+int StopSignals::Received() {
+    return gReceived.load();
+}
+
+int StopSignals::ExitStatusFor(int signalNumber) {
+    return 128 + signalNumber;
+}
+
+std::string StopSignals::NameOf(int signalNumber) {
+    switch (signalNumber) {
+        case SIGINT:
+            return "Ctrl+C";
+        case SIGTERM:
+            return "Ctrl+Break";
+        default:
+            return "signal " + std::to_string(signalNumber);
+    }
+}
+
+int StopSignals::WakeDescriptor() {
+    return -1;
+}
+
+void StopSignals::DrainWakeDescriptor() {}
+
+}  // namespace sparkloom::platform
