@@ -206,12 +206,12 @@ ChildExit RunChild(const ChildRequest& request) {
     std::wstring environment = EnvironmentBlock(request);
     const std::wstring folder = WideOf(request.startFolder);
     PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessW(
-        nullptr, commandLine.data(), nullptr, nullptr, TRUE,
-        CREATE_SUSPENDED | CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT |
-            EXTENDED_STARTUPINFO_PRESENT,
-        environment.data(), folder.empty() ? nullptr : folder.c_str(), &startup.StartupInfo,
-        &process);
+    const BOOL started =
+        CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
+                       CREATE_SUSPENDED | CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT |
+                           EXTENDED_STARTUPINFO_PRESENT,
+                       environment.data(), folder.empty() ? nullptr : folder.c_str(),
+                       &startup.StartupInfo, &process);
     const DWORD startError = GetLastError();
     DeleteProcThreadAttributeList(attributes);
     if (!started) {

@@ -27,9 +27,9 @@ std::optional<std::string> ToHostCodePage(std::string_view utf8) {
     // No best-fit letters: a name that would change is refused, never written
     // with a look-alike or a question mark.
     BOOL usedDefault = FALSE;
-    const int size = WideCharToMultiByte(page, WC_NO_BEST_FIT_CHARS, wide.data(),
-                                         static_cast<int>(wide.size()), nullptr, 0, nullptr,
-                                         &usedDefault);
+    const int size =
+        WideCharToMultiByte(page, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()),
+                            nullptr, 0, nullptr, &usedDefault);
     if (size <= 0 || usedDefault) {
         return std::nullopt;
     }

@@ -30,7 +30,8 @@ void AppendQuoted(std::string& line, const std::string& argument) {
 
 }  // namespace
 
-std::string QuotedCommandLine(const std::string& program, const std::vector<std::string>& arguments) {
+std::string QuotedCommandLine(const std::string& program,
+                              const std::vector<std::string>& arguments) {
     std::string line;
     // The program name is read by other rules (no backslash escapes): quoting it
     // whole is enough, as a file name cannot hold a quote.

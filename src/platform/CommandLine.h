@@ -10,6 +10,7 @@ namespace sparkloom::platform {
 // a tab or a quote (or an empty one) goes in quotes; a quote is preceded by a
 // backslash; backslashes are doubled only where a quote follows them,
 // including the closing quote.
-std::string QuotedCommandLine(const std::string& program, const std::vector<std::string>& arguments);
+std::string QuotedCommandLine(const std::string& program,
+                              const std::vector<std::string>& arguments);
 
 }  // namespace sparkloom::platform

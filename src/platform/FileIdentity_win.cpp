@@ -10,8 +10,9 @@ std::optional<FileFacts> FactsOf(const std::filesystem::path& path) {
     }
     // Opening with backup semantics and no access rights reaches folders too,
     // and follows links as the POSIX stat does.
-    HANDLE file = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE file =
+        CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return std::nullopt;
     }
@@ -24,8 +25,8 @@ std::optional<FileFacts> FactsOf(const std::filesystem::path& path) {
     }
     FileFacts facts;
     facts.kind = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? FileFacts::Kind::Directory
-                 : type == FILE_TYPE_DISK                            ? FileFacts::Kind::Regular
-                                                                     : FileFacts::Kind::Other;
+                 : type == FILE_TYPE_DISK                           ? FileFacts::Kind::Regular
+                                                                    : FileFacts::Kind::Other;
     facts.readOnly = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
     facts.volume = info.dwVolumeSerialNumber;
     facts.file = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
