@@ -197,7 +197,7 @@ public:
         if (step != UNZ_END_OF_LIST_OF_FILE) {
             faults.push_back({{},
                               "the archive's table of contents is damaged after " +
-                                  std::to_string(entries.size()) + " of its " +
+                                  std::to_string(records.size()) + " of its " +
                                   std::to_string(global.number_entry) + " entries (minizip error " +
                                   std::to_string(step) + ")"});
         }

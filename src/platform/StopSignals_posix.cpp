@@ -52,10 +52,6 @@ int StopSignals::Received() {
     return gReceived.load();
 }
 
-int StopSignals::ExitStatusFor(int signalNumber) {
-    return 128 + signalNumber;
-}
-
 std::string StopSignals::NameOf(int signalNumber) {
     switch (signalNumber) {
         case SIGINT:

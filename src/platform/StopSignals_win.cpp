@@ -42,10 +42,6 @@ int StopSignals::Received() {
     return gReceived.load();
 }
 
-int StopSignals::ExitStatusFor(int signalNumber) {
-    return 128 + signalNumber;
-}
-
 std::string StopSignals::NameOf(int signalNumber) {
     switch (signalNumber) {
         case SIGINT:

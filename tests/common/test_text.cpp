@@ -37,7 +37,7 @@ TEST_CASE("UTF-16 conversions round-trip and refuse what is not text") {
         CHECK(Utf8FromUtf16(*utf16) == text);
         CHECK(Utf16Length(text) == utf16->size());
     }
-    for (const std::string bad :
+    for (const std::string& bad :
          {std::string("\xC3"), std::string("\xC0\xAF"), std::string("\xED\xA0\x80"),
           std::string("\xF8\x88\x80\x80\x80")}) {
         CHECK_FALSE(IsUtf8(bad));

@@ -40,16 +40,6 @@ if job["flip"]:
         f.write(bytes([byte ^ 0xFF]))
 )PY";
 
-std::string Utf16File(const std::string& text) {
-    std::string bytes("\xFF\xFE");
-    const std::u16string units = Utf16FromUtf8(text).value();
-    for (const char16_t c : units) {
-        bytes += static_cast<char>(c & 0xFF);
-        bytes += static_cast<char>(c >> 8);
-    }
-    return bytes;
-}
-
 std::string Utf16Text(const std::string& bytes) {
     std::u16string units;
     for (std::size_t at = 2; at + 1 < bytes.size(); at += 2) {
@@ -298,6 +288,12 @@ std::vector<CheckRow> CheckRows() {
     const std::vector<CheckRow> more = {
         {"cut by 1 byte", "zipper", {"cut -1"}, archive, "the archive is cut short", ""},
         {"cut by its end record", "zipper", {"cut -22"}, archive, "cut short or damaged", ""},
+        {"third record of the contents damaged",
+         "zipper",
+         {"break record 3"},
+         archive,
+         "damaged after 2 of its",
+         ""},
         {"a frame's bytes flipped",
          "python",
          {"flip .\\Fire_00003.jpg"},
@@ -454,7 +450,7 @@ TEST_CASE("check") {
     Road& road = Road::Get();
     REQUIRE(road.ready);
     const std::vector<CheckRow> rows = CheckRows();
-    CHECK(rows.size() == 39);
+    CHECK(rows.size() == 40);
     for (const CheckRow& row : rows) {
         CAPTURE(row.name);
         const std::string package = road.Fresh("Fire.dzp");
@@ -474,6 +470,16 @@ TEST_CASE("check") {
                 if (edit.starts_with("cut ")) {
                     const double at = std::stod(edit.substr(4));
                     REQUIRE(Cut(package, at, at < 0 ? static_cast<int64_t>(-at) : 0));
+                } else if (edit.starts_with("break record ")) {
+                    // The signature of the n-th central directory record made unreadable.
+                    std::string bytes = ReadAll(package);
+                    std::size_t at = std::string::npos;
+                    for (int n = std::stoi(edit.substr(13)); n > 0; --n) {
+                        at = bytes.find("PK\x01\x02", at == std::string::npos ? 0 : at + 4);
+                        REQUIRE(at != std::string::npos);
+                    }
+                    bytes[at + 2] = '\x09';
+                    REQUIRE(WriteFile(package, bytes));
                 }
             }
         } else if (row.made == "python") {

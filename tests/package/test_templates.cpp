@@ -122,17 +122,6 @@ std::string Document(const Element& top, const Values& values = {}) {
     return R"(<?xml version="1.0" encoding="UTF-16"?>)" + Render(top, values);
 }
 
-// UTF-16LE with byte-order mark, as the files hold text.
-std::string Utf16File(const std::string& text) {
-    std::string bytes("\xFF\xFE");
-    const std::u16string units = Utf16FromUtf8(text).value();
-    for (const char16_t c : units) {
-        bytes += static_cast<char>(c & 0xFF);
-        bytes += static_cast<char>(c >> 8);
-    }
-    return bytes;
-}
-
 std::string DecodedFile(const std::string& path) {
     const std::string bytes = ReadAll(path);
     if (!bytes.starts_with("\xFF\xFE") || bytes.size() % 2 != 0) {

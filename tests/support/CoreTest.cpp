@@ -65,6 +65,16 @@ bool WriteNoise(const std::string& path, int64_t size, uint64_t seed) {
     return file.good();
 }
 
+std::string Utf16File(const std::string& text) {
+    std::string bytes("\xFF\xFE");
+    const std::u16string units = Utf16FromUtf8(text).value();
+    for (const char16_t c : units) {
+        bytes += static_cast<char>(c & 0xFF);
+        bytes += static_cast<char>(c >> 8);
+    }
+    return bytes;
+}
+
 ToolRun RunTool(const std::string& program, const std::vector<std::string>& arguments,
                 const ToolOptions& options) {
     ToolRun run;

@@ -47,6 +47,9 @@ bool WriteFile(const std::string& path, std::string_view bytes);
 // size bytes that deflate cannot shrink, the same for the same seed.
 bool WriteNoise(const std::string& path, int64_t size, uint64_t seed);
 
+// Text as the template files hold it: UTF-16LE with a byte-order mark.
+std::string Utf16File(const std::string& text);
+
 // A program run to its end.
 struct ToolRun {
     int exitCode = -1;  // -1 when it could not start, or was ended by a signal

@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "platform/FileStream.h"
+
 namespace sparkloom::platform {
 
 namespace {
@@ -22,21 +24,20 @@ FILE* File(voidpf stream) {
 }
 
 voidpf Open(voidpf opaque, const void* filename, int mode) {
-    const wchar_t* how = nullptr;
+    const char* how = nullptr;
     if ((mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) == ZLIB_FILEFUNC_MODE_READ) {
-        how = L"rb";
+        how = "rb";
     } else if ((mode & ZLIB_FILEFUNC_MODE_EXISTING) != 0) {
-        how = L"r+b";
+        how = "r+b";
     } else if ((mode & ZLIB_FILEFUNC_MODE_CREATE) != 0) {
-        how = L"wb";
+        how = "wb";
     }
     if (filename == nullptr || how == nullptr) {
         return nullptr;
     }
     const auto& path = *static_cast<const std::filesystem::path*>(filename);
     errno = 0;
-    // The path's own UTF-16, never the ANSI code page's idea of it.
-    FILE* file = ::_wfopen(path.c_str(), how);
+    FILE* file = OpenFileStream(path, how);
     if (file == nullptr) {
         NoteErrno(opaque);
     }
@@ -63,7 +64,7 @@ uLong Write(voidpf opaque, voidpf stream, const void* buf, uLong size) {
 
 ZPOS64_T Tell(voidpf opaque, voidpf stream) {
     errno = 0;
-    const __int64 at = ::_ftelli64(File(stream));
+    const int64_t at = TellFileStream(File(stream));
     if (at < 0) {
         NoteErrno(opaque);
     }
@@ -86,7 +87,7 @@ long Seek(voidpf opaque, voidpf stream, ZPOS64_T offset, int origin) {
     }
     // Seeking flushes what stdio holds, so a full disk often shows here first.
     errno = 0;
-    if (::_fseeki64(File(stream), static_cast<__int64>(offset), whence) != 0) {
+    if (SeekFileStream(File(stream), static_cast<int64_t>(offset), whence) != 0) {
         NoteErrno(opaque);
         return -1;
     }
