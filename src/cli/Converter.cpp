@@ -101,7 +101,12 @@ std::string FfmpegMissingText() {
         return "ffmpeg was not found: SPARKLOOM_FFMPEG names " + Shown(forced) +
                ", which is not a program that can be run.";
     }
+#ifdef _WIN32
+    return "ffmpeg was not found beside sparkloom-cli.exe nor on the PATH. Put ffmpeg.exe in the "
+           "folder of sparkloom-cli.exe, or in a folder on the PATH.";
+#else
     return "ffmpeg was not found beside sparkloom-cli nor on the PATH. Please install ffmpeg.";
+#endif
 }
 
 // "1.234s", with a point whatever the locale says.

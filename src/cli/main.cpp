@@ -18,6 +18,14 @@
 #include "platform/Allocator.h"
 #include "platform/Locale.h"
 #include "platform/StopSignals.h"
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <cstdlib>
+
+#include "platform/Terminal.h"
+#include "platform/WideText_win.h"
+#endif
 
 using namespace sparkloom::cli;
 
@@ -502,12 +510,61 @@ int Run(const std::vector<std::string>& arguments) {
 
 }  // namespace
 
-int main(int argc, char* argv[]) {
+namespace {
+
+int Start(const std::vector<std::string>& arguments) {
     sparkloom::platform::KeepFreedMemoryForReuse();
     sparkloom::platform::PreferUtf8Locale();
     // Before any child starts: a stop signal must reach the converter, which stops ffmpeg.
     sparkloom::platform::StopSignals::Install();
-    // The one place arguments become text: UTF-8 as the system hands them over here;
-    // a wmain beside this main would convert its UTF-16 ones and call Run alike.
-    return Run(std::vector<std::string>(argv, argv + argc));
+    return Run(arguments);
 }
+
+}  // namespace
+
+#ifdef _WIN32
+
+namespace {
+
+UINT gConsoleCodePage = 0;
+
+void RestoreConsoleCodePage() {
+    SetConsoleOutputCP(gConsoleCodePage);
+}
+
+// The converter writes UTF-8 bytes, as on Linux: into a pipe or a file they
+// stay as they are (no CR added before LF), and a console is switched to UTF-8
+// for as long as the converter runs, so that it shows every letter.
+void PrepareOutput() {
+    for (std::FILE* stream : {stdout, stderr}) {
+        _setmode(_fileno(stream), _O_BINARY);
+    }
+    if (sparkloom::platform::IsTerminal(stdout) || sparkloom::platform::IsTerminal(stderr)) {
+        gConsoleCodePage = GetConsoleOutputCP();
+        if (gConsoleCodePage != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {
+            std::atexit(RestoreConsoleCodePage);
+        }
+    }
+}
+
+}  // namespace
+
+// The arguments arrive as UTF-16 and become UTF-8 here, once: the ANSI code
+// page could not carry a path such as C:\Users\Zoë\Видео\火.mp4.
+int wmain(int argc, wchar_t* argv[]) {
+    PrepareOutput();
+    std::vector<std::string> arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments.push_back(sparkloom::platform::Utf8OfWide(argv[i]));
+    }
+    return Start(arguments);
+}
+
+#else
+
+// The one place arguments become text: UTF-8 as the system hands them over here.
+int main(int argc, char* argv[]) {
+    return Start(std::vector<std::string>(argv, argv + argc));
+}
+
+#endif

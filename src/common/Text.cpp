@@ -4,6 +4,10 @@
 #include <charconv>
 #include <cstring>
 
+#ifdef _WIN32
+#include "platform/WideText_win.h"
+#endif
+
 namespace sparkloom {
 
 std::filesystem::path PathFromUtf8(std::string_view utf8) {
@@ -200,6 +204,12 @@ std::optional<int64_t> ParseInteger(std::string_view text) {
 }
 
 std::string ReasonOf(const std::error_code& error) {
+#ifdef _WIN32
+    // The C++ runtime gives Windows' own reasons in the ANSI code page.
+    if (error.category() == std::system_category()) {
+        return platform::SystemMessage(static_cast<DWORD>(error.value()));
+    }
+#endif
     return error.message();
 }
 

@@ -90,7 +90,12 @@ private:
 };
 
 std::string NotFoundText() {
+#ifdef _WIN32
+    return "ffmpeg was not found beside sparkloom-cli.exe nor on the PATH. Put ffmpeg.exe in the "
+           "folder of sparkloom-cli.exe, or in a folder on the PATH.";
+#else
     return "ffmpeg was not found beside Sparkloom nor on the PATH. Please install ffmpeg.";
+#endif
 }
 
 std::string SignalName(int signalNumber) {

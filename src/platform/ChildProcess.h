@@ -50,6 +50,9 @@ struct ChildRequest {
 // reaches only the caller, which decides: once stop() says so, the child is
 // asked to end, and ended hard when it is still there after
 // kStopGraceMilliseconds.
+// On Windows the child runs in a job object that ends with the call, taking
+// along anything the child started; the call returns once the child has ended
+// and its output is read, and a stop ends the job at once.
 ChildExit RunChild(const ChildRequest& request);
 
 // The same with standard output and standard error merged into one sink.

@@ -3,10 +3,9 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
+#include <atomic>
+#include <string_view>
+#include <vector>
 
 #include "platform/CommandLine.h"
 #include "platform/WideText_win.h"
@@ -44,66 +43,107 @@ std::string ErrorText(const std::string& what, DWORD error) {
     return what + ": " + SystemMessage(error);
 }
 
-// The output of both pipes, read by one thread each and handed to the caller's
-// thread, so the sinks run where the caller runs and the pipes never fill.
-class Drain {
+// One output of the child: a named pipe, since only those can be read with a
+// timeout, whose write end the child inherits. The output is over once the
+// child has ended and the pipe holds nothing more. Waiting for every holder of
+// the write end to close it would wait for strangers too: the console host
+// started beside a child, and under Wine the desktop process the child's
+// first window call starts, inherit the handles and live on.
+class Output {
 public:
-    void Add(HANDLE pipe, int which) {
-        ++mOpen;
-        mReaders.emplace_back([this, pipe, which] {
-            std::string buffer(kReadSize, '\0');
-            for (;;) {
+    Output() { mOverlapped.hEvent = mEvent.Get(); }
+    Output(const Output&) = delete;
+    Output& operator=(const Output&) = delete;
+    ~Output() { Finish({}); }
+
+    // Makes the pipe; writeEnd becomes the inheritable end for the child.
+    bool Open(Handle& writeEnd, std::string& error) {
+        static std::atomic<unsigned> serial = 0;
+        const std::wstring name = L"\\\\.\\pipe\\sparkloom-" +
+                                  std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                  std::to_wstring(++serial);
+        mRead.Reset(CreateNamedPipeW(
+            name.c_str(),
+            PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+            PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 0, kReadSize, 0, nullptr));
+        if (mRead.Get() == INVALID_HANDLE_VALUE || mEvent.Get() == nullptr) {
+            error = SystemMessage(GetLastError());
+            return false;
+        }
+        SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+        writeEnd.Reset(CreateFileW(name.c_str(), GENERIC_WRITE, 0, &inheritable, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (writeEnd.Get() == INVALID_HANDLE_VALUE) {
+            error = SystemMessage(GetLastError());
+            return false;
+        }
+        mOpen = true;
+        return true;
+    }
+
+    bool IsOpen() const { return mOpen; }
+    // Signalled when the read under way has ended.
+    HANDLE Event() const { return mEvent.Get(); }
+
+    // Reads on: passes on what a finished read brought and starts the next
+    // one, until one is under way or the pipe is closed.
+    void Serve(const OutputSink& sink) {
+        while (mOpen) {
+            if (mPending) {
                 DWORD got = 0;
-                if (!ReadFile(pipe, buffer.data(), kReadSize, &got, nullptr) || got == 0) {
-                    break;
+                if (!GetOverlappedResult(mRead.Get(), &mOverlapped, &got, FALSE)) {
+                    if (GetLastError() == ERROR_IO_INCOMPLETE) {
+                        return;
+                    }
+                    mOpen = false;  // closed by every writer, or broken
                 }
-                std::lock_guard lock(mLock);
-                mChunks.push_back({which, buffer.substr(0, got)});
-                mChanged.notify_all();
+                mPending = false;
+                if (got > 0 && sink) {
+                    sink(mBuffer.data(), got);
+                }
+                continue;
             }
-            std::lock_guard lock(mLock);
-            --mOpen;
-            mChanged.notify_all();
-        });
-    }
-    // Waits at most waitMs for output; passes what arrived to the sinks.
-    // Returns false once every pipe is closed and all was passed on.
-    bool Serve(int waitMs, const OutputSink& output, const OutputSink& errors) {
-        std::vector<std::pair<int, std::string>> chunks;
-        bool open = false;
-        {
-            std::unique_lock lock(mLock);
-            mChanged.wait_for(lock, std::chrono::milliseconds(waitMs),
-                              [this] { return !mChunks.empty() || mOpen == 0; });
-            chunks.swap(mChunks);
-            open = mOpen > 0;
-        }
-        for (const auto& [which, data] : chunks) {
-            const OutputSink& sink = which == 0 || !errors ? output : errors;
-            if (sink) {
-                sink(data.data(), data.size());
+            ResetEvent(mEvent.Get());
+            if (!ReadFile(mRead.Get(), mBuffer.data(), kReadSize, nullptr, &mOverlapped) &&
+                GetLastError() != ERROR_IO_PENDING) {
+                mOpen = false;
+                return;
             }
+            mPending = true;
         }
-        return open || !chunks.empty();
     }
-    void Join() {
-        for (std::thread& reader : mReaders) {
-            reader.join();
+
+    // Whether bytes wait in the pipe that no read has taken yet.
+    bool HoldsMore() const {
+        DWORD available = 0;
+        return mOpen && PeekNamedPipe(mRead.Get(), nullptr, 0, nullptr, &available, nullptr) &&
+               available > 0;
+    }
+
+    // Stops reading, passing on what the read under way had already taken.
+    void Finish(const OutputSink& sink) {
+        if (mPending) {
+            DWORD got = 0;
+            CancelIoEx(mRead.Get(), &mOverlapped);
+            if (GetOverlappedResult(mRead.Get(), &mOverlapped, &got, TRUE) && got > 0 && sink) {
+                sink(mBuffer.data(), got);
+            }
+            mPending = false;
         }
-        mReaders.clear();
+        mOpen = false;
     }
-    ~Drain() { Join(); }
 
 private:
-    std::mutex mLock;
-    std::condition_variable mChanged;
-    std::vector<std::pair<int, std::string>> mChunks;
-    int mOpen = 0;
-    std::vector<std::thread> mReaders;
+    Handle mRead;
+    Handle mEvent{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    OVERLAPPED mOverlapped{};
+    std::vector<char> mBuffer = std::vector<char>(kReadSize);
+    bool mOpen = false;
+    bool mPending = false;
 };
 
 // The caller's environment with request's settings over it, as CreateProcessW
-// takes it: NUL-separated, ending with two NULs, sorted by name.
+// takes it: sorted by name regardless of case, NUL-separated, ending with two NULs.
 std::wstring EnvironmentBlock(const ChildRequest& request) {
     std::vector<std::wstring> entries;
     if (wchar_t* block = GetEnvironmentStringsW()) {
@@ -124,6 +164,15 @@ std::wstring EnvironmentBlock(const ChildRequest& request) {
     for (const auto& [name, value] : request.environment) {
         entries.push_back(WideOf(name) + L"=" + WideOf(value));
     }
+    const auto nameOf = [](const std::wstring& entry) {
+        return std::wstring_view(entry).substr(0, entry.find(L'=', 1));
+    };
+    std::stable_sort(entries.begin(), entries.end(), [&](const auto& a, const auto& b) {
+        const std::wstring_view x = nameOf(a);
+        const std::wstring_view y = nameOf(b);
+        return CompareStringOrdinal(x.data(), static_cast<int>(x.size()), y.data(),
+                                    static_cast<int>(y.size()), TRUE) == CSTR_LESS_THAN;
+    });
     std::wstring block;
     for (const std::wstring& entry : entries) {
         block += entry;
@@ -140,27 +189,16 @@ ChildExit RunChild(const ChildRequest& request) {
     const std::string& program = request.program;
     const int waitMs = std::max(request.pollMilliseconds, 1);
 
-    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE ends[2];
-    if (!CreatePipe(&ends[0], &ends[1], &inheritable, 0)) {
-        result.error = ErrorText("No pipe for " + program, GetLastError());
+    const bool separate = static_cast<bool>(request.errorOutput);
+    Output outputs[2];
+    Handle writeEnds[2];
+    std::string pipeError;
+    if (!outputs[0].Open(writeEnds[0], pipeError) ||
+        (separate && !outputs[1].Open(writeEnds[1], pipeError))) {
+        result.error = "No pipe for " + program + ": " + pipeError;
         return result;
     }
-    Handle readEnd(ends[0]);
-    Handle writeEnd(ends[1]);
-    SetHandleInformation(readEnd.Get(), HANDLE_FLAG_INHERIT, 0);
-    const bool separate = static_cast<bool>(request.errorOutput);
-    Handle errorRead;
-    Handle errorWrite;
-    if (separate) {
-        if (!CreatePipe(&ends[0], &ends[1], &inheritable, 0)) {
-            result.error = ErrorText("No pipe for " + program, GetLastError());
-            return result;
-        }
-        errorRead.Reset(ends[0]);
-        errorWrite.Reset(ends[1]);
-        SetHandleInformation(errorRead.Get(), HANDLE_FLAG_INHERIT, 0);
-    }
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     Handle nul(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
                            OPEN_EXISTING, 0, nullptr));
     if (nul.Get() == INVALID_HANDLE_VALUE) {
@@ -182,7 +220,8 @@ ChildExit RunChild(const ChildRequest& request) {
 
     // Only the three standard handles go to the child, not every inheritable
     // handle this process holds.
-    HANDLE inherited[3] = {nul.Get(), writeEnd.Get(), separate ? errorWrite.Get() : writeEnd.Get()};
+    HANDLE errorEnd = separate ? writeEnds[1].Get() : writeEnds[0].Get();
+    HANDLE inherited[3] = {nul.Get(), writeEnds[0].Get(), errorEnd};
     const DWORD inheritedCount = separate ? 3 : 2;
     SIZE_T attributeSize = 0;
     InitializeProcThreadAttributeList(nullptr, 1, 0, &attributeSize);
@@ -198,8 +237,8 @@ ChildExit RunChild(const ChildRequest& request) {
     startup.StartupInfo.cb = sizeof startup;
     startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
     startup.StartupInfo.hStdInput = nul.Get();
-    startup.StartupInfo.hStdOutput = writeEnd.Get();
-    startup.StartupInfo.hStdError = separate ? errorWrite.Get() : writeEnd.Get();
+    startup.StartupInfo.hStdOutput = writeEnds[0].Get();
+    startup.StartupInfo.hStdError = errorEnd;
     startup.lpAttributeList = attributes;
 
     std::wstring commandLine = WideOf(QuotedCommandLine(program, request.arguments));
@@ -220,47 +259,63 @@ ChildExit RunChild(const ChildRequest& request) {
     }
     Handle processHandle(process.hProcess);
     Handle threadHandle(process.hThread);
-    AssignProcessToJobObject(job.Get(), processHandle.Get());
+    // Still suspended, so nothing it starts escapes the job.
+    const bool inJob = AssignProcessToJobObject(job.Get(), processHandle.Get()) != 0;
     ResumeThread(threadHandle.Get());
     result.started = true;
-    writeEnd.Close();
-    errorWrite.Close();
+    for (Handle& end : writeEnds) {
+        end.Close();
+    }
     nul.Close();
     if (request.onStarted) {
         request.onStarted(static_cast<int64_t>(process.dwProcessId));
     }
 
-    Drain drain;
-    drain.Add(readEnd.Get(), 0);
-    if (separate) {
-        drain.Add(errorRead.Get(), 1);
-    }
+    const OutputSink* sinks[2] = {&request.output,
+                                  separate ? &request.errorOutput : &request.output};
     bool asked = false;
-    std::chrono::steady_clock::time_point askedAt;
-    const auto poll = [&] {
-        if (!asked && request.stop && request.stop()) {
-            asked = true;
-            askedAt = std::chrono::steady_clock::now();
-            // ffmpeg has no console to be asked on; ending the job ends it and
-            // anything it started, and closes its pipes.
-            TerminateJobObject(job.Get(), 1);
-        }
-    };
+    bool exited = false;
     for (;;) {
         if (request.pump) {
             request.pump();
         }
-        poll();
-        if (!drain.Serve(waitMs, request.output, request.errorOutput)) {
+        if (!asked && request.stop && request.stop()) {
+            asked = true;
+            // ffmpeg has no console to be asked on; ending the job ends it and
+            // anything it started.
+            if (inJob) {
+                TerminateJobObject(job.Get(), 1);
+            } else {
+                TerminateProcess(processHandle.Get(), 1);
+            }
+        }
+        std::vector<HANDLE> waits;
+        for (int k = 0; k < 2; ++k) {
+            outputs[k].Serve(*sinks[k]);
+            if (outputs[k].IsOpen()) {
+                waits.push_back(outputs[k].Event());
+            }
+        }
+        if (!exited) {
+            exited = WaitForSingleObject(processHandle.Get(), 0) == WAIT_OBJECT_0;
+        }
+        // What the child wrote is in the pipe once it has ended; what it
+        // started ends with the job when this returns.
+        if (exited && !outputs[0].HoldsMore() && !outputs[1].HoldsMore()) {
             break;
         }
-    }
-    drain.Join();
-    while (WaitForSingleObject(processHandle.Get(), static_cast<DWORD>(waitMs)) == WAIT_TIMEOUT) {
-        if (request.pump) {
-            request.pump();
+        if (!exited) {
+            waits.push_back(processHandle.Get());
         }
-        poll();
+        if (waits.empty()) {
+            Sleep(static_cast<DWORD>(waitMs));
+        } else {
+            WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), FALSE,
+                                   static_cast<DWORD>(waitMs));
+        }
+    }
+    for (int k = 0; k < 2; ++k) {
+        outputs[k].Finish(*sinks[k]);
     }
     DWORD code = 0;
     GetExitCodeProcess(processHandle.Get(), &code);

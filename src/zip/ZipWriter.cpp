@@ -85,6 +85,12 @@ bool ZipWriter::Open(const std::string& FileName, int32_t ZMethod, int32_t ZLeve
     if (!name || !comment) {
         return Refused(kNameNotEncodable);
     }
+    // The format keeps both lengths in 16 bits. A minizip without the fix for
+    // CVE-2023-45853 would write past its header buffer; a fixed one says
+    // ZIP_PARAMERROR, and so does this, whichever minizip is linked.
+    if (name->size() > 0xFFFF || comment->size() > 0xFFFF) {
+        return Refused(ZIP_PARAMERROR);
+    }
 
     // One clock reading per entry; minizip builds the DOS stamp from the fields
     // (full year, month from 0) because dosDate is 0.

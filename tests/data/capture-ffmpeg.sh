@@ -1,7 +1,9 @@
 #!/bin/sh
 # Captures what one ffmpeg prints (stdout and stderr merged) for the counting
-# and extraction runs on the clips of make-clips.sh.
+# and extraction runs on the clips of make-clips.sh. A Windows ffmpeg.exe runs
+# under Wine, in a fresh prefix; its CR LF line ends are kept as it writes them.
 # Usage: capture-ffmpeg.sh OUTDIR [FFMPEG [FFPROBE]]   e.g. capture-ffmpeg.sh ffmpeg71
+#        capture-ffmpeg.sh ffmpeg41 "$(../../scripts/fetch-windows-ffmpeg.sh /tmp/ff)"
 set -eu
 out=${1:?usage: capture-ffmpeg.sh OUTDIR [FFMPEG [FFPROBE]]}
 ff=${2:-ffmpeg}
@@ -11,6 +13,18 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
+case $ff in
+  *.exe)
+    exe=$(cd "$(dirname "$ff")" && pwd)/$(basename "$ff")
+    export WINEPREFIX="$work/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+    trap 'wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
+    # The prefix is made first, so its messages stay out of the captures.
+    wine wineboot --init >/dev/null 2>&1
+    printf '#!/bin/sh\nexec wine "%s" "$@"\n' "$exe" >"$work/ffmpeg"
+    chmod +x "$work/ffmpeg"
+    ff=$work/ffmpeg
+    ;;
+esac
 "$here/make-clips.sh" "$work/clips" "$ff"
 cd "$work/clips"
 
@@ -45,4 +59,4 @@ capture count-copy-realtime-long -nostdin -re -i long.mp4 -map 0:V:0 -c copy -f 
 rm -rf OUT && mkdir OUT
 capture extract-realtime-long -nostdin -y -re -i long.mp4 -map 0:V:0 OUT/x_%05d.jpg
 echo "extract-realtime-long: files written $(find OUT -name 'x_*.jpg' | wc -l)" >>"$out/frames.txt"
-"$ff" -version | head -1 >"$out/version.txt"
+"$ff" -version | head -1 | tr -d '\r' >"$out/version.txt"

@@ -1,5 +1,5 @@
 #!/bin/sh
-# Makes the small clips whose ffmpeg outputs are kept in ffmpeg51/ and ffmpeg71/.
+# Makes the small clips whose ffmpeg outputs are kept in ffmpeg41/, ffmpeg51/ and ffmpeg71/.
 # Usage: make-clips.sh OUTDIR [FFMPEG]
 set -eu
 out=${1:?usage: make-clips.sh OUTDIR [FFMPEG]}

@@ -147,8 +147,14 @@ TEST_CASE("namesSortAsTheHostLists") {
     REQUIRE(AddFolderToZip(zipper, top, "", kMaxFiles, report));
     // Upper-cased: B, É, Z, _, É, SS, ST, Ÿ (U+0178), Ÿ, Y, Œ (U+0152), Œ; "ÿ" (U+00FF)
     // goes before "Ÿ" (U+0178) as their forms are equal.
+#ifdef _WIN32
+    // A Windows folder holds one name of each upper-cased form, the one made first.
+    CHECK(Join(report.topLevelFiles, " ") ==
+          "b.jpg ß.jpg st.jpg y.jpg Z.jpg _.jpg é.jpg Œ.jpg Ÿ.jpg");
+#else
     CHECK(Join(report.topLevelFiles, " ") ==
           "b.jpg ß.jpg st.jpg y.jpg Z.jpg _.jpg É.jpg é.jpg Œ.jpg œ.jpg ÿ.jpg Ÿ.jpg");
+#endif
 }
 
 // Each folder has its own count; an empty folder adds nothing.

@@ -190,12 +190,12 @@ public:
                 return false;
             }
         }
-        std::string job = "{\"out\":" + JsonString(package) +
+        std::string job = "{\"out\":" + JsonString(HostPath(package)) +
                           ",\"stored\":" + (stored ? "true" : "false") +
                           ",\"flip\":" + JsonString(flip) + ",\"entries\":[";
         for (std::size_t i = 0; i < entries.size(); ++i) {
             job += (i == 0 ? "[" : ",[") + JsonString(entries[i].first) + "," +
-                   JsonString(entries[i].second) + "]";
+                   JsonString(HostPath(entries[i].second)) + "]";
         }
         job += "]}";
         const ToolRun run = RunTool("python3", {"-W", "ignore", "-c", kMakeZip, job});

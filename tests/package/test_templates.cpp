@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/EventPump.h"
+#include "common/Files.h"
 #include "support/CoreTest.h"
 
 #ifndef _WIN32
@@ -358,7 +359,7 @@ TEST_CASE("failuresAreReported") {
     const std::string missing = root.File("gone");
     TemplateWrite write = WriteTemplateXml(missing, kFire);
     CHECK_FALSE(write.ok);
-    CHECK_MESSAGE(write.error.find(missing + "/TitleTemplate.xml") != std::string::npos,
+    CHECK_MESSAGE(write.error.find(Shown(missing + "/TitleTemplate.xml")) != std::string::npos,
                   write.error);
     // The system's reason follows the path.
     CHECK_MESSAGE(write.error.ends_with(

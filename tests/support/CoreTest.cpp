@@ -8,6 +8,9 @@
 #include <thread>
 
 #include "platform/ChildProcess.h"
+#ifdef _WIN32
+#include "windows/HostTools.h"
+#endif
 
 namespace sparkloom::test {
 
@@ -77,6 +80,11 @@ std::string Utf16File(const std::string& text) {
 
 ToolRun RunTool(const std::string& program, const std::vector<std::string>& arguments,
                 const ToolOptions& options) {
+#ifdef _WIN32
+    if (IsHostProgram(program)) {
+        return RunOnHost(program, arguments, options);
+    }
+#endif
     ToolRun run;
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(options.timeoutMs);
@@ -178,6 +186,10 @@ bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
 }
 
 #ifndef _WIN32
+
+std::string HostPath(const std::string& path) {
+    return path;
+}
 
 int64_t ExtractingChild(int64_t parent) {
     std::error_code error;

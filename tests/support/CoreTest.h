@@ -88,6 +88,12 @@ bool ReadArchive(const std::string& path, std::vector<ArchiveEntry>& entries);
 // `unzip -t` must report the archive free of errors.
 bool UnzipTestsClean(const std::string& path);
 
+// The path as programs of the Linux host read it, for paths inside the text
+// handed to python3 or unzip; the path itself on Linux. Under Wine, RunTool
+// runs those two on the host (windows/HostTools.h) and converts whole
+// arguments by itself.
+std::string HostPath(const std::string& path);
+
 // Waits until condition holds, polling; false when timeoutMs passed first.
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 10000);
 

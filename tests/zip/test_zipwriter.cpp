@@ -175,6 +175,44 @@ TEST_CASE("unencodableNameRefused") {
     CHECK(ReadWithPython(dir.File("names.zip")).names() == Names{"a.jpg"});
 }
 
+// The format keeps a name's and a comment's length in 16 bits: longer ones
+// are refused before minizip is asked, and the archive stays whole.
+TEST_CASE("overlongNamesRefused") {
+    TempDir dir;
+    ZipWriter writer;
+    REQUIRE(!writer.OpenZip(dir.File("long.zip")));
+    const std::string longest(0xFFFF, 'n');
+    std::string accented;  // 2 bytes a letter in UTF-8, 1 as stored
+    for (int i = 0; i < 0xFFFF; ++i) {
+        accented += "é";
+    }
+    struct Row {
+        const char* tag;
+        std::string name;
+        std::string comment;
+        bool refused;
+    };
+    const Row rows[] = {
+        {"longest name", longest, "", false},
+        {"name one byte longer", longest + "n", "", true},
+        {"longest name, counted as stored", accented, "", false},
+        {"comment one byte longer", "c", longest + "c", true},
+    };
+    for (const Row& row : rows) {
+        CAPTURE(row.tag);
+        CHECK(writer.OpenFileInZip(row.name, 8, -1, 0, row.comment) == row.refused);
+        CHECK(writer.Result() == (row.refused ? -102 : ZipWriter::kSuccess));  // ZIP_PARAMERROR
+        CHECK(writer.IsFileOpen() == !row.refused);
+        if (!row.refused) {
+            CHECK(!writer.WriteBytes(Span("x")));
+            CHECK(!writer.CloseFileInZip());
+        }
+    }
+    CHECK(!writer.CloseZip());
+    CHECK(ReadWithPython(dir.File("long.zip")).names() ==
+          Names{longest, std::string(0xFFFF, '\xE9')});
+}
+
 TEST_CASE("archivePaths") {
     TempDir dir;
     ZipWriter writer;

@@ -1,0 +1,609 @@
+// sparkloom-cli.exe as a Windows user runs it, under Wine, with the Windows
+// ffmpeg.exe 4.1 (scripts/fetch-windows-ffmpeg.sh): its packages read back by
+// the Linux host's unzip and Python, paths and names in letters of any script,
+// and stops that leave no ffmpeg.exe behind. The clips are the host ffmpeg's,
+// made as the Linux tests make theirs. The whole program runs once per code
+// page (tests/windows/CMakeLists.txt).
+#include <windows.h>
+// tlhelp32.h needs windows.h first.
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/CommandLine.h"
+#include "platform/WideText_win.h"
+#include "support/CoreTest.h"
+
+#ifndef PROC_THREAD_ATTRIBUTE_PSEUDOCONSOLE
+#define PROC_THREAD_ATTRIBUTE_PSEUDOCONSOLE 0x00020016
+#endif
+
+using namespace sparkloom;
+using namespace sparkloom::test;
+
+namespace {
+
+using Strings = std::vector<std::string>;
+using Clock = std::chrono::steady_clock;
+
+Strings operator+(Strings list, const Strings& more) {
+    list.insert(list.end(), more.begin(), more.end());
+    return list;
+}
+
+bool Exists(const std::string& path) {
+    std::error_code error;
+    return fs::exists(P(path), error);
+}
+
+bool MakeFolder(const std::string& path) {
+    std::error_code error;
+    fs::create_directories(P(path), error);
+    return !error && fs::is_directory(P(path), error);
+}
+
+bool CopyFile(const std::string& from, const std::string& to) {
+    std::error_code error;
+    return fs::copy_file(P(from), P(to), error) && !error;
+}
+
+std::string Number5(int number) {
+    const std::string digits = std::to_string(number);
+    return std::string(digits.size() < 5 ? 5 - digits.size() : 0, '0') + digits;
+}
+
+// The frame files prefix_NNNNN.jpg in folder.
+int FramesIn(const std::string& folder, const std::string& prefix) {
+    int count = 0;
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::directory_iterator(P(folder), error)) {
+        const std::string name = Utf8Of(entry.path().filename());
+        count += name.size() == prefix.size() + 10 && name.starts_with(prefix + "_") &&
+                 name.ends_with(".jpg");
+    }
+    return count;
+}
+
+Strings NamesOf(const std::vector<ArchiveEntry>& entries) {
+    Strings names;
+    for (const ArchiveEntry& entry : entries) {
+        names.push_back(entry.rawName);
+    }
+    return names;
+}
+
+// The ffmpeg.exe the Wine set-up puts on the PATH.
+std::string FfmpegExe() {
+    wchar_t found[4 * MAX_PATH];
+    const DWORD length =
+        SearchPathW(nullptr, L"ffmpeg.exe", nullptr, std::size(found), found, nullptr);
+    return length > 0 && length < std::size(found) ? platform::Utf8OfWide({found, length}) : "";
+}
+
+// Runs a shell command on the Linux host; the arguments are $1, $2, ...
+ToolRun OnHost(const std::string& command, const Strings& arguments) {
+    return RunTool("sh", Strings{"-c", command, "sh"} + arguments);
+}
+
+// ffmpeg's test pattern at 30 frames a second, made by the host's ffmpeg.
+bool MakeHostClip(const std::string& path, int seconds, const std::string& size) {
+    return OnHost(
+               "exec ffmpeg -nostdin -v error -y -f lavfi -i "
+               "\"testsrc=duration=$1:size=$2:rate=30\" -pix_fmt yuv420p -preset ultrafast \"$3\"",
+               {std::to_string(seconds), size, path})
+               .exitCode == 0;
+}
+
+// The frames of the clip's first video stream, as the host's ffprobe decodes them.
+int HostFrameCount(const std::string& clip) {
+    const ToolRun run = OnHost(
+        "exec ffprobe -v error -count_frames -select_streams V:0 "
+        "-show_entries stream=nb_read_frames -of csv=p=0 \"$1\"",
+        {clip});
+    return static_cast<int>(ParseInteger(Trimmed(run.out)).value_or(-1));
+}
+
+struct Fixture {
+    TempDir root;
+    std::string clips = root.File("clips");   // the video's folder
+    std::string out = root.File("out");       // where packages go
+    std::string clip = clips + "\\clip.mp4";  // 2 s, 60 frames, 64×48
+    std::string ffmpeg = FfmpegExe();
+    int cases = 0;
+    int attributes = 0;
+
+    Fixture() {
+        REQUIRE_MESSAGE(
+            !ffmpeg.empty(),
+            "ffmpeg.exe is not on the PATH: scripts/fetch-windows-ffmpeg.sh fetches it");
+        REQUIRE(MakeFolder(clips));
+        REQUIRE(MakeFolder(out));
+        REQUIRE(MakeHostClip(clip, 2, "64x48"));
+    }
+
+    // Long enough to act while ffmpeg.exe writes its frames; made once.
+    std::string LongClip() {
+        const std::string path = clips + "\\long.mp4";
+        if (!Exists(path)) {
+            REQUIRE(MakeHostClip(path, 60, "640x480"));
+        }
+        return path;
+    }
+};
+
+Fixture& F() {
+    static Fixture fixture;
+    return fixture;
+}
+
+// A fresh, not yet existing path under the output folder.
+std::string Fresh(const std::string& name) {
+    return F().out + "\\" + std::to_string(++F().cases) + "-" + name;
+}
+
+// Every argument the converter wants, so that a case names only what it changes.
+Strings Complete(const std::string& package, const std::string& video = F().clip) {
+    return {video, "-o", package, "--type", "CUSTOM", "--category", "General"};
+}
+
+std::string Chopped(const std::string& path) {
+    return path.substr(0, path.size() - 4);
+}
+
+// The converter in the scratch folder, with the ffmpeg.exe found on the PATH.
+ToolRun RunCli(const Strings& arguments, ToolOptions options = {}) {
+    options.environment.push_back({"SPARKLOOM_FFMPEG", F().ffmpeg});
+    options.startFolder = F().root.Text();
+    return RunTool(SPARKLOOM_CLI, arguments, options);
+}
+
+// The value of one attribute of the first element called element in a
+// template (UTF-16LE with a byte-order mark), as the host's Python reads it.
+std::string AttributeOf(const std::string& utf16File, const std::string& element,
+                        const std::string& name) {
+    const std::string file = F().root.File("attribute-" + std::to_string(++F().attributes));
+    if (!WriteFile(file, utf16File)) {
+        return "<unwritable>";
+    }
+    static const char* script = R"PY(
+import sys, xml.etree.ElementTree as ET
+for e in ET.parse(sys.argv[1]).getroot().iter(sys.argv[2]):
+    sys.stdout.buffer.write(e.get(sys.argv[3], '').encode('utf-8')); sys.exit(0)
+sys.stdout.write('<no %s>' % sys.argv[2])
+)PY";
+    return RunTool("python3", {"-c", script, file, element, name}).out;
+}
+
+// The ffmpeg.exe processes one process started, each held open from the moment
+// it is seen, so that its end is told apart from a reused process id.
+class FfmpegChildren {
+public:
+    FfmpegChildren() = default;
+    FfmpegChildren(const FfmpegChildren&) = delete;
+    FfmpegChildren& operator=(const FfmpegChildren&) = delete;
+    ~FfmpegChildren() {
+        for (const auto& [id, handle] : mSeen) {
+            CloseHandle(handle);
+        }
+    }
+    void Look(DWORD parent) {
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        if (snapshot == INVALID_HANDLE_VALUE) {
+            return;
+        }
+        PROCESSENTRY32W entry{};
+        entry.dwSize = sizeof entry;
+        for (BOOL more = Process32FirstW(snapshot, &entry); more;
+             more = Process32NextW(snapshot, &entry)) {
+            if (entry.th32ParentProcessID != parent || mSeen.contains(entry.th32ProcessID) ||
+                _wcsicmp(entry.szExeFile, L"ffmpeg.exe") != 0) {
+                continue;
+            }
+            if (HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID)) {
+                mSeen.emplace(entry.th32ProcessID, process);
+            }
+        }
+        CloseHandle(snapshot);
+    }
+    std::size_t Seen() const { return mSeen.size(); }
+    std::size_t Running() const {
+        std::size_t running = 0;
+        for (const auto& [id, handle] : mSeen) {
+            running += WaitForSingleObject(handle, 0) == WAIT_TIMEOUT;
+        }
+        return running;
+    }
+
+private:
+    std::map<DWORD, HANDLE> mSeen;
+};
+
+// Owns a handle.
+struct Handle {
+    HANDLE value = nullptr;
+    Handle() = default;
+    explicit Handle(HANDLE handle) : value(handle) {}
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    ~Handle() { Close(); }
+    void Close() {
+        if (value != nullptr && value != INVALID_HANDLE_VALUE) {
+            CloseHandle(value);
+        }
+        value = nullptr;
+    }
+};
+
+using CreatePseudoConsoleFunction = HRESULT(WINAPI*)(COORD, HANDLE, HANDLE, DWORD, void**);
+using ClosePseudoConsoleFunction = void(WINAPI*)(void*);
+
+template <typename Function>
+Function Kernel32(const char* name) {
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), name)));
+}
+
+// Takes what a pipe holds without waiting for more; false once it is broken.
+bool TakeAvailable(HANDLE pipe, std::string& text) {
+    for (;;) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) {
+            return false;
+        }
+        if (available == 0) {
+            return true;
+        }
+        char buffer[4096];
+        DWORD got = 0;
+        if (!ReadFile(pipe, buffer, std::min<DWORD>(available, sizeof buffer), &got, nullptr)) {
+            return false;
+        }
+        text.append(buffer, got);
+    }
+}
+
+// The converter in a console of its own, as in a terminal window (a pseudo
+// console, which needs no display), with its output in pipes of its own.
+// act is called every few milliseconds with its process id while it runs.
+// Its output is over when it has ended, not when every holder of the pipes
+// has closed them: under Wine the console host beside a child inherits them.
+class ConsoleRun {
+public:
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+    std::string failure;  // why it could not be run
+
+    ConsoleRun(const Strings& arguments, const std::function<void(DWORD)>& act) {
+        const auto create = Kernel32<CreatePseudoConsoleFunction>("CreatePseudoConsole");
+        const auto close = Kernel32<ClosePseudoConsoleFunction>("ClosePseudoConsole");
+        if (create == nullptr || close == nullptr) {
+            failure = "no pseudo console here";
+            return;
+        }
+        HANDLE ends[2];
+        Handle consoleIn[2];  // the console reads [0]; [1] is ours
+        Handle consoleOut[2];
+        for (Handle* pipe : {consoleIn, consoleOut}) {
+            if (!CreatePipe(&ends[0], &ends[1], nullptr, 0)) {
+                failure = "no pipe: " + platform::SystemMessage(GetLastError());
+                return;
+            }
+            pipe[0].value = ends[0];
+            pipe[1].value = ends[1];
+        }
+        void* console = nullptr;
+        if (FAILED(create(COORD{120, 40}, consoleIn[0].value, consoleOut[1].value, 0, &console))) {
+            failure = "no pseudo console";
+            return;
+        }
+        // Made after the console, whose host must not inherit them.
+        SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+        Handle outPipe[2];
+        Handle errPipe[2];
+        for (Handle* pipe : {outPipe, errPipe}) {
+            if (!CreatePipe(&ends[0], &ends[1], &inheritable, 0)) {
+                failure = "no pipe: " + platform::SystemMessage(GetLastError());
+                close(console);
+                return;
+            }
+            pipe[0].value = ends[0];
+            pipe[1].value = ends[1];
+            SetHandleInformation(ends[0], HANDLE_FLAG_INHERIT, 0);
+        }
+        Handle nul(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               &inheritable, OPEN_EXISTING, 0, nullptr));
+
+        SIZE_T size = 0;
+        InitializeProcThreadAttributeList(nullptr, 2, 0, &size);
+        std::vector<char> store(size);
+        auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(store.data());
+        HANDLE inherited[3] = {nul.value, outPipe[1].value, errPipe[1].value};
+        InitializeProcThreadAttributeList(attributes, 2, 0, &size);
+        UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_PSEUDOCONSOLE, console,
+                                  sizeof console, nullptr, nullptr);
+        UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
+                                  sizeof inherited, nullptr, nullptr);
+        STARTUPINFOEXW startup{};
+        startup.StartupInfo.cb = sizeof startup;
+        startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+        startup.StartupInfo.hStdInput = nul.value;
+        startup.StartupInfo.hStdOutput = outPipe[1].value;
+        startup.StartupInfo.hStdError = errPipe[1].value;
+        startup.lpAttributeList = attributes;
+        std::wstring line = platform::WideOf(platform::QuotedCommandLine(SPARKLOOM_CLI, arguments));
+        const std::wstring folder = platform::WideOf(F().root.Text());
+        // The converter takes ffmpeg.exe from this process's environment.
+        SetEnvironmentVariableW(L"SPARKLOOM_FFMPEG", platform::WideOf(F().ffmpeg).c_str());
+        PROCESS_INFORMATION process{};
+        const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
+                                            EXTENDED_STARTUPINFO_PRESENT, nullptr, folder.c_str(),
+                                            &startup.StartupInfo, &process);
+        const DWORD startError = GetLastError();
+        SetEnvironmentVariableW(L"SPARKLOOM_FFMPEG", nullptr);
+        DeleteProcThreadAttributeList(attributes);
+        outPipe[1].Close();
+        errPipe[1].Close();
+        if (!started) {
+            failure = "it could not be started: " + platform::SystemMessage(startError);
+            close(console);
+            return;
+        }
+        Handle child(process.hProcess);
+        CloseHandle(process.hThread);
+        std::string shown;  // what the console shows; only drained
+        const auto take = [&] {
+            TakeAvailable(outPipe[0].value, out);
+            TakeAvailable(errPipe[0].value, err);
+            TakeAvailable(consoleOut[0].value, shown);
+        };
+        const auto deadline = Clock::now() + std::chrono::seconds(120);
+        while (WaitForSingleObject(child.value, 5) == WAIT_TIMEOUT) {
+            take();
+            if (Clock::now() > deadline) {
+                failure = "it did not end within 120 s";
+                TerminateProcess(child.value, 1);
+                break;
+            }
+            act(process.dwProcessId);
+        }
+        take();
+        DWORD code = 0;
+        GetExitCodeProcess(child.value, &code);
+        exitCode = static_cast<int>(code);
+        // Nothing reads the console any more, so its host cannot wait for that.
+        consoleOut[0].Close();
+        close(console);
+    }
+};
+
+// Ctrl+C to every process of the console that process is attached to, as a
+// key press sends it. This process takes no notice of it and leaves the
+// console again.
+bool PressCtrlC(DWORD process) {
+    FreeConsole();
+    if (!AttachConsole(process)) {
+        return false;
+    }
+    SetConsoleCtrlHandler(nullptr, TRUE);
+    const bool sent = GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+    FreeConsole();
+    return sent;
+}
+
+}  // namespace
+
+// A clip becomes the package the Linux build makes of it: the same entries,
+// frames and duration, the thumbnails the first frame; the Windows build's own
+// check and the host's unzip and Python read it whole.
+TEST_CASE("packageAsOnLinux") {
+    const int frames = HostFrameCount(F().clip);
+    REQUIRE(frames == 60);
+    const std::string base = Fresh("Fire");
+    const ToolRun run = RunCli(Complete(base));
+    REQUIRE_MESSAGE(run.exitCode == 0, run.err);
+    CHECK(run.out == "");
+    CHECK(run.err == "Counting frames…\nExtracting " + std::to_string(frames) +
+                         " frames…\nPacking…\nSuccess\n");
+
+    const std::string package = base + ".dzp";
+    const std::string folder = base + "_frames";
+    CHECK(UnzipTestsClean(package));
+    std::vector<ArchiveEntry> entries;
+    REQUIRE(ReadArchive(package, entries));
+    Strings expected;
+    for (int frame = 1; frame <= frames; ++frame) {
+        expected.push_back(".\\clip_" + Number5(frame) + ".jpg");
+    }
+    expected = expected + Strings{".\\Thumb.jpg", ".\\Thumb.png", ".\\TitleTemplate.clt",
+                                  ".\\TitleTemplate.xml"};
+    REQUIRE(NamesOf(entries) == expected);
+    for (const ArchiveEntry& entry : entries) {
+        CHECK_MESSAGE(entry.data == ReadAll(folder + "\\" + entry.rawName.substr(2)),
+                      entry.rawName);
+        CHECK(entry.method == 8);
+    }
+    CHECK(entries[frames].data == entries.front().data);
+    CHECK(entries[frames + 1].data == entries.front().data);
+    const std::string& clt = entries[frames + 2].data;
+    const std::string& xml = entries[frames + 3].data;
+    CHECK(AttributeOf(clt, "ParticleAttribExt", "AnimationImage") == "clip_00001.jpg");
+    CHECK(AttributeOf(clt, "ParticleAttribExt", "AnimationDuration") ==
+          std::to_string(std::lround(frames * 1000 / 30.0)));
+    // The frames folder, with "/" after it as on Linux.
+    CHECK(AttributeOf(clt, "Extension", "ReferencePath") == folder + "/");
+    CHECK(AttributeOf(xml, "TEMPLATE", "TYPE") == "CUSTOM");
+    CHECK(AttributeOf(xml, "TEMPLATE", "CATEGORY") == "General");
+    CHECK(AttributeOf(xml, "TEMPLATE", "ALIAS") == "clip");
+
+    const ToolRun check = RunCli({"--check", package});
+    CHECK(check.exitCode == 0);
+    CHECK(check.out == package + ": OK\n");
+}
+
+// A user's folders carry letters of any script, which the ANSI code page
+// cannot: the clip, the frames folder, the package and the converter's own
+// folder, where it finds ffmpeg.exe beside itself.
+TEST_CASE("pathsInAnyLetters") {
+    const std::string home = F().root.File("Zoë");
+    const std::string video = home + "\\Видео\\火.mp4";
+    const std::string programs = home + "\\Программы";
+    const std::string frames = home + "\\Кадры 火";
+    const std::string package = home + "\\Пакеты\\火焰.dzp";
+    for (const std::string& folder : {home + "\\Видео", programs, home + "\\Пакеты"}) {
+        REQUIRE(MakeFolder(folder));
+    }
+    REQUIRE(CopyFile(F().clip, video));
+    REQUIRE(CopyFile(SPARKLOOM_CLI, programs + "\\sparkloom-cli.exe"));
+    REQUIRE(CopyFile(F().ffmpeg, programs + "\\ffmpeg.exe"));
+
+    ToolOptions options;
+    options.startFolder = home;
+    options.environment = {{"SPARKLOOM_FFMPEG", ""}, {"PATH", "C:\\windows\\system32;C:\\windows"}};
+    const ToolRun run = RunTool(
+        programs + "\\sparkloom-cli.exe",
+        Complete(package, video) + Strings{"--frames-dir", frames, "--name", "Fire"}, options);
+    REQUIRE_MESSAGE(run.exitCode == 0, run.err);
+    CHECK(run.err == "Counting frames…\nExtracting 60 frames…\nPacking…\nSuccess\n");
+    CHECK(FramesIn(frames, "Fire") == 60);
+    CHECK(UnzipTestsClean(package));
+    std::vector<ArchiveEntry> entries;
+    REQUIRE(ReadArchive(package, entries));
+    CHECK(entries.size() == 64);
+    CHECK(AttributeOf(ReadAll(frames + "\\TitleTemplate.clt"), "Extension", "ReferencePath") ==
+          frames + "/");
+    const ToolRun check = RunCli({"--check", package});
+    CHECK(check.exitCode == 0);
+    CHECK(check.out == package + ": OK\n");
+}
+
+// Entry names are written in the system's ANSI code page, so a name it has
+// no letters for is refused before anything is written. Wine takes the code
+// page from the locale: this runs under 1252 and under 1251.
+TEST_CASE("particleNamesInTheCodePage") {
+    const UINT page = GetACP();
+    REQUIRE_MESSAGE((page == 1252 || page == 1251), "Wine runs in code page "
+                                                        << page
+                                                        << ": generate the locales en_US.UTF-8 and "
+                                                           "ru_RU.UTF-8 on the host");
+    struct Row {
+        std::string name;
+        UINT page;          // the one code page of the two that has its letters
+        std::string bytes;  // the name in it
+    };
+    const Row rows[] = {
+        {"Жар", 1251, "\xC6\xE0\xF0"},
+        {"Zoë", 1252, "Zo\xEB"},
+    };
+    for (const Row& row : rows) {
+        CAPTURE(row.name);
+        CAPTURE(page);
+        const std::string package = Fresh("named.dzp");
+        const std::string frames = Chopped(package) + "_frames";
+        const ToolRun run = RunCli(Complete(package) + Strings{"--name", row.name});
+        if (page != row.page) {
+            CHECK(run.exitCode == 1);
+            CHECK_MESSAGE(run.err.starts_with("The particle name names the frame files and can "
+                                              "only hold "),
+                          run.err);
+            CHECK(run.err.ends_with(":\n" + row.name + "\n"));
+            CHECK(!Exists(package));
+            CHECK(!Exists(frames));
+            continue;
+        }
+        REQUIRE_MESSAGE(run.exitCode == 0, run.err);
+        CHECK(FramesIn(frames, row.name) == 60);
+        std::vector<ArchiveEntry> entries;
+        REQUIRE(ReadArchive(package, entries));
+        REQUIRE(entries.size() == 64);
+        // The frames sort after the other files here: look them up by name.
+        const auto entry = [&entries](const std::string& name) {
+            for (const ArchiveEntry& one : entries) {
+                if (one.rawName == ".\\" + name) {
+                    return one.data;
+                }
+            }
+            return std::string("<no entry>");
+        };
+        CHECK(entry(row.bytes + "_00001.jpg") == ReadAll(frames + "\\" + row.name + "_00001.jpg"));
+        CHECK(entry(row.bytes + "_00060.jpg") == ReadAll(frames + "\\" + row.name + "_00060.jpg"));
+        CHECK(AttributeOf(entry("TitleTemplate.xml"), "TEMPLATE", "ALIAS") == row.name);
+        const ToolRun check = RunCli({"--check", package});
+        CHECK(check.exitCode == 0);
+        CHECK(check.out == package + ": OK\n");
+    }
+}
+
+// Ctrl+C in the converter's console while ffmpeg.exe writes frames: ffmpeg.exe,
+// which has no console of the converter's, is ended with its job; no package
+// is left, the frames folder is kept and said so, and the exit status is a
+// shell's for SIGINT.
+TEST_CASE("stopWhileExtracting") {
+    const std::string video = F().LongClip();
+    const std::string package = Fresh("stopped.dzp");
+    const std::string frames = Fresh("stopped-frames");
+    FfmpegChildren ffmpeg;
+    bool pressed = false;
+    std::optional<Clock::time_point> pressedAt;
+    const ConsoleRun run(Complete(package, video) + Strings{"--frames-dir", frames},
+                         [&](DWORD converter) {
+                             ffmpeg.Look(converter);
+                             if (!pressedAt && ffmpeg.Seen() > 0 && FramesIn(frames, "long") > 3) {
+                                 pressedAt = Clock::now();
+                                 pressed = PressCtrlC(converter);
+                             }
+                         });
+    REQUIRE_MESSAGE(run.failure.empty(), run.failure);
+    REQUIRE_MESSAGE(pressedAt.has_value(), run.err);
+    CHECK(pressed);
+    const auto took =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - *pressedAt);
+    MESSAGE("ended " << took.count() << " ms after Ctrl+C");
+    CHECK(ffmpeg.Running() == 0);
+    CHECK(run.exitCode == 130);
+    CHECK_MESSAGE(run.err.ends_with("Stopped by Ctrl+C while extracting frames; no package was "
+                                    "written; the frames folder " +
+                                    frames + " is kept.\n"),
+                  run.err);
+    CHECK(!Exists(package));
+    CHECK(FramesIn(frames, "long") > 3);
+}
+
+// The converter ended hard, so that nothing of it runs but the closing of its
+// handles: closing the job's handle ends the ffmpeg.exe in it. That is seen
+// before this test's own job around the converter closes.
+TEST_CASE("endingTheConverterEndsFfmpeg") {
+    const std::string video = F().LongClip();
+    const std::string package = Fresh("ended.dzp");
+    const std::string frames = Fresh("ended-frames");
+    FfmpegChildren ffmpeg;
+    DWORD converter = 0;
+    bool ended = false;
+    bool ffmpegEnded = false;
+    ToolOptions options;
+    options.onStarted = [&](int64_t id) { converter = static_cast<DWORD>(id); };
+    options.whileRunning = [&](const ToolRun&) {
+        ffmpeg.Look(converter);
+        if (ended || ffmpeg.Seen() == 0 || FramesIn(frames, "long") <= 3) {
+            return;
+        }
+        Handle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, converter));
+        ended = process.value != nullptr && TerminateProcess(process.value, 99) &&
+                WaitForSingleObject(process.value, 10000) == WAIT_OBJECT_0;
+        ffmpegEnded = WaitFor([&] { return ffmpeg.Running() == 0; }, 10000);
+    };
+    const ToolRun run = RunCli(Complete(package, video) + Strings{"--frames-dir", frames}, options);
+    REQUIRE_MESSAGE(ended, run.err);
+    CHECK(run.exitCode == 99);
+    CHECK(ffmpeg.Seen() > 0);
+    CHECK(ffmpegEnded);
+    CHECK(!Exists(package));
+}
