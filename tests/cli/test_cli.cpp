@@ -24,22 +24,6 @@ bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-bool Exists(const std::string& path) {
-    std::error_code error;
-    return fs::exists(P(path), error);
-}
-
-bool MakeFolder(const std::string& path) {
-    std::error_code error;
-    fs::create_directories(P(path), error);
-    return !error && fs::is_directory(P(path), error);
-}
-
-bool CopyFile(const std::string& from, const std::string& to) {
-    std::error_code error;
-    return fs::copy_file(P(from), P(to), error) && !error;
-}
-
 // The names of a folder's entries, sorted.
 Strings EntriesOf(const std::string& folder) {
     Strings names;

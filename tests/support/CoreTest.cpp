@@ -35,6 +35,22 @@ TempDir::~TempDir() {
     fs::remove_all(mPath, ignored);
 }
 
+bool Exists(const std::string& path) {
+    std::error_code error;
+    return fs::exists(P(path), error);
+}
+
+bool MakeFolder(const std::string& path) {
+    std::error_code error;
+    fs::create_directories(P(path), error);
+    return !error && fs::is_directory(P(path), error);
+}
+
+bool CopyFile(const std::string& from, const std::string& to) {
+    std::error_code error;
+    return fs::copy_file(P(from), P(to), error) && !error;
+}
+
 std::string ReadAll(const std::string& path) {
     std::ifstream file(P(path), std::ios::binary);
     std::ostringstream bytes;

@@ -42,6 +42,11 @@ inline fs::path P(const std::string& utf8) {
     return PathFromUtf8(utf8);
 }
 
+// Plain file steps for tests; false (or nothing there) on any failure.
+bool Exists(const std::string& path);
+bool MakeFolder(const std::string& path);
+bool CopyFile(const std::string& from, const std::string& to);
+
 std::string ReadAll(const std::string& path);  // "" when unreadable
 bool WriteFile(const std::string& path, std::string_view bytes);
 // size bytes that deflate cannot shrink, the same for the same seed.

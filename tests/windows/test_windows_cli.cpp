@@ -39,22 +39,6 @@ Strings operator+(Strings list, const Strings& more) {
     return list;
 }
 
-bool Exists(const std::string& path) {
-    std::error_code error;
-    return fs::exists(P(path), error);
-}
-
-bool MakeFolder(const std::string& path) {
-    std::error_code error;
-    fs::create_directories(P(path), error);
-    return !error && fs::is_directory(P(path), error);
-}
-
-bool CopyFile(const std::string& from, const std::string& to) {
-    std::error_code error;
-    return fs::copy_file(P(from), P(to), error) && !error;
-}
-
 std::string Number5(int number) {
     const std::string digits = std::to_string(number);
     return std::string(digits.size() < 5 ? 5 - digits.size() : 0, '0') + digits;
