@@ -350,7 +350,7 @@ TEST_CASE("batchGoesOnAfterAFailure") {
     const std::string folder = Fresh("batch");
     REQUIRE(MakeFolder(folder));
     const std::string second = F().clips + "/Second Clip.mov";
-    REQUIRE((Exists(second) || CopyFile(F().clip, second)));
+    REQUIRE((Exists(second) || CopyTestFile(F().clip, second)));
     const std::string broken = F().clips + "/broken.mkv";
     REQUIRE(WriteFile(broken, "plain text, no video"));
     const ToolRun run = RunCli({F().clip, broken, second, "-o", folder, "--type", "PRESET",
@@ -385,7 +385,7 @@ TEST_CASE("batchOfGoodClipsSucceeds") {
     const std::string folder = Fresh("batch-ok");
     REQUIRE(MakeFolder(folder));
     const std::string second = F().clips + "/Second Clip.mov";
-    REQUIRE((Exists(second) || CopyFile(F().clip, second)));
+    REQUIRE((Exists(second) || CopyTestFile(F().clip, second)));
     const ToolRun run =
         RunCli({F().clip, second, "-o", folder, "--type", "CUSTOM", "--category", "General"});
     REQUIRE_MESSAGE(run.exitCode == 0, run.err);
@@ -522,7 +522,7 @@ TEST_CASE("refusesWhatTheWindowRefuses") {
         CAPTURE(row.tag);
         const std::string videoPath = F().clips + '/' + row.video;
         if (!Exists(videoPath)) {
-            REQUIRE(CopyFile(F().clip, videoPath));
+            REQUIRE(CopyTestFile(F().clip, videoPath));
         }
         Strings arguments{videoPath, "-o",         "out/check.dzp", "--type",
                           "CUSTOM",  "--category", "General"};
@@ -822,14 +822,14 @@ TEST_CASE("checksPackages") {
         for (const std::string& kind : row.packages) {
             const std::string path = Fresh(kind + ".dzp");
             if (kind == "made") {
-                REQUIRE(CopyFile(made, path));
+                REQUIRE(CopyTestFile(made, path));
             } else if (kind == "cut") {
                 const std::string whole = ReadAll(made);
                 REQUIRE(WriteFile(path, whole.substr(0, whole.size() - 200)));
             } else if (kind == "text") {
                 REQUIRE(WriteFile(path, "a text, not an archive\n"));
             } else if (kind == "extra") {
-                REQUIRE(CopyFile(made, path));
+                REQUIRE(CopyTestFile(made, path));
                 const std::string readMe = F().root.File("ReadMe.txt");
                 REQUIRE(WriteFile(readMe, "notes"));
                 REQUIRE(RunTool("python3", {"-c",

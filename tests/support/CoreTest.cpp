@@ -46,7 +46,7 @@ bool MakeFolder(const std::string& path) {
     return !error && fs::is_directory(P(path), error);
 }
 
-bool CopyFile(const std::string& from, const std::string& to) {
+bool CopyTestFile(const std::string& from, const std::string& to) {
     std::error_code error;
     return fs::copy_file(P(from), P(to), error) && !error;
 }

@@ -45,7 +45,7 @@ inline fs::path P(const std::string& utf8) {
 // Plain file steps for tests; false (or nothing there) on any failure.
 bool Exists(const std::string& path);
 bool MakeFolder(const std::string& path);
-bool CopyFile(const std::string& from, const std::string& to);
+bool CopyTestFile(const std::string& from, const std::string& to);
 
 std::string ReadAll(const std::string& path);  // "" when unreadable
 bool WriteFile(const std::string& path, std::string_view bytes);

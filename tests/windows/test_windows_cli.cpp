@@ -445,9 +445,9 @@ TEST_CASE("pathsInAnyLetters") {
     for (const std::string& folder : {home + "\\Видео", programs, home + "\\Пакеты"}) {
         REQUIRE(MakeFolder(folder));
     }
-    REQUIRE(CopyFile(F().clip, video));
-    REQUIRE(CopyFile(SPARKLOOM_CLI, programs + "\\sparkloom-cli.exe"));
-    REQUIRE(CopyFile(F().ffmpeg, programs + "\\ffmpeg.exe"));
+    REQUIRE(CopyTestFile(F().clip, video));
+    REQUIRE(CopyTestFile(SPARKLOOM_CLI, programs + "\\sparkloom-cli.exe"));
+    REQUIRE(CopyTestFile(F().ffmpeg, programs + "\\ffmpeg.exe"));
 
     ToolOptions options;
     options.startFolder = home;
