@@ -102,8 +102,7 @@ std::string FfmpegMissingText() {
                ", which is not a program that can be run.";
     }
 #ifdef _WIN32
-    return "ffmpeg was not found beside sparkloom-cli.exe nor on the PATH. Put ffmpeg.exe in the "
-           "folder of sparkloom-cli.exe, or in a folder on the PATH.";
+    return kFfmpegExeNotFoundText;
 #else
     return "ffmpeg was not found beside sparkloom-cli nor on the PATH. Please install ffmpeg.";
 #endif

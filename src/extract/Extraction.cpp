@@ -91,8 +91,7 @@ private:
 
 std::string NotFoundText() {
 #ifdef _WIN32
-    return "ffmpeg was not found beside sparkloom-cli.exe nor on the PATH. Put ffmpeg.exe in the "
-           "folder of sparkloom-cli.exe, or in a folder on the PATH.";
+    return kFfmpegExeNotFoundText;
 #else
     return "ffmpeg was not found beside Sparkloom nor on the PATH. Please install ffmpeg.";
 #endif

@@ -9,6 +9,11 @@
 
 namespace sparkloom {
 
+// What a Windows user is told when there is no ffmpeg.exe to run.
+inline constexpr const char* kFfmpegExeNotFoundText =
+    "ffmpeg was not found beside sparkloom-cli.exe nor on the PATH. Put ffmpeg.exe in the "
+    "folder of sparkloom-cli.exe, or in a folder on the PATH.";
+
 // ffmpeg from the program folder first, then from PATH; "" when there is none.
 std::string FindFfmpeg();
 
