@@ -21,6 +21,7 @@
 #include "package/SavePath.h"
 #include "package/Templates.h"
 #include "package/Thumbnail.h"
+#include "platform/Environment.h"
 #include "platform/StopSignals.h"
 #include "zip/ZipLibrary.h"
 #include "zip/Zipper.h"
@@ -91,8 +92,7 @@ bool HoldsEntries(const std::string& folder) {
 
 // An environment variable's text; "" when it is not set.
 std::string Environment(const char* name) {
-    const char* value = std::getenv(name);
-    return value == nullptr ? std::string() : std::string(value);
+    return platform::EnvironmentValue(name).value_or("");
 }
 
 std::string FfmpegMissingText() {

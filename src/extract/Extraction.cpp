@@ -20,6 +20,7 @@
 #include "extract/ExecAndCapture.h"
 #include "extract/FrameCount.h"
 #include "extract/VideoNames.h"
+#include "platform/Environment.h"
 
 namespace sparkloom {
 
@@ -313,8 +314,7 @@ std::string GeneralText(double value, int significant) {
 
 // SPARKLOOM_FFMPEG, when set, names the only ffmpeg to use (tests point it at a missing file).
 std::string FindFfmpeg() {
-    const char* forcedText = std::getenv("SPARKLOOM_FFMPEG");
-    const std::string forced = forcedText != nullptr ? forcedText : "";
+    const std::string forced = platform::EnvironmentValue("SPARKLOOM_FFMPEG").value_or("");
     if (!forced.empty()) {
         return IsProgram(forced) ? forced : std::string();
     }
@@ -323,11 +323,10 @@ std::string FindFfmpeg() {
         return folder + "/" + kFfmpegName;
     }
     // PATH as the shell reads it; relative entries from the current folder.
-    const char* pathText = std::getenv("PATH");
 #ifdef _WIN32
-    const std::string path = pathText != nullptr ? pathText : "";
+    const std::string path = platform::EnvironmentValue("PATH").value_or("");
 #else
-    const std::string path = pathText != nullptr ? pathText : "/bin:/usr/bin";
+    const std::string path = platform::EnvironmentValue("PATH").value_or("/bin:/usr/bin");
 #endif
     for (const std::string& entry : Split(path, kPathListSeparator)) {
         if (entry.empty()) {
