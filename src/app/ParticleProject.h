@@ -5,16 +5,16 @@
 
 namespace sparkloom {
 
-// The working state of one conversion. Nothing resets it between conversions:
-// each field keeps its value until its writer runs again.
-struct ParticleProject {
-    QString ProjectFolder;  // the video's folder, no trailing separator
-    QString PackageFolder;  // the package's folder, no trailing separator
-    int32_t MaxFiles = 0;   // most directory entries taken from one folder
-    QString VideoFile;      // full path of the chosen video
-    QString ExtractFolder;  // folder receiving the frames; "" after a cancelled browse
-    int32_t FrameCount = 0;
-    int32_t AnimationDuration = 0;  // milliseconds
+// The workflow's project as the Qt side reads it: texts as QString, and
+// MaxFiles still the model's own, so a test can lower it.
+struct ParticleProjectView {
+    QString ProjectFolder;
+    QString PackageFolder;
+    int32_t& MaxFiles;
+    QString VideoFile;
+    QString ExtractFolder;
+    int32_t FrameCount;
+    int32_t AnimationDuration;
 };
 
 }  // namespace sparkloom

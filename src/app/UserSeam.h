@@ -3,6 +3,8 @@
 #include <QString>
 #include <QUrl>
 
+#include "workflow/WindowView.h"
+
 class QWidget;
 
 namespace sparkloom {
@@ -16,10 +18,6 @@ struct FileDialogRequest {
     QString initialFolder;  // empty: where the system puts it
     QString initialFileName;
 };
-
-enum class MessageIcon { None, Information, Warning };
-enum class MessageButtons { Ok, OkCancel };
-enum class MessageAnswer { Ok, Cancel };
 
 // Everything the window asks of the user or the desktop goes through here, so
 // tests can script the answers and read what was shown.

@@ -1,8 +1,17 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace sparkloom {
+
+// What separates a path's folders: Windows' dialogs give backslashes, and a
+// "/" typed there is a separator too.
+#ifdef _WIN32
+inline constexpr std::string_view kPathSeparators = "\\/";
+#else
+inline constexpr std::string_view kPathSeparators = "/";
+#endif
 
 // True for an existing regular file that is not hidden (its name does not start
 // with "."); false for folders, hidden or missing files and unusable paths.

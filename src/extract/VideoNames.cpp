@@ -1,5 +1,6 @@
 #include "extract/VideoNames.h"
 
+#include "common/Files.h"
 #include "common/Text.h"
 #include "zip/AnsiText.h"
 
@@ -9,7 +10,11 @@ std::string ProjectFolderOf(const std::string& fullPath, const std::string& file
     if (fileName.empty()) {
         return fullPath;
     }
-    return ReplaceAll(fullPath, "/" + fileName, "");
+    std::string folder = fullPath;
+    for (const char separator : kPathSeparators) {
+        folder = ReplaceAll(folder, std::string(1, separator) + fileName, "");
+    }
+    return folder;
 }
 
 std::optional<std::string> ParticleNameFromFile(const std::string& fileName) {

@@ -5,7 +5,7 @@
 
 namespace sparkloom {
 
-// The video's folder: fullPath with every "/" + fileName removed.
+// The video's folder: fullPath with every separator + fileName removed.
 std::string ProjectFolderOf(const std::string& fullPath, const std::string& fileName);
 // The file name without its last four UTF-16 code units (and without the first half of a
 // character the cut would split); nothing for names shorter than four.

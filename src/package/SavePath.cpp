@@ -1,11 +1,16 @@
 #include "package/SavePath.h"
 
+#include "common/Files.h"
 #include "common/Text.h"
 
 namespace sparkloom {
 
 std::string PackageFolderOf(const std::string& packagePath, const std::string& fileName) {
-    return ReplaceAll(packagePath, "/" + fileName, "");
+    std::string folder = packagePath;
+    for (const char separator : kPathSeparators) {
+        folder = ReplaceAll(folder, std::string(1, separator) + fileName, "");
+    }
+    return folder;
 }
 
 std::string WithPackageExtension(const std::string& packagePath) {

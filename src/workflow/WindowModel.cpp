@@ -1,0 +1,547 @@
+#include "workflow/WindowModel.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "common/EventPump.h"
+#include "common/Files.h"
+#include "common/Text.h"
+#include "extract/Extraction.h"
+#include "extract/VideoNames.h"
+#include "package/FolderWalk.h"
+#include "package/PackageCheck.h"
+#include "package/PackageQueue.h"
+#include "package/SavePath.h"
+#include "package/Templates.h"
+#include "package/Thumbnail.h"
+#include "workflow/WindowLayout.h"
+#include "zip/ZipLibrary.h"
+#include "zip/Zipper.h"
+
+namespace sparkloom {
+
+namespace {
+
+constexpr int32_t kMaxFiles = 2000;
+
+std::string FileNameOf(const std::string& path) {
+    const size_t cut = path.find_last_of(kPathSeparators);
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+std::string FolderOf(const std::string& path) {
+    const size_t cut = path.find_last_of(kPathSeparators);
+    return cut == std::string::npos ? std::string() : path.substr(0, cut);
+}
+
+bool IsFolder(const std::string& path) {
+    std::error_code error;
+    return !path.empty() && std::filesystem::is_directory(PathFromUtf8(path), error);
+}
+
+bool IsFile(const std::string& path) {
+    std::error_code error;
+    return !path.empty() && path.find('\0') == std::string::npos &&
+           std::filesystem::is_regular_file(PathFromUtf8(path), error);
+}
+
+// Both picture choosers bear the same title; only their filters differ.
+FileRequest PictureRequest(const std::string& filter) {
+    FileRequest request;
+    request.title = "Select Thumbnail Image";
+    request.filter = filter;
+    request.defaultExtension = "jpg";
+    return request;
+}
+
+}  // namespace
+
+WindowModel::WindowModel(WindowView& view) : mView(view), mZipper(std::make_unique<Zipper>()) {
+    // The core's long waits (ffmpeg, the templates) keep the window painting and clickable.
+    SetEventPump([this] { mView.PumpEvents(true); });
+    mZipper->SetTickInterval(Zipper::kDefaultTickInterval);
+    mZipper->Events.StartFile = [this] { Zipper_StartFile(); };
+    mZipper->Events.Progress = [this] { Zipper_Progress(); };
+    mZipper->Events.EndFile = [this] { Zipper_EndFile(); };
+    mZipper->Events.Error = [this] { Zipper_Error(); };
+    mZipper->Events.Complete = [this](bool Canceled) { Zipper_Complete(Canceled); };
+}
+
+WindowModel::~WindowModel() {
+    // Both call into this model, which is going.
+    mZipper->Events = {};
+    SetEventPump({});
+}
+
+void WindowModel::StartUp() {
+    mView.SetItems(WindowControl::cboType, {"CUSTOM", "PRESET"});
+    mView.SetText(WindowControl::cboType, "Select");
+    mView.SetItems(WindowControl::cboCat, {"Kelvane", "General", "Sports"});
+    mView.SetText(WindowControl::cboCat, "Select");
+    mProject.MaxFiles = kMaxFiles;
+    SetStatus("For FREE Templates pay us a visit by clicking on our banner :)");
+}
+
+bool WindowModel::Busy() const {
+    return mExtraction != nullptr || mZipper->Zipping();
+}
+
+void WindowModel::SetStatus(const std::string& message) {
+    mView.SetText(WindowControl::txtStatus, message);
+}
+
+void WindowModel::SetProgress(double value) {
+    mProgressValue = value;
+    mView.SetProgress(static_cast<int>(std::clamp(value, 0.0, 100.0)));
+}
+
+void WindowModel::Warn(const std::string& text) {
+    mView.ShowMessage(text, MessageIcon::Warning, MessageButtons::Ok);
+}
+
+void WindowModel::Inform(const std::string& text) {
+    mView.ShowMessage(text, MessageIcon::Information, MessageButtons::Ok);
+}
+
+bool WindowModel::Confirmed(const std::string& question, MessageIcon icon) {
+    return mView.ShowMessage(question, icon, MessageButtons::OkCancel) == MessageAnswer::Ok;
+}
+
+std::string WindowModel::ShowOpen(const FileRequest& request) {
+    const std::string path = mView.ChooseFile(request);
+    if (!path.empty()) {
+        CommonDialog1.FileName = path;
+        CommonDialog1.FileTitle = FileNameOf(path);
+    }
+    return path;
+}
+
+// ----- Video and frames -----------------------------------------------------
+
+void WindowModel::cmdProjectFile_Click() {
+    FileRequest request;
+    request.title = "Select Video File";
+    request.filter =
+        "All Files (*.*)|*.*|AVI Files (*.avi)|*.avi|MPEG Files (*.mpg)|*.mpg|MP4 Files "
+        "(*.mp4)|*.mp4|Windows Media Files (*.wmv)|*.wmv|Quicktime Files (*.mov)|*.mov";
+    request.defaultExtension = "*.*";
+    // A cancelled dialog goes on with the video it held before, so another
+    // chooser's file can never become the video.
+    std::string path = mView.ChooseFile(request);
+    if (path.empty()) {
+        path = mProject.VideoFile;
+    }
+    ChooseVideo(path);
+}
+
+void WindowModel::ChooseVideo(const std::string& path) {
+    const std::string fileName = FileNameOf(path);
+    mView.SetText(WindowControl::txtVideoFile, fileName);
+    if (const auto name = ParticleNameFromFile(fileName)) {
+        mView.SetText(WindowControl::txtParticleName, *name);
+    }
+    mProject.ProjectFolder = ProjectFolderOf(path, fileName);
+    mProject.VideoFile = path;
+    mView.SetEnabled(WindowControl::cmdExtract, true);
+}
+
+// One extraction at a time, no build of half-written frames, no second build
+// into the running queue and no extraction into a folder being packed.
+bool WindowModel::RefusedWhileBusy() {
+    if (mExtraction) {
+        Warn(
+            "Frames are still being extracted.\r\n"
+            "Please wait until it is finished or cancel it first.");
+        return true;
+    }
+    if (mZipper->Zipping()) {
+        Warn(
+            "A package is still being built.\r\n"
+            "Please wait until it is finished or cancel it first.");
+        return true;
+    }
+    return false;
+}
+
+bool WindowModel::OpenGivenPaths(const std::vector<std::string>& paths) {
+    if (paths.empty()) {
+        return false;
+    }
+    if (paths.size() > 1) {
+        Warn("Please choose one Video at a time!");
+        return false;
+    }
+    const std::string& given = paths.front();
+    if (!IsFile(given)) {
+        Warn("This is not a file:\r\n" + given);
+        return false;
+    }
+    // ProjectFolder is cut from the path, and the dialog's paths are absolute.
+    std::error_code error;
+    std::filesystem::path absolute = std::filesystem::absolute(PathFromUtf8(given), error);
+    if (error) {
+        absolute = PathFromUtf8(given);
+    }
+    ChooseVideo(Utf8Of(absolute.lexically_normal().make_preferred()));
+    return true;
+}
+
+void WindowModel::cmdExtract_Click() {
+    if (RefusedWhileBusy()) {
+        return;
+    }
+    const std::string remembered = mView.RememberedFolder();
+    mProject.ExtractFolder = mView.BrowseForFolder(remembered, "Please select a folder:");
+    mView.SetText(WindowControl::txtExtractPath,
+                  mProject.ExtractFolder.empty() ? "Canceled" : mProject.ExtractFolder);
+    mView.RememberFolder(mProject.ProjectFolder);
+    if (mProject.ExtractFolder.empty()) {
+        return;  // cancelled: nothing to extract into
+    }
+
+    if (mView.Text(WindowControl::txtVideoFile).empty()) {
+        Warn("Please select a Video first!");
+        mView.SetText(WindowControl::txtExtractPath, "");
+        return;
+    }
+    if (mProject.ExtractFolder == mProject.ProjectFolder) {
+        Warn(
+            "You cannot Extract in the Project Folder!\r\n"
+            "Please Choose Another Destination Folder");
+        mView.SetText(WindowControl::txtExtractPath, "");
+        mView.SetEnabled(WindowControl::cmdDZP, true);
+        return;
+    }
+
+    // The frames are named after the particle; refuse names that would put them
+    // elsewhere, exceed the file system's name length or could not be stored
+    // in the package later.
+    const std::string prefix = FramePrefixOf(mView.Text(WindowControl::txtParticleName));
+    if (const std::string refusal = FramePrefixRefusal(prefix); !refusal.empty()) {
+        Warn(refusal);
+        return;
+    }
+
+    ExtractionRequest request;
+    request.video = mProject.VideoFile;
+    request.folder = mProject.ExtractFolder;
+    request.framePrefix = prefix;
+    request.maxFiles = mProject.MaxFiles;
+    ExtractionHooks hooks;
+    hooks.replaceStale = [this, &prefix](const FrameFiles& stale) {
+        return Confirmed(StaleFramesQuestion(stale, prefix), MessageIcon::Warning);
+    };
+    hooks.beforeCount = [this] { Inform("Extracting Video. Please be patient!"); };
+    hooks.trimToLimit = [this](int32_t counted, int32_t limit) {
+        return Confirmed(TooManyFramesQuestion(counted, limit), MessageIcon::Warning);
+    };
+    int32_t expected = 0;
+    hooks.onCounted = [&expected](int32_t counted) { expected = counted; };
+    hooks.onFrame = [this, &expected](int32_t frame) {
+        if (expected > 0) {
+            SetProgress(std::min(100.0, 100.0 * frame / expected));
+        }
+    };
+
+    SetProgress(0);
+    // Cancel must reach a running extraction even after a build disabled it.
+    const bool cancelWasEnabled = mView.Enabled(WindowControl::Command3);
+    mView.SetEnabled(WindowControl::Command3, true);
+    mExtraction = std::make_unique<ExtractionJob>(request);
+    const ExtractionOutcome outcome = mExtraction->Run(hooks);
+    mExtraction.reset();
+    mView.SetEnabled(WindowControl::Command3, cancelWasEnabled);
+
+    using End = ExtractionOutcome::End;
+    switch (outcome.end) {
+        case End::Declined:
+            return;
+        case End::Stopped:
+            SetStatus("Canceled");
+            return;
+        case End::Failed:
+            Warn(outcome.error);
+            return;
+        case End::Done:
+            break;
+    }
+    // The duration describes the frames that were written, whatever the clip's timing.
+    mProject.FrameCount = outcome.written;
+    mProject.AnimationDuration = AnimationDurationFor(mProject.FrameCount);
+    mExtractedPrefix = prefix;
+    SetProgress(100);
+    mView.SetEnabled(WindowControl::cmdAnimImage, true);
+    mView.SetEnabled(WindowControl::cmdThumb, true);
+}
+
+void WindowModel::Closing() {
+    if (mExtraction) {
+        mExtraction->RequestStop();
+    }
+    if (mZipper->Zipping()) {
+        // A cancelled run ends within two ticks (the entry, then the archive):
+        // the shorter package is closed before the window goes.
+        mZipper->Cancel();
+        for (int tick = 0; tick < 4 && mZipper->Zipping(); ++tick) {
+            mZipper->Tick();
+        }
+    }
+}
+
+// ----- First frame and thumbnail --------------------------------------------
+
+void WindowModel::cmdAnimImage_Click() {
+    const std::string path =
+        ShowOpen(PictureRequest("JPG Files (*.jpg)|*.jpg|PNG Files(*.png)|*.png"));
+    if (!path.empty()) {
+        mView.SetText(WindowControl::txtAnimImage, FileNameOf(path));
+    }
+    mView.SetEnabled(WindowControl::cmdDZP, true);
+}
+
+void WindowModel::cmdThumb_Click() {
+    const std::string path = ShowOpen(PictureRequest("Image Files (*.jpg)|*.jpg|(*.png)|*.png"));
+    if (path.empty()) {
+        return;  // keep the previous choice; nothing to copy
+    }
+    if (mProject.ExtractFolder.empty()) {
+        Warn("Please extract the video into a folder first!");
+        return;
+    }
+    mView.SetText(WindowControl::txtJPGThumb, FileNameOf(path));
+    std::string error;
+    if (!CopyThumbnail(path, mProject.ExtractFolder, error)) {
+        // An empty box makes the build ask for a thumbnail again.
+        mView.SetText(WindowControl::txtJPGThumb, "");
+        Warn(error);
+    }
+}
+
+// ----- Build Particle ---------------------------------------------------------
+
+void WindowModel::cmdDZP_Click() {
+    mView.SetEnabled(WindowControl::Command3, true);
+    BuildParticle();
+}
+
+void WindowModel::BuildParticle() {
+    if (RefusedWhileBusy()) {
+        return;
+    }
+    if (mProject.ExtractFolder.empty()) {
+        Warn("Please extract the video into a folder first!");
+        return;
+    }
+
+    const std::string particleName = mView.Text(WindowControl::txtParticleName);
+    FileRequest request;
+    request.kind = FileRequest::Kind::Save;
+    request.filter = "DZP Files (*.dzp)|*.dzp";
+    request.initialFileName = particleName;
+    std::string packagePath = mView.ChooseFile(request);
+    if (packagePath.empty()) {
+        return;
+    }
+    CommonDialog1.FileName = packagePath;
+    CommonDialog1.FileTitle = FileNameOf(packagePath);
+
+    if (particleName.empty()) {
+        Warn("Please Enter A Particle Name!");
+        return;
+    }
+    if (mView.Text(WindowControl::txtJPGThumb).empty()) {
+        Warn("Please Select A Thumbnail!");
+        return;
+    }
+    const std::string type = mView.Text(WindowControl::cboType);
+    if (type.empty() || type == "Select") {
+        Warn("You must select the Type of Project!");
+        return;
+    }
+    const std::string category = mView.Text(WindowControl::cboCat);
+    if (category.empty() || category == "Select") {
+        Warn("You must select a Category!");
+        return;
+    }
+
+    mProject.PackageFolder = PackageFolderOf(packagePath, CommonDialog1.FileTitle);
+    // Removing every separator + name can also remove a folder of that name, so
+    // the folder the package really goes to is checked as well.
+    const std::string savedInto = FolderOf(packagePath);
+    if (mProject.PackageFolder == mProject.ProjectFolder ||
+        mProject.PackageFolder == mProject.ExtractFolder || savedInto == mProject.ProjectFolder ||
+        savedInto == mProject.ExtractFolder) {
+        Warn(
+            "You cannot create the Installation File in the Project Folder!\r\n"
+            "Please Choose Another Destination Folder");
+        return;
+    }
+    if (!IsFolder(mProject.ExtractFolder)) {
+        Warn("The frames folder " + Shown(mProject.ExtractFolder) + " does not exist any more.");
+        return;
+    }
+    if (IsFolder(packagePath)) {
+        Warn(Shown(packagePath) + " is a folder; please name the package file.");
+        return;
+    }
+    std::error_code absoluteError;
+    const std::string packageDir =
+        Utf8Of(std::filesystem::absolute(PathFromUtf8(packagePath), absoluteError).parent_path());
+    if (!IsFolder(packageDir)) {
+        Warn("The folder " + Shown(packageDir) + " does not exist.");
+        return;
+    }
+
+    // Entry names are stored in the host editor's 8-bit code page; refuse names
+    // it cannot carry before anything is written.
+    const std::string& framesFolder = mProject.ExtractFolder;
+    const std::string firstFrame = mView.Text(WindowControl::txtAnimImage);
+    if (const std::string refusal =
+            UnstorableNamesRefusal({particleName, firstFrame}, framesFolder);
+        !refusal.empty()) {
+        Warn(refusal);
+        return;
+    }
+
+    ProvideZipLibrary(mProject.PackageFolder);
+
+    const TemplateWrite xml =
+        WriteTemplateXml(framesFolder, TemplateXmlValues{type, category, particleName});
+    if (!xml.ok) {
+        Warn(xml.error);
+        return;
+    }
+    const TemplateWrite clt =
+        WriteTemplateClt(framesFolder, firstFrame, mProject.AnimationDuration);
+    if (!clt.ok) {
+        Warn(clt.error);
+        return;
+    }
+
+    packagePath = WithPackageExtension(packagePath);
+    if (FileExists(packagePath)) {
+        if (!Confirmed("Overwrite Existing File?", MessageIcon::None)) {
+            return;
+        }
+        std::error_code removeError;
+        if (!std::filesystem::remove(PathFromUtf8(packagePath), removeError) || removeError) {
+            Warn("Could not delete the existing package " + Shown(packagePath) + ": " +
+                 (removeError ? ReasonOf(removeError) : std::string("No such file or directory")));
+            return;
+        }
+    }
+
+    PackageSource source;
+    source.folder = framesFolder;
+    source.firstFrame = firstFrame;
+    source.framePrefix = mExtractedPrefix;
+    source.extractedFrames = mProject.FrameCount;
+    source.maxFiles = mProject.MaxFiles;
+    const QueueOutcome queued = QueuePackage(*mZipper, source, [this](int leftOut) {
+        return Confirmed(
+            std::to_string(leftOut) + " entries were left out because a folder holds more than " +
+                std::to_string(mProject.MaxFiles) + " entries.\r\nBuild the package without them?",
+            MessageIcon::Warning);
+    });
+    if (!queued.ok) {
+        if (!queued.statusMessage.empty()) {
+            SetStatus(queued.statusMessage);
+        } else if (!queued.refusal.empty()) {
+            Warn(queued.refusal);
+        }
+        return;
+    }
+
+    mView.SetVisible(WindowControl::ProgressBar1, true);
+    if (mZipper->Zip(packagePath)) {
+        mView.SetVisible(WindowControl::ProgressBar1, false);
+        SetStatus(PackingFailure());
+        return;
+    }
+    mView.StartTicks(mZipper->TickInterval());
+}
+
+void WindowModel::Tick() {
+    if (!mZipper->Zipping()) {
+        return;  // the run was ended by hand meanwhile
+    }
+    mZipper->Tick();
+    if (mZipper->Zipping()) {
+        mView.StartTicks(mZipper->TickInterval());
+    }
+}
+
+std::string WindowModel::PackingFailure() const {
+    std::string text = "Err " + std::to_string(mZipper->Result()) + " in " + mZipper->Failed();
+    if (const std::string reason = mZipper->Reason(); !reason.empty()) {
+        text += ": " + reason;
+    }
+    return text;
+}
+
+void WindowModel::Zipper_StartFile() {
+    SetStatus("Packing " + mZipper->CurrentFile()->SourceFile);
+    mView.RepaintStatus();
+}
+
+void WindowModel::Zipper_Progress() {
+    if (mZipper->BytesToZip() > 0) {
+        SetProgress(static_cast<float>(static_cast<double>(mZipper->BytesZipped()) /
+                                       mZipper->BytesToZip() * 100.0));
+    }
+}
+
+void WindowModel::Zipper_EndFile() {
+    SetStatus("Packed " + mZipper->CurrentFile()->SourceFile);
+    mView.RepaintStatus();
+}
+
+void WindowModel::Zipper_Error() {
+    SetStatus(PackingFailure());
+}
+
+void WindowModel::Zipper_Complete(bool Canceled) {
+    ReleaseZipLibrary(mProject.PackageFolder);
+    // Read back before it counts as made. The window repaints meanwhile but takes
+    // no clicks, so no second build can start on the package being read.
+    const std::string package = mZipper->ArchivePath();
+    const PackageCheck readBack =
+        ReadBackPackage(package, Canceled, [this] { mView.PumpEvents(false); });
+    if (!readBack.IsWhole()) {
+        const std::string failure = ReadBackFailureText(package, readBack);
+        SetStatus(failure);
+        Warn(failure);
+    } else if (Canceled) {
+        SetStatus("Canceled");
+    } else {
+        SetStatus("Success");
+        Inform("Success!");
+    }
+    mView.SetEnabled(WindowControl::Command3, false);
+    mView.SetEnabled(WindowControl::cmdDZP, true);
+}
+
+void WindowModel::Command3_Click() {
+    if (mExtraction) {
+        mExtraction->RequestStop();
+        return;
+    }
+    mZipper->Cancel();
+}
+
+// ----- Window -------------------------------------------------------------------
+
+void WindowModel::cmdExit_Click() {
+    mView.CloseWindow();
+}
+
+void WindowModel::Picture1_Click() {
+    mView.OpenUrl(std::string(kTemplatesPage));
+}
+
+void WindowModel::Image1_Click() {
+    mView.OpenUrl(std::string(kDonationPage));
+}
+
+}  // namespace sparkloom
