@@ -1,0 +1,396 @@
+// The window's workflow without any toolkit: a scripted view clicks through it
+// as a person would, on real clips, real ffmpeg and real files.
+#include <deque>
+#include <map>
+#include <optional>
+
+#include "support/CoreTest.h"
+#include "workflow/WindowLayout.h"
+#include "workflow/WindowModel.h"
+#include "zip/Zipper.h"
+
+using namespace sparkloom;
+using namespace sparkloom::test;
+
+namespace {
+
+// Paths as the platform's dialogs give them: backslashes on Windows.
+std::string Native(const fs::path& path) {
+    return Utf8Of(fs::path(path).make_preferred());
+}
+
+// Keeps what the workflow shows and answers its dialogs from queues.
+class ScriptedView : public WindowView {
+public:
+    struct Message {
+        std::string text;
+        MessageIcon icon;
+        MessageButtons buttons;
+    };
+    std::map<WindowControl, std::string> texts;
+    std::map<WindowControl, bool> enabled;
+    std::map<WindowControl, std::vector<std::string>> items;
+    std::deque<std::string> fileAnswers, folderAnswers;
+    std::deque<MessageAnswer> messageAnswers;
+    std::vector<Message> messages;
+    std::vector<FileRequest> fileRequests;
+    std::string remembered;
+    std::optional<int> pendingTick;
+    int progress = -1;
+    bool closed = false;
+    std::function<void()> onPump;
+
+    ScriptedView() {
+        for (const ControlLayout& layout : kWindowLayout) {
+            for (int c = 0; c <= static_cast<int>(WindowControl::ProgressBar1); ++c) {
+                if (NameOf(static_cast<WindowControl>(c)) == layout.name) {
+                    enabled[static_cast<WindowControl>(c)] = layout.enabled;
+                }
+            }
+        }
+    }
+    std::string Text(WindowControl control) const override {
+        const auto found = texts.find(control);
+        return found == texts.end() ? std::string() : found->second;
+    }
+    void SetText(WindowControl control, const std::string& text) override { texts[control] = text; }
+    bool Enabled(WindowControl control) const override { return enabled.at(control); }
+    void SetEnabled(WindowControl control, bool on) override { enabled[control] = on; }
+    void SetVisible(WindowControl, bool) override {}
+    void SetItems(WindowControl control, const std::vector<std::string>& list) override {
+        items[control] = list;
+    }
+    void SetProgress(int percent) override { progress = percent; }
+    void RepaintStatus() override {}
+    std::string ChooseFile(const FileRequest& request) override {
+        fileRequests.push_back(request);
+        return Next(fileAnswers);
+    }
+    std::string BrowseForFolder(const std::string&, const std::string&) override {
+        return Next(folderAnswers);
+    }
+    MessageAnswer ShowMessage(const std::string& text, MessageIcon icon,
+                              MessageButtons buttons) override {
+        messages.push_back({text, icon, buttons});
+        if (messageAnswers.empty()) {
+            return MessageAnswer::Ok;
+        }
+        const MessageAnswer answer = messageAnswers.front();
+        messageAnswers.pop_front();
+        return answer;
+    }
+    bool OpenUrl(const std::string&) override { return true; }
+    std::string RememberedFolder() override { return remembered; }
+    void RememberFolder(const std::string& folder) override { remembered = folder; }
+    void StartTicks(int milliseconds) override { pendingTick = milliseconds; }
+    void PumpEvents(bool) override {
+        if (onPump) {
+            onPump();
+        }
+    }
+    void CloseWindow() override { closed = true; }
+
+    // The timer's part: ticks until the package is done; false if it never ends.
+    bool RunTicks(WindowModel& model, const std::function<void()>& eachTick = {}) {
+        for (int tick = 0; tick < 100000 && pendingTick; ++tick) {
+            CHECK(*pendingTick == 16);
+            pendingTick.reset();
+            if (eachTick) {
+                eachTick();
+            }
+            model.Tick();
+        }
+        return !pendingTick && !model.ArchiveBuilder().Zipping();
+    }
+    std::vector<std::string> Texts() const {
+        std::vector<std::string> shown;
+        for (const Message& m : messages) {
+            shown.push_back(m.text);
+        }
+        return shown;
+    }
+
+private:
+    static std::string Next(std::deque<std::string>& answers) {
+        if (answers.empty()) {
+            return {};
+        }
+        std::string answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+};
+
+std::vector<std::string> EntryNames(const std::string& package) {
+    std::vector<ArchiveEntry> entries;
+    std::vector<std::string> names;
+    if (ReadArchive(package, entries)) {
+        for (const ArchiveEntry& entry : entries) {
+            names.push_back(entry.rawName);
+        }
+    }
+    return names;
+}
+
+bool Holds(const std::vector<std::string>& names, const std::string& name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+}  // namespace
+
+TEST_CASE("a person's whole road through the workflow, with the enabling at each step") {
+    TempDir root;
+    const fs::path clips = root.Path() / "My Clips";
+    const fs::path frames = root.Path() / "frames";
+    const fs::path out = root.Path() / "out";
+    REQUIRE(MakeFolder(Utf8Of(clips)));
+    REQUIRE(MakeFolder(Utf8Of(frames)));
+    REQUIRE(MakeFolder(Utf8Of(out)));
+    REQUIRE(MakeClip(Utf8Of(clips / "Fire Ball.mp4")));
+
+    ScriptedView view;
+    WindowModel model(view);
+    model.StartUp();
+    CHECK(view.items[WindowControl::cboType] == std::vector<std::string>{"CUSTOM", "PRESET"});
+    CHECK(view.items[WindowControl::cboCat] ==
+          std::vector<std::string>{"Kelvane", "General", "Sports"});
+    CHECK(view.Text(WindowControl::cboType) == "Select");
+    CHECK(view.Text(WindowControl::txtStatus) ==
+          "For FREE Templates pay us a visit by clicking on our banner :)");
+    CHECK(model.Project().MaxFiles == 2000);
+    for (const WindowControl later : {WindowControl::cmdExtract, WindowControl::cmdThumb,
+                                      WindowControl::cmdAnimImage, WindowControl::cmdDZP}) {
+        CHECK_FALSE(view.Enabled(later));
+    }
+
+    view.fileAnswers = {Native(clips / "Fire Ball.mp4")};
+    model.cmdProjectFile_Click();
+    CHECK(view.Text(WindowControl::txtVideoFile) == "Fire Ball.mp4");
+    CHECK(view.Text(WindowControl::txtParticleName) == "Fire Ball");
+    CHECK(model.Project().ProjectFolder == Native(clips));
+    CHECK(view.Enabled(WindowControl::cmdExtract));
+
+    // The video's own folder is refused, and that alone enables the build.
+    view.folderAnswers = {Native(clips)};
+    model.cmdExtract_Click();
+    CHECK(view.Texts() == std::vector<std::string>{"You cannot Extract in the Project Folder!\r\n"
+                                                   "Please Choose Another Destination Folder"});
+    CHECK(view.Enabled(WindowControl::cmdDZP));
+    CHECK(view.Text(WindowControl::txtExtractPath).empty());
+    view.messages.clear();
+
+    view.folderAnswers = {Native(frames)};
+    model.cmdExtract_Click();
+    CHECK(view.Texts() == std::vector<std::string>{"Extracting Video. Please be patient!"});
+    REQUIRE(model.Project().FrameCount == 30);
+    CHECK(model.Project().AnimationDuration == 1000);
+    CHECK(view.remembered == Native(clips));
+    CHECK(view.progress == 100);
+    CHECK(view.Enabled(WindowControl::cmdThumb));
+    CHECK(view.Enabled(WindowControl::cmdAnimImage));
+    view.messages.clear();
+
+    view.fileAnswers = {Native(frames / "Fire_Ball_00007.jpg"),
+                        Native(frames / "Fire_Ball_00001.jpg")};
+    model.cmdThumb_Click();
+    model.cmdAnimImage_Click();
+    CHECK(view.Text(WindowControl::txtJPGThumb) == "Fire_Ball_00007.jpg");
+    CHECK(view.Text(WindowControl::txtAnimImage) == "Fire_Ball_00001.jpg");
+    CHECK(Exists(Utf8Of(frames / "Thumb.jpg")));
+    view.texts[WindowControl::cboType] = "CUSTOM";
+    view.texts[WindowControl::cboCat] = "Sports";
+
+    view.fileAnswers = {Native(out / "Fire Ball")};
+    model.cmdDZP_Click();
+    CHECK(view.fileRequests.back().kind == FileRequest::Kind::Save);
+    CHECK(view.fileRequests.back().initialFileName == "Fire Ball");
+    CHECK(model.Project().PackageFolder == Native(out));
+    REQUIRE(view.pendingTick);
+    CHECK(view.Enabled(WindowControl::Command3));
+    bool refusedWhilePacking = false;
+    REQUIRE(view.RunTicks(model, [&] {
+        if (!refusedWhilePacking) {
+            refusedWhilePacking = true;
+            model.cmdExtract_Click();
+            model.cmdDZP_Click();
+        }
+    }));
+    const std::string busy =
+        "A package is still being built.\r\nPlease wait until it is finished or cancel it first.";
+    CHECK(view.Texts() == std::vector<std::string>{busy, busy, "Success!"});
+    CHECK(view.Text(WindowControl::txtStatus) == "Success");
+    CHECK_FALSE(view.Enabled(WindowControl::Command3));
+    CHECK(view.Enabled(WindowControl::cmdDZP));
+
+    const std::string package = Utf8Of(out / "Fire Ball.dzp");
+    CHECK(UnzipTestsClean(package));
+    const std::vector<std::string> names = EntryNames(package);
+    CHECK_MESSAGE(names.size() == 34, Join(names, " "));
+    for (const std::string name :
+         {".\\TitleTemplate.xml", ".\\TitleTemplate.clt", ".\\Thumb.jpg", ".\\Thumb.png",
+          ".\\Fire_Ball_00001.jpg", ".\\Fire_Ball_00030.jpg"}) {
+        CHECK_MESSAGE(Holds(names, name), name);
+    }
+}
+
+TEST_CASE("the build checks its inputs in order and writes nothing when one fails") {
+    TempDir root;
+    const fs::path project = root.Path() / "clips";
+    const fs::path frames = root.Path() / "frames";
+    const fs::path out = root.Path() / "out";
+    for (const fs::path& folder : {project, frames, out, out / "taken.dzp"}) {
+        REQUIRE(MakeFolder(Utf8Of(folder)));
+    }
+    REQUIRE(WriteFile(Utf8Of(frames / "Spark_00001.jpg"), "frame"));
+    REQUIRE(WriteFile(Utf8Of(frames / "Thumb.jpg"), "thumb"));
+
+    struct Row {
+        const char* name;
+        std::function<void(ScriptedView&)> change;
+        std::string savedAs;  // "" = out/Spark.dzp
+        std::string message;
+    };
+    const std::string inProject =
+        "You cannot create the Installation File in the Project Folder!\r\n"
+        "Please Choose Another Destination Folder";
+    const std::vector<Row> rows{
+        {"no particle name", [](ScriptedView& v) { v.texts[WindowControl::txtParticleName] = ""; },
+         "", "Please Enter A Particle Name!"},
+        {"no thumbnail", [](ScriptedView& v) { v.texts[WindowControl::txtJPGThumb] = ""; }, "",
+         "Please Select A Thumbnail!"},
+        {"type still Select", [](ScriptedView& v) { v.texts[WindowControl::cboType] = "Select"; },
+         "", "You must select the Type of Project!"},
+        {"no category", [](ScriptedView& v) { v.texts[WindowControl::cboCat] = ""; }, "",
+         "You must select a Category!"},
+        {"into the video's folder", {}, Native(project / "Spark.dzp"), inProject},
+        {"into the frames folder", {}, Native(frames / "Spark.dzp"), inProject},
+        {"onto a folder",
+         {},
+         Native(out / "taken.dzp"),
+         Native(out / "taken.dzp") + " is a folder; please name the package file."},
+        {"into a missing folder",
+         {},
+         Native(out / "gone" / "Spark.dzp"),
+         "The folder " + Native(out / "gone") + " does not exist."},
+    };
+    for (const Row& row : rows) {
+        CAPTURE(row.name);
+        ScriptedView view;
+        WindowModel model(view);
+        model.StartUp();
+        model.Project().ProjectFolder = Native(project);
+        model.Project().ExtractFolder = Native(frames);
+        model.Project().FrameCount = 1;
+        view.texts[WindowControl::txtParticleName] = "Spark";
+        view.texts[WindowControl::txtJPGThumb] = "Thumb.jpg";
+        view.texts[WindowControl::txtAnimImage] = "Spark_00001.jpg";
+        view.texts[WindowControl::cboType] = "PRESET";
+        view.texts[WindowControl::cboCat] = "General";
+        if (row.change) {
+            row.change(view);
+        }
+        view.fileAnswers = {row.savedAs.empty() ? Native(out / "Spark.dzp") : row.savedAs};
+        model.cmdDZP_Click();
+        CHECK(view.Texts() == std::vector<std::string>{row.message});
+        CHECK(view.messages.front().icon == MessageIcon::Warning);
+        CHECK_FALSE(view.pendingTick);
+        CHECK_FALSE(Exists(Utf8Of(frames / "TitleTemplate.xml")));
+        CHECK_FALSE(Exists(Utf8Of(out / "Spark.dzp")));
+    }
+}
+
+TEST_CASE("Cancel and closing end a running package, which stays a whole archive") {
+    TempDir root;
+    const fs::path frames = root.Path() / "frames";
+    const fs::path out = root.Path() / "out";
+    REQUIRE(MakeFolder(Utf8Of(frames)));
+    REQUIRE(MakeFolder(Utf8Of(out)));
+    REQUIRE(WriteFile(Utf8Of(frames / "Spark_00001.jpg"), "frame"));
+    REQUIRE(WriteFile(Utf8Of(frames / "Thumb.jpg"), "thumb"));
+    REQUIRE(WriteFile(Utf8Of(frames / "Thumb.png"), "thumb"));
+    // Enough that packing takes many ticks.
+    REQUIRE(WriteNoise(Utf8Of(frames / "big.bin"), 16 << 20, 3));
+
+    for (const bool byClosing : {false, true}) {
+        CAPTURE(byClosing);
+        ScriptedView view;
+        WindowModel model(view);
+        model.StartUp();
+        model.Project().ProjectFolder = Native(root.Path());
+        model.Project().ExtractFolder = Native(frames);
+        model.Project().FrameCount = 1;
+        view.texts[WindowControl::txtParticleName] = "Spark";
+        view.texts[WindowControl::txtJPGThumb] = "Thumb.jpg";
+        view.texts[WindowControl::txtAnimImage] = "Spark_00001.jpg";
+        view.texts[WindowControl::cboType] = "PRESET";
+        view.texts[WindowControl::cboCat] = "General";
+        const std::string package = Utf8Of(out / "Spark.dzp");
+        view.fileAnswers = {Native(out / "Spark.dzp")};
+        view.messageAnswers = {MessageAnswer::Ok};  // overwrite the first run's package
+        model.cmdDZP_Click();
+        const std::string shown = view.Text(WindowControl::txtStatus) + " " +
+                                  (view.messages.empty() ? "" : view.messages[0].text);
+        REQUIRE_MESSAGE(view.pendingTick, shown);
+        int ticks = 0;
+        while (model.ArchiveBuilder().BytesZipped() == 0 && ticks++ < 1000) {
+            model.Tick();
+        }
+        REQUIRE(model.ArchiveBuilder().Zipping());
+        if (byClosing) {
+            model.Closing();
+            CHECK_FALSE(model.ArchiveBuilder().Zipping());
+        } else {
+            model.Command3_Click();
+            CHECK(view.RunTicks(model));
+            CHECK_FALSE(view.Enabled(WindowControl::Command3));
+        }
+        CHECK(view.Text(WindowControl::txtStatus) == "Canceled");
+        CHECK(UnzipTestsClean(package));
+        // The entry being written ends where the cancel found it.
+        std::vector<ArchiveEntry> entries;
+        REQUIRE(ReadArchive(package, entries));
+        CHECK(entries.back().rawName == ".\\big.bin");
+        CHECK(entries.back().data.size() < size_t{16} << 20);
+    }
+}
+
+TEST_CASE("videos named on the command line or dropped: one existing file, else a warning") {
+    TempDir root;
+    const fs::path clip = root.Path() / "clip one.mp4";
+    REQUIRE(WriteFile(Utf8Of(clip), "not really a video"));
+    const std::string notAFile = "This is not a file:\r\n";
+    struct Row {
+        const char* name;
+        std::vector<std::string> paths;
+        std::string warning;  // "" = taken
+    };
+    // Given with a detour through the folder, which the video's path loses.
+    const std::string detour = Utf8Of(root.Path() / "sub" / ".." / "clip one.mp4");
+    REQUIRE(MakeFolder(Utf8Of(root.Path() / "sub")));
+    const std::vector<Row> rows{
+        {"a file, by a detour", {detour}, ""},
+        {"a folder", {root.Text()}, notAFile + root.Text()},
+        {"a missing file", {root.File("gone.mp4")}, notAFile + root.File("gone.mp4")},
+        {"an empty path", {""}, notAFile},
+        {"two files", {Utf8Of(clip), Utf8Of(clip)}, "Please choose one Video at a time!"},
+    };
+    for (const Row& row : rows) {
+        CAPTURE(row.name);
+        ScriptedView view;
+        WindowModel model(view);
+        model.StartUp();
+        const bool taken = model.OpenGivenPaths(row.paths);
+        CHECK(taken == row.warning.empty());
+        if (taken) {
+            CHECK(view.messages.empty());
+            CHECK(model.Project().VideoFile == Native(clip));
+            CHECK(model.Project().ProjectFolder == Native(root.Path()));
+            CHECK(view.Text(WindowControl::txtVideoFile) == "clip one.mp4");
+            CHECK(view.Enabled(WindowControl::cmdExtract));
+        } else {
+            CHECK(view.Texts() == std::vector<std::string>{row.warning});
+            CHECK(model.Project().VideoFile.empty());
+            CHECK_FALSE(view.Enabled(WindowControl::cmdExtract));
+        }
+    }
+}
