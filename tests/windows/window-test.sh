@@ -1,0 +1,293 @@
+#!/bin/sh
+# sparkloom.exe as a person uses it, under Wine in a virtual X display, driven
+# with xdotool: choose a video, extract its frames, pick the thumbnail and the
+# first frame, set type and category, build; every path is typed into the
+# dialogs, and every message box is read. Then the package is read back
+# (sparkloom-cli.exe --check, unzip -t), the remembered folder is looked up in
+# the registry, the builder's tick intervals are reported, and a screenshot of
+# the window is kept (WORK/screenshot-windows.png). A second start takes a
+# video from the command line and is closed while ffmpeg.exe extracts; a third
+# lays the window out at 144 dpi.
+# Usage: window-test.sh SPARKLOOM.exe CLI.exe CONTROLS.exe FFMPEG_DIR PREFIX WORK
+set -eu
+window_exe=$1
+cli_exe=$2
+controls_exe=$3
+ffmpeg_dir=$4
+export WINEPREFIX="$5"
+work=$6
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+export LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8
+
+started=$(date +%s)
+say() { echo "window-test ($(($(date +%s) - started)) s): $*"; }
+fail() {
+  echo "FAIL: $*" >&2
+  [ ! -f "$work/controls.txt" ] || sed 's/^/  /' "$work/controls.txt" >&2
+  exit 1
+}
+# The work folder is drive D: in Wine, so the window shows short paths.
+# shellcheck disable=SC1003  # tr's '\\' is one backslash
+windows_path() {
+  case $1 in
+    "$work"/*) printf 'D:%s' "${1#"$work"}" | tr / '\\' ;;
+    *) printf 'Z:%s' "$1" | tr / '\\' ;;
+  esac
+}
+
+app=""
+xvfb=""
+cleanup() {
+  if [ -n "$app" ] && kill -0 "$app" 2>/dev/null; then kill "$app" 2>/dev/null || true; fi
+  wineserver -k 2>/dev/null || true
+  if [ -n "$xvfb" ]; then kill "$xvfb" 2>/dev/null || true; fi
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+# until SECONDS WHAT COMMAND...: runs COMMAND until it succeeds.
+until_true() {
+  limit=$(($(date +%s) + $1))
+  what=$2
+  shift 2
+  while ! "$@"; do
+    [ "$(date +%s)" -lt "$limit" ] || fail "waited in vain for $what"
+    sleep 0.2
+  done
+}
+
+rm -rf "$work"
+mkdir -p "$work/clips" "$work/frames" "$work/long" "$work/out"
+ffmpeg -nostdin -v error -f lavfi -i testsrc=duration=3:size=320x240:rate=30 -pix_fmt yuv420p \
+  "$work/clips/Fire.mp4"
+ffmpeg -nostdin -v error -f lavfi -i testsrc=duration=1:size=160x120:rate=1 -frames:v 1 \
+  "$work/thumb.jpg"
+ffmpeg -nostdin -v error -f lavfi -i testsrc=duration=60:size=320x240:rate=30 -pix_fmt yuv420p \
+  "$work/clips/Brûlure.mp4"
+
+# A display of our own; Xvfb names a free one.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb=$!
+until_true 30 "Xvfb" test -s "$work/display"
+DISPLAY=:$(cat "$work/display")
+export DISPLAY
+
+wineserver -k 2>/dev/null || true
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  mkdir -p "$WINEPREFIX"
+  say "making the Wine prefix"
+  wine wineboot -i >/dev/null 2>&1
+fi
+# Debian's Wine finds its own fonts (fonts-wine: Tahoma, and Marlett for the
+# title bar's buttons) only in the prefix's Fonts folder.
+for font in /usr/share/wine/fonts/*.ttf; do
+  [ ! -f "$font" ] || ln -sf "$font" "$WINEPREFIX/drive_c/windows/Fonts/"
+done
+# Without a window manager Wine draws the title bars itself; a fresh start
+# remembers no folder.
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
+wine reg delete 'HKCU\Software\Sparkloom' /f >/dev/null 2>&1 || true
+dpi() {
+  wineserver -k 2>/dev/null || true
+  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+}
+dpi 96
+ln -sfn "$work" "$WINEPREFIX/dosdevices/d:"
+
+# ffmpeg.exe is found on the PATH; the tick log shows the builder's pace.
+export WINEPATH
+WINEPATH=$(windows_path "$ffmpeg_dir")
+export SPARKLOOM_TICK_LOG
+SPARKLOOM_TICK_LOG=$(windows_path "$work/ticks.txt")
+say "starting sparkloom.exe"
+wine "$window_exe" >"$work/window.log" 2>&1 &
+app=$!
+
+# The window's controls as window_controls.exe reports them.
+controls() {
+  wine "$controls_exe" >"$work/controls.out" 2>/dev/null &&
+    tr -d '\r' <"$work/controls.out" >"$work/controls.txt"
+}
+field() { awk -F '\t' -v name="$1" -v column="$2" '$1 == name { print $column }' "$work/controls.txt"; }
+text_of() { controls && field "$1" 5; }
+is_enabled() { controls && [ "$(field "$1" 4)" = 1 ]; }
+text_is() { [ "$(text_of "$1")" = "$2" ]; }
+click() {
+  x=$(field "$1" 2)
+  y=$(field "$1" 3)
+  [ -n "$x" ] || fail "no control $1"
+  xdotool mousemove "$x" "$y" click 1
+}
+window_named() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1; }
+shown() { [ -n "$(window_named "$1")" ]; }
+gone() { [ -z "$(window_named "$1")" ]; }
+# answer TITLE TEXT [KEY]: types TEXT, when given, into the dialog titled
+# TITLE and presses KEY (Enter).
+answer() {
+  until_true 60 "the dialog \"$1\"" shown "$1"
+  dialog=$(window_named "$1")
+  xdotool mousemove --window "$dialog" 40 10
+  xdotool windowfocus --sync "$dialog" 2>/dev/null || true
+  if [ -n "$2" ]; then
+    xdotool key ctrl+a
+    xdotool type --delay 15 "$2"
+  fi
+  xdotool key "${3:-Return}"
+  until_true 60 "the dialog \"$1\" to close" gone "$1"
+}
+
+# message TEXT: the program's message box begins with TEXT; Enter closes it.
+message() {
+  until_true 60 "the message \"$1\"" shown Sparkloom
+  wine "$controls_exe" --message 2>/dev/null | tr -d '\r' >"$work/message.txt" ||
+    fail "no text in the message box"
+  case $(cat "$work/message.txt") in
+    "$1"*) ;;
+    *) fail "the message box says: $(cat "$work/message.txt")" ;;
+  esac
+  answer Sparkloom ""
+}
+
+until_true 120 "the main window" controls
+[ "$(field window 2)x$(field window 3)" = 533x625 ] ||
+  fail "the client area is $(field window 2)x$(field window 3), not 533x625 at 96 dpi"
+for name in txtParticleName cmdProjectFile Command3 cmdExit; do
+  [ "$(field "$name" 4)" = 1 ] || fail "$name is disabled at start"
+done
+for name in cmdExtract cmdThumb cmdAnimImage cmdDZP txtStatus; do
+  [ "$(field "$name" 4)" = 0 ] || fail "$name is enabled at start"
+done
+[ "$(field cboType 5)" = Select ] || fail "cboType shows $(field cboType 5)"
+
+say "choosing the video"
+click cmdProjectFile
+answer "Select Video File" "$(windows_path "$work/clips/Fire.mp4")"
+until_true 30 "Extract Video to be enabled" is_enabled cmdExtract
+[ "$(field txtVideoFile 5)" = Fire.mp4 ] || fail "txtVideoFile shows $(field txtVideoFile 5)"
+[ "$(field txtParticleName 5)" = Fire ] || fail "txtParticleName shows $(field txtParticleName 5)"
+
+say "cancelling the folder picker, then taking its preset: the video's folder"
+click cmdExtract
+answer "Please select a folder:" "" Escape
+until_true 30 "the text Canceled" text_is txtExtractPath Canceled
+click cmdExtract
+answer "Please select a folder:" ""
+message "You cannot Extract in the Project Folder!"
+until_true 30 "Build Particle to be enabled" is_enabled cmdDZP
+[ -z "$(field txtExtractPath 5)" ] || fail "txtExtractPath shows $(field txtExtractPath 5)"
+
+say "extracting"
+click cmdExtract
+answer "Please select a folder:" "$(windows_path "$work/frames")"
+message "Extracting Video. Please be patient!"
+until_true 300 "the frames" is_enabled cmdThumb
+[ "$(field txtExtractPath 5)" = "$(windows_path "$work/frames")" ] ||
+  fail "txtExtractPath shows $(field txtExtractPath 5)"
+frames=$(find "$work/frames" -name 'Fire_*.jpg' | wc -l)
+[ "$frames" -eq 90 ] || fail "$frames frames extracted, not 90"
+
+say "picking the thumbnail and the first frame"
+click cmdThumb
+answer "Select Thumbnail Image" "$(windows_path "$work/thumb.jpg")"
+until_true 30 "the thumbnail's name" text_is txtJPGThumb thumb.jpg
+click cmdAnimImage
+answer "Select Thumbnail Image" "$(windows_path "$work/frames/Fire_00001.jpg")"
+until_true 30 "the first frame's name" text_is txtAnimImage Fire_00001.jpg
+
+say "setting type and category"
+click cboType
+xdotool key Down
+click cboCat
+xdotool key Down Down
+controls
+[ "$(field cboType 5)/$(field cboCat 5)" = CUSTOM/General ] ||
+  fail "type and category are $(field cboType 5)/$(field cboCat 5)"
+
+say "building"
+click cmdDZP
+answer "Save As" "$(windows_path "$work/out/Fire.dzp")"
+until_true 300 "the end of the build" shown Sparkloom
+message "Success!"
+until_true 30 "the status Success" text_is txtStatus Success
+[ "$(field ProgressBar1 4)" = 1 ] || fail "the progress bar is disabled"
+[ "$(field Command3 4)/$(field cmdDZP 4)" = 0/1 ] ||
+  fail "after the build Cancel/Build are $(field Command3 4)/$(field cmdDZP 4)"
+
+# The window as it is now, without the pointer.
+main=$(window_named "Sparkloom v1.0.1")
+eval "$(xdotool getwindowgeometry --shell "$main")"
+ffmpeg -nostdin -v error -f x11grab -draw_mouse 0 -video_size "${WIDTH}x$HEIGHT" -grab_x "$X" \
+  -grab_y "$Y" -i "$DISPLAY" -frames:v 1 -y "$work/screenshot-windows.png"
+say "screenshot: $work/screenshot-windows.png"
+
+say "reading the package back"
+package=$work/out/Fire.dzp
+[ -f "$package" ] || fail "no package at $package"
+unzip -t "$package" >"$work/unzip.txt" || fail "unzip -t: $(tail -n 3 "$work/unzip.txt")"
+# Entry names are stored as ".\NAME", relative to the frames folder.
+names=$(unzip -Z1 "$package" | sed 's/^\.\\//')
+for name in TitleTemplate.xml TitleTemplate.clt Thumb.jpg Fire_00001.jpg Fire_00090.jpg; do
+  echo "$names" | grep -qxF "$name" || fail "the package lacks .\\$name"
+done
+[ "$(echo "$names" | grep -c '^Fire_[0-9]*\.jpg$')" -eq "$frames" ] ||
+  fail "the package holds $(echo "$names" | grep -c '^Fire_') frames, not $frames"
+wine "$cli_exe" --check "$(windows_path "$package")" >"$work/check.txt" 2>&1 ||
+  fail "sparkloom-cli.exe --check: $(cat "$work/check.txt")"
+
+# The builder asks for a tick every 16 ms. Windows' default clock would
+# deliver one every 31 ms; under Wine the Linux clock serves the timer, so
+# this shows the window's own path only, not Windows' rounding.
+[ -s "$work/ticks.txt" ] || fail "no ticks logged"
+sort -n -k2 "$work/ticks.txt" | awk '
+  { asked = $1; waited[NR] = $2; sum += $2 }
+  END {
+    median = waited[int((NR + 1) / 2)]
+    printf "ticks: %d asked every %d ms, waited mean %.1f ms, median %.1f ms, longest %.1f ms\n",
+      NR, asked, sum / NR, median, waited[NR]
+    exit !(NR >= 10 && median < asked + 8)
+  }' >"$work/ticks-summary.txt" || fail "the ticks came late: $(cat "$work/ticks-summary.txt")"
+say "$(cat "$work/ticks-summary.txt")"
+
+# Alt+X is E&XIT's access key.
+closes() {
+  xdotool mousemove --window "$(window_named "Sparkloom v1.0.1")" 300 10
+  xdotool key alt+x
+  until_true 60 "sparkloom.exe to end" sh -c "! kill -0 $app 2>/dev/null"
+  wait "$app" || fail "sparkloom.exe exited with status $?"
+  app=""
+}
+say "closing"
+closes
+remembered=$(wine reg query 'HKCU\Software\Sparkloom\folders' /v lastfolder 2>/dev/null |
+  tr -d '\r' | sed -n 's/^ *lastfolder *REG_SZ *//p')
+[ "$remembered" = "$(windows_path "$work/clips")" ] || fail "the remembered folder is '$remembered'"
+
+# A name beyond ASCII crosses the wide and UTF-8 edges on its way.
+say "opening a long video named on the command line, relative to the current folder"
+(cd "$work/clips" && exec wine "$window_exe" Brûlure.mp4 >"$work/window2.log" 2>&1) &
+app=$!
+until_true 120 "the video from the command line" text_is txtVideoFile Brûlure.mp4
+[ "$(field cmdExtract 4)/$(field txtParticleName 5)" = 1/Brûlure ] ||
+  fail "after the command line Extract/name are $(field cmdExtract 4)/$(field txtParticleName 5)"
+say "closing the window while ffmpeg.exe extracts"
+click cmdExtract
+answer "Please select a folder:" "$(windows_path "$work/long")"
+message "Extracting Video. Please be patient!"
+some_frames() { [ "$(find "$work/long" -name 'Brûlure_*.jpg' | wc -l)" -ge 30 ]; }
+until_true 120 "the first frames of the long video" some_frames
+closes
+# Nothing of the prefix may run on, ffmpeg.exe least of all.
+timeout 60 wineserver -w || fail "Wine programs still run 60 s after the window closed"
+frames=$(find "$work/long" -name 'Brûlure_*.jpg' | wc -l)
+[ "$frames" -lt 1800 ] || fail "all $frames frames were extracted although the window closed"
+
+say "scaling the layout for 144 dpi"
+dpi 144
+wine "$window_exe" >"$work/window3.log" 2>&1 &
+app=$!
+until_true 120 "the main window at 144 dpi" controls
+[ "$(field window 2)x$(field window 3)" = 800x938 ] ||
+  fail "at 144 dpi the client area is $(field window 2)x$(field window 3), not 800x938"
+closes
+dpi 96
+say "passed"
