@@ -1,14 +1,16 @@
 #!/bin/sh
 # Builds sparkloom-cli.exe for 64-bit Windows on Debian 12 with MinGW-w64
 # into build-windows/ (or BUILD_DIR) and packs
-# dist/sparkloom-VERSION-windows-x64.zip: the program, a short README and the
-# licence texts of everything linked into it. Installs what is missing with
-# apt-get first. minizip and expat come from Debian's source packages, built
-# once (scripts/windows-deps.sh); a second run reuses them.
+# dist/sparkloom-VERSION-windows-x64.zip (the programs, ffmpeg.exe, a short
+# README and the licence texts of everything in them) and the per-user
+# installer dist/Sparkloom-Setup-VERSION.exe. Installs what is missing with
+# apt-get first. minizip, expat and ffmpeg come from Debian's source packages,
+# built once (scripts/windows-deps.sh, scripts/build-windows-ffmpeg.sh); a
+# second run reuses them.
 #
 # With --test it also builds the test programs and runs the whole Windows
-# suite under Wine with ctest (ffmpeg.exe 4.1 is fetched into the build
-# folder for it, scripts/fetch-windows-ffmpeg.sh).
+# suite under Wine with ctest, with the ffmpeg.exe that ships, and the
+# installer's install, conversion and uninstall in a fresh Wine prefix.
 #
 # Usage: scripts/build-windows.sh [--test] [BUILD_DIR]
 # SPARKLOOM_JOBS sets the parallel build jobs (default 2), SPARKLOOM_WINE_JOBS
@@ -42,10 +44,13 @@ step() { echo "== $1 ($(($(date +%s) - started)) s)"; }
 
 step "Debian packages"
 packages="g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 dpkg-dev locales
-  cmake make pkg-config libcli11-dev doctest-dev xz-utils"
+  cmake make pkg-config libcli11-dev doctest-dev xz-utils nasm nsis"
 if [ "$run_tests" = yes ]; then
   # The suite's independent readers and clip makers run on the Linux side.
   packages="$packages ffmpeg python3 unzip"
+  # The window's scripted run: a virtual display, clicks and keys, Wine's own
+  # fonts; ffmpeg takes the screenshot.
+  packages="$packages xvfb xdotool fonts-wine"
 fi
 missing=""
 for p in $packages; do
@@ -81,17 +86,27 @@ fi
 step "minizip and expat for Windows"
 SPARKLOOM_JOBS=$jobs "$here/scripts/windows-deps.sh" "$build/deps"
 
+step "ffmpeg.exe for Windows"
+SPARKLOOM_JOBS=$jobs "$here/scripts/build-windows-ffmpeg.sh" "$build/ffmpeg-build"
+ffmpeg_dist=$build/ffmpeg-build/dist
+
 step "Configuring"
 cmake -S "$here" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/toolchain-mingw-w64.cmake" \
   -DSPARKLOOM_WINDOWS_PREFIX="$build/deps/prefix" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DSPARKLOOM_BUILD_TESTS=ON >/dev/null
+  -DSPARKLOOM_BUILD_TESTS=ON -DSPARKLOOM_WINDOWS_FFMPEG_DIR="$ffmpeg_dist" >/dev/null
 
 if [ "$run_tests" = yes ]; then
   step "Building the program and its tests"
   nice -n 19 cmake --build "$build" -j"$jobs"
 else
-  step "Building the program"
-  nice -n 19 cmake --build "$build" -j"$jobs" --target sparkloom-cli
+  step "Building the programs"
+  targets=sparkloom-cli
+  # The window ships too once the build has it.
+  if cmake --build "$build" --target help | grep -w sparkloom_window >/dev/null; then
+    targets="$targets sparkloom_window"
+  fi
+  # shellcheck disable=SC2086
+  nice -n 19 cmake --build "$build" -j"$jobs" --target $targets
 fi
 
 step "Packing"
@@ -101,6 +116,12 @@ stage="$build/dist/$name"
 rm -rf "$build/dist"
 mkdir -p "$stage/licenses"
 "$triple-strip" -o "$stage/sparkloom-cli.exe" "$build/src/cli/sparkloom-cli.exe"
+window="$build/src/win32/sparkloom.exe"
+if [ -f "$window" ]; then
+  "$triple-strip" -o "$stage/sparkloom.exe" "$window"
+fi
+cp "$ffmpeg_dist/ffmpeg.exe" "$ffmpeg_dist/ffmpeg-LGPL-2.1.txt" "$ffmpeg_dist/ffmpeg-source.txt" \
+  "$stage/"
 # Notepad reads LF now, but older Windows tools want CR LF.
 crlf() { sed 's/\r*$/\r/' "$1" >"$2"; }
 cat >"$build/dist/README.txt" <<EOF
@@ -115,12 +136,18 @@ host video editor. It runs in a Command Prompt or PowerShell window:
 sparkloom-cli.exe --help lists every option; --check Fire.dzp reads a package
 back and reports its faults.
 
+sparkloom.exe does the same in a window: choose the video, the folder for its
+frames, the thumbnail and the first frame, the type and the category, then
+"Build Particle". A video dropped on the window or named on its command line
+is taken as if chosen. It runs the same ffmpeg.exe and remembers the last
+video's folder under HKEY_CURRENT_USER\\Software\\Sparkloom.
+
 ffmpeg
 ------
-sparkloom-cli.exe needs ffmpeg.exe, which is not in this zip. Get a Windows
-build of ffmpeg and put ffmpeg.exe in this folder, beside sparkloom-cli.exe,
-or in a folder on your PATH. To use another one, set SPARKLOOM_FFMPEG to its
-full path.
+sparkloom-cli.exe runs the ffmpeg.exe beside it: FFmpeg built from Debian's
+source package under the LGPL 2.1 (ffmpeg-LGPL-2.1.txt); ffmpeg-source.txt
+names the package and version and says how it was built. To use another
+ffmpeg, set SPARKLOOM_FFMPEG to its full path.
 
 Names and letters
 -----------------
@@ -141,7 +168,9 @@ Licences
 --------
 Sparkloom is under the MIT licence (licenses/sparkloom.txt). The program
 contains zlib, minizip, expat, CLI11, the MinGW-w64 runtime with winpthreads
-and GCC's runtime libraries; their licence texts are in licenses/.
+and GCC's runtime libraries; their licence texts are in licenses/. ffmpeg.exe
+is under the LGPL 2.1 (ffmpeg-LGPL-2.1.txt) and contains zlib and the
+MinGW-w64 runtime too.
 EOF
 crlf "$build/dist/README.txt" "$stage/README.txt"
 crlf "$here/debian/copyright" "$stage/licenses/sparkloom.txt"
@@ -158,9 +187,31 @@ rm -f "$zip"
 (cd "$build/dist" && cmake -E tar cf "$zip" --format=zip "$name")
 echo "$zip"
 
+step "Making the installer"
+# The installer's file list, written from the stage, so the uninstaller
+# deletes exactly the files it installed.
+nsis="$build/dist/nsis"
+mkdir -p "$nsis"
+windows_path() { sed -e 's|^\./||' -e 's|^\.$||' -e 's|/|\\|g'; }
+(cd "$stage" && find . -type d | sort) | while read -r folder; do
+  sub=$(echo "$folder" | windows_path)
+  echo "SetOutPath \"\$INSTDIR${sub:+\\$sub}\""
+  find "$stage/$folder" -maxdepth 1 -type f | sort | sed 's/.*/File "&"/'
+done >"$nsis/files.nsh"
+# shellcheck disable=SC2016  # $INSTDIR is NSIS's
+{
+  (cd "$stage" && find . -type f | sort) | windows_path | sed 's/.*/Delete "$INSTDIR\\&"/'
+  (cd "$stage" && find . -mindepth 1 -type d | sort -r) | windows_path |
+    sed 's/.*/RMDir "$INSTDIR\\&"/'
+} >"$nsis/removals.nsh"
+setup="$here/dist/Sparkloom-Setup-$version.exe"
+with_window=""
+if [ -f "$stage/sparkloom.exe" ]; then with_window=-DWINDOW; fi
+makensis -V2 -NOCD -DVERSION="$version" -DOUTFILE="$setup" -DFILES="$nsis/files.nsh" \
+  -DREMOVALS="$nsis/removals.nsh" ${with_window:+"$with_window"} "$here/packaging/windows/sparkloom.nsi"
+echo "$setup"
+
 if [ "$run_tests" = yes ]; then
-  step "Fetching ffmpeg.exe for the tests"
-  "$here/scripts/fetch-windows-ffmpeg.sh" "$build/ffmpeg" >/dev/null
   step "Testing under Wine"
   # A Wine program now and then hangs before its first line (seen about once in
   # ten runs, never twice for the same program), so a failed test gets one more

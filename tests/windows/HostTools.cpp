@@ -47,8 +47,11 @@ std::string HostPath(const std::string& path) {
     return result;
 }
 
+// ffmpeg too: the tests' clips are made by the host's, as the ffmpeg.exe that
+// ships only reads video.
 bool IsHostProgram(const std::string& program) {
-    return program == "python3" || program == "unzip" || program == "sh" || program == "ffprobe";
+    return program == "python3" || program == "unzip" || program == "sh" || program == "ffprobe" ||
+           program == "ffmpeg";
 }
 
 ToolRun RunOnHost(const std::string& program, const std::vector<std::string>& arguments,

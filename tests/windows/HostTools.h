@@ -13,7 +13,8 @@
 
 namespace sparkloom::test {
 
-// Whether RunTool hands program to the Linux host: python3, unzip, sh, ffprobe.
+// Whether RunTool hands program to the Linux host: python3, unzip, sh, ffprobe,
+// ffmpeg.
 bool IsHostProgram(const std::string& program);
 
 // Runs program on the Linux host. Every argument that is a whole Windows path

@@ -1,5 +1,5 @@
-// sparkloom-cli.exe as a Windows user runs it, under Wine, with the Windows
-// ffmpeg.exe 4.1 (scripts/fetch-windows-ffmpeg.sh): its packages read back by
+// sparkloom-cli.exe as a Windows user runs it, under Wine, with the ffmpeg.exe
+// that ships (scripts/build-windows-ffmpeg.sh): its packages read back by
 // the Linux host's unzip and Python, paths and names in letters of any script,
 // and stops that leave no ffmpeg.exe behind. The clips are the host ffmpeg's,
 // made as the Linux tests make theirs. The whole program runs once per code
@@ -105,9 +105,8 @@ struct Fixture {
     int attributes = 0;
 
     Fixture() {
-        REQUIRE_MESSAGE(
-            !ffmpeg.empty(),
-            "ffmpeg.exe is not on the PATH: scripts/fetch-windows-ffmpeg.sh fetches it");
+        REQUIRE_MESSAGE(!ffmpeg.empty(),
+                        "ffmpeg.exe is not on the PATH: scripts/build-windows-ffmpeg.sh builds it");
         REQUIRE(MakeFolder(clips));
         REQUIRE(MakeFolder(out));
         REQUIRE(MakeHostClip(clip, 2, "64x48"));
