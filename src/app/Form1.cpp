@@ -43,6 +43,10 @@ void Colour(QWidget* widget, QPalette::ColorRole role, const QColor& colour) {
 
 QWidget* MakeControl(const ControlLayout& layout, QWidget* parent, const QFont& windowFont) {
     const QString caption = ToQt(layout.caption);
+    // Children of a red, bold frame keep the window's plain font: a weight left
+    // unset would be inherited from the frame.
+    QFont plainFont = windowFont;
+    plainFont.setBold(false);
     switch (layout.kind) {
         case ControlLayout::Kind::Picture:
         case ControlLayout::Kind::Image: {
@@ -66,13 +70,12 @@ QWidget* MakeControl(const ControlLayout& layout, QWidget* parent, const QFont& 
             if (layout.red) {
                 Colour(box, QPalette::Text, Qt::red);
             }
-            // Children of a red, bold frame keep the window's plain font.
-            box->setFont(windowFont);
+            box->setFont(plainFont);
             return box;
         }
         case ControlLayout::Kind::Button: {
             auto* button = new QPushButton(caption, parent);
-            button->setFont(windowFont);
+            button->setFont(plainFont);
             return button;
         }
         case ControlLayout::Kind::Combo: {

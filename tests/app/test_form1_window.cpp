@@ -118,6 +118,20 @@ private slots:
         QVERIFY(banner.pixelColor(532, 110) != QColor(Qt::white));
     }
 
+    void childrenOfRedFramesKeepThePlainFont() {
+        ScriptedSeam seam;
+        Form1 form(seam);
+        for (const char* name : {"txtParticleName", "txtExtractPath", "cmdExtract"}) {
+            QWidget* control = Control<QWidget>(form, name);
+            QVERIFY2(!control->font().bold(), name);
+            QCOMPARE(control->font().family(), QStringLiteral("Tahoma"));
+        }
+        for (const char* name : {"txtParticleName", "txtExtractPath"}) {
+            QCOMPARE(Control<QLineEdit>(form, name)->palette().color(QPalette::Text),
+                     QColor(Qt::red));
+        }
+    }
+
     void bannersOpenTheirPagesAndAFailedOpenChangesNothing() {
         ScriptedSeam seam;
         Form1 form(seam);
