@@ -130,21 +130,15 @@ Form1::Form1(UserSeam& seam, QWidget* parent) : QWidget(parent), mSeam(seam) {
         move(area.center() - rect().center());
     }
 
-    const auto click = [this](WindowControl control, void (WindowModel::*handler)()) {
-        connect(static_cast<QPushButton*>(Widget(control)), &QPushButton::clicked, this,
-                [this, handler] { (mModel.get()->*handler)(); });
-    };
-    click(WindowControl::cmdProjectFile, &WindowModel::cmdProjectFile_Click);
-    click(WindowControl::cmdExtract, &WindowModel::cmdExtract_Click);
-    click(WindowControl::cmdThumb, &WindowModel::cmdThumb_Click);
-    click(WindowControl::cmdAnimImage, &WindowModel::cmdAnimImage_Click);
-    click(WindowControl::cmdDZP, &WindowModel::cmdDZP_Click);
-    click(WindowControl::Command3, &WindowModel::Command3_Click);
-    click(WindowControl::cmdExit, &WindowModel::cmdExit_Click);
-    connect(static_cast<LinkPicture*>(mControls.at("Picture1")), &LinkPicture::clicked, this,
-            [this] { mModel->Picture1_Click(); });
-    connect(static_cast<LinkPicture*>(mControls.at("Image1")), &LinkPicture::clicked, this,
-            [this] { mModel->Image1_Click(); });
+    for (const ControlLayout& layout : kWindowLayout) {
+        QWidget* control = mControls.at(layout.name);
+        const auto clicked = [this, name = layout.name] { mModel->Click(name); };
+        if (auto* button = qobject_cast<QPushButton*>(control)) {
+            connect(button, &QPushButton::clicked, this, clicked);
+        } else if (auto* picture = qobject_cast<LinkPicture*>(control)) {
+            connect(picture, &LinkPicture::clicked, this, clicked);
+        }
+    }
     mZipperTimer.setSingleShot(true);
     connect(&mZipperTimer, &QTimer::timeout, this, [this] { mModel->Tick(); });
 }

@@ -52,24 +52,10 @@ std::string FolderOf(const std::string& absolutePath) {
     return Utf8Of(PathFromUtf8(absolutePath).parent_path());
 }
 
-std::string FileNameOf(const std::string& path) {
-    return Utf8Of(PathFromUtf8(path).filename());
-}
-
 // The file name up to its last ".": "Fire.tar.dzp" gives "Fire.tar", ".dzp" gives "".
 std::string CompleteBaseName(const std::string& path) {
     const std::string name = FileNameOf(path);
     return name.substr(0, name.rfind('.'));
-}
-
-bool IsFolder(const std::string& path) {
-    std::error_code error;
-    return fs::is_directory(PathFromUtf8(path), error);
-}
-
-bool IsFile(const std::string& path) {
-    std::error_code error;
-    return !path.empty() && fs::is_regular_file(PathFromUtf8(path), error);
 }
 
 bool Exists(const std::string& path) {

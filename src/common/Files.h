@@ -17,6 +17,14 @@ inline constexpr std::string_view kPathSeparators = "/";
 // with "."); false for folders, hidden or missing files and unusable paths.
 bool FileExists(const std::string& path);
 
+// An existing folder, or an existing regular file (hidden ones included), links
+// followed; false for "" and for text holding a NUL, which the system would cut.
+bool IsFolder(const std::string& path);
+bool IsFile(const std::string& path);
+
+// The last part of a path: the name after its last separator.
+std::string FileNameOf(const std::string& path);
+
 // A path as messages show it to the user: with the platform's separators.
 std::string Shown(const std::string& path);
 

@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <cwchar>
 
+#include "common/Text.h"
+#include "platform/Environment.h"
+#include "platform/FileStream.h"
 #include "platform/WideText_win.h"
 #include "win32/ControlIds.h"
 #include "win32/Dialogs.h"
@@ -85,10 +88,9 @@ double MillisecondsSince(const LARGE_INTEGER& start) {
 }  // namespace
 
 MainWindow::MainWindow(HINSTANCE instance) : mInstance(instance) {
-    wchar_t logPath[MAX_PATH];
-    const DWORD length = GetEnvironmentVariableW(L"SPARKLOOM_TICK_LOG", logPath, MAX_PATH);
-    if (length > 0 && length < MAX_PATH) {
-        mTickLog = _wfopen(logPath, L"a");
+    if (const auto logPath = platform::EnvironmentValue("SPARKLOOM_TICK_LOG");
+        logPath && !logPath->empty()) {
+        mTickLog = platform::OpenFileStream(PathFromUtf8(*logPath), "a");
     }
 }
 
@@ -545,7 +547,7 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             if (const ControlLayout* control = LayoutOf(reinterpret_cast<HWND>(lParam))) {
                 // Buttons and banners (SS_NOTIFY) both report a click as code 0.
                 if (control->kind != ControlLayout::Kind::Combo && HIWORD(wParam) == BN_CLICKED) {
-                    OnClick(control->name);
+                    mModel->Click(control->name);
                 } else if (control->kind == ControlLayout::Kind::Combo &&
                            HIWORD(wParam) == CBN_KILLFOCUS) {
                     // Wine keeps a combo's text highlighted after it lost the focus.
@@ -598,29 +600,6 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             break;
     }
     return DefWindowProcW(mWindow, message, wParam, lParam);
-}
-
-void MainWindow::OnClick(std::string_view name) {
-    WindowModel& model = *mModel;
-    if (name == "cmdProjectFile") {
-        model.cmdProjectFile_Click();
-    } else if (name == "cmdExtract") {
-        model.cmdExtract_Click();
-    } else if (name == "cmdThumb") {
-        model.cmdThumb_Click();
-    } else if (name == "cmdAnimImage") {
-        model.cmdAnimImage_Click();
-    } else if (name == "cmdDZP") {
-        model.cmdDZP_Click();
-    } else if (name == "Command3") {
-        model.Command3_Click();
-    } else if (name == "cmdExit") {
-        model.cmdExit_Click();
-    } else if (name == "Picture1") {
-        model.Picture1_Click();
-    } else if (name == "Image1") {
-        model.Image1_Click();
-    }
 }
 
 void MainWindow::OnDropFiles(HDROP drop) {

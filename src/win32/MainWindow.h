@@ -62,7 +62,6 @@ private:
     HWND Of(WindowControl control) const;
     const ControlLayout* LayoutOf(HWND control) const;
     int Scaled(int twips) const;
-    void OnClick(std::string_view name);
     void OnTick();
     void OnDropFiles(HDROP drop);
     void DrawPicture(const DRAWITEMSTRUCT& item);

@@ -25,25 +25,11 @@ namespace {
 
 constexpr int32_t kMaxFiles = 2000;
 
-std::string FileNameOf(const std::string& path) {
-    const size_t cut = path.find_last_of(kPathSeparators);
-    return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
+// The text before the last separator: the build compares folders as text, as
+// the video's and the package's folders are cut from their paths as text.
 std::string FolderOf(const std::string& path) {
     const size_t cut = path.find_last_of(kPathSeparators);
     return cut == std::string::npos ? std::string() : path.substr(0, cut);
-}
-
-bool IsFolder(const std::string& path) {
-    std::error_code error;
-    return !path.empty() && std::filesystem::is_directory(PathFromUtf8(path), error);
-}
-
-bool IsFile(const std::string& path) {
-    std::error_code error;
-    return !path.empty() && path.find('\0') == std::string::npos &&
-           std::filesystem::is_regular_file(PathFromUtf8(path), error);
 }
 
 // Both picture choosers bear the same title; only their filters differ.
@@ -115,6 +101,28 @@ std::string WindowModel::ShowOpen(const FileRequest& request) {
         CommonDialog1.FileTitle = FileNameOf(path);
     }
     return path;
+}
+
+bool WindowModel::Click(std::string_view controlName) {
+    using Handler = void (WindowModel::*)();
+    static constexpr std::pair<std::string_view, Handler> kHandlers[]{
+        {"cmdProjectFile", &WindowModel::cmdProjectFile_Click},
+        {"cmdExtract", &WindowModel::cmdExtract_Click},
+        {"cmdThumb", &WindowModel::cmdThumb_Click},
+        {"cmdAnimImage", &WindowModel::cmdAnimImage_Click},
+        {"cmdDZP", &WindowModel::cmdDZP_Click},
+        {"Command3", &WindowModel::Command3_Click},
+        {"cmdExit", &WindowModel::cmdExit_Click},
+        {"Picture1", &WindowModel::Picture1_Click},
+        {"Image1", &WindowModel::Image1_Click},
+    };
+    for (const auto& [name, handler] : kHandlers) {
+        if (name == controlName) {
+            (this->*handler)();
+            return true;
+        }
+    }
+    return false;
 }
 
 // ----- Video and frames -----------------------------------------------------

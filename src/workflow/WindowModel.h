@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "workflow/WindowView.h"
@@ -62,6 +63,10 @@ public:
     // file becomes the video; anything else is refused with a warning and
     // changes nothing. No paths: nothing happens. True when a video was taken.
     bool OpenGivenPaths(const std::vector<std::string>& paths);
+
+    // A click on the control of that form name, as the layout names it: the
+    // buttons and the two banners. False for a control that takes no clicks.
+    bool Click(std::string_view controlName);
 
     void cmdProjectFile_Click();
     void cmdExtract_Click();

@@ -88,7 +88,6 @@ struct Fixture {
     std::string out = root.File("out");      // where packages go
     std::string clip = clips + "/clip.mp4";  // 1 s, 30 frames, 64×48
     int cases = 0;
-    int attributes = 0;
 
     Fixture() {
         REQUIRE(MakeFolder(clips));
@@ -100,27 +99,6 @@ struct Fixture {
 Fixture& F() {
     static Fixture fixture;
     return fixture;
-}
-
-// The value of one attribute of the first element called element, in a template
-// (UTF-16LE with a byte-order mark), as Python's XML reader sees it.
-std::string AttributeOf(const std::string& utf16File, const std::string& element,
-                        const std::string& name) {
-    const std::string file = F().root.File("attribute-" + std::to_string(++F().attributes));
-    if (!WriteFile(file, utf16File)) {
-        return "<missing: unwritable>";
-    }
-    static const char* script = R"PY(
-import sys, xml.etree.ElementTree as ET
-try:
-    root = ET.parse(sys.argv[1]).getroot()
-except ET.ParseError as e:
-    sys.stdout.write('<missing: %s>' % e); sys.exit(0)
-for e in root.iter(sys.argv[2]):
-    sys.stdout.buffer.write(e.get(sys.argv[3], '').encode('utf-8')); sys.exit(0)
-sys.stdout.write('<missing: no %s>' % sys.argv[2])
-)PY";
-    return RunTool("python3", {"-c", script, file, element, name}).out;
 }
 
 ToolRun RunCli(const Strings& arguments,
@@ -193,13 +171,13 @@ TEST_CASE("convertsWithTheDefaults") {
     const std::string clt = entries[32].data;
     const std::string xml = entries[33].data;
     CHECK((clt.starts_with("\xff\xfe") && xml.starts_with("\xff\xfe")));
-    CHECK(AttributeOf(clt, "ParticleAttribExt", "AnimationImage") == "clip_00001.jpg");
+    CHECK(TemplateAttribute(clt, "ParticleAttribExt", "AnimationImage") == "clip_00001.jpg");
     // 30 frames at 30 per second
-    CHECK(AttributeOf(clt, "ParticleAttribExt", "AnimationDuration") == "1000");
-    CHECK(Shown(AttributeOf(clt, "Extension", "ReferencePath")) == Shown(frames + '/'));
-    CHECK(AttributeOf(xml, "TEMPLATE", "TYPE") == "CUSTOM");
-    CHECK(AttributeOf(xml, "TEMPLATE", "CATEGORY") == "General");
-    CHECK(AttributeOf(xml, "TEMPLATE", "ALIAS") == "clip");
+    CHECK(TemplateAttribute(clt, "ParticleAttribExt", "AnimationDuration") == "1000");
+    CHECK(Shown(TemplateAttribute(clt, "Extension", "ReferencePath")) == Shown(frames + '/'));
+    CHECK(TemplateAttribute(xml, "TEMPLATE", "TYPE") == "CUSTOM");
+    CHECK(TemplateAttribute(xml, "TEMPLATE", "CATEGORY") == "General");
+    CHECK(TemplateAttribute(xml, "TEMPLATE", "ALIAS") == "clip");
 }
 
 TEST_CASE("convertsWithEveryOptionGiven") {
@@ -221,11 +199,11 @@ TEST_CASE("convertsWithEveryOptionGiven") {
     CHECK(entries[30].rawName == ".\\Thumb.jpg");
     CHECK(entries[30].data == ReadAll(picture));
     CHECK(entries[31].data == ReadAll(picture));
-    CHECK(AttributeOf(entries[32].data, "ParticleAttribExt", "AnimationImage") ==
+    CHECK(TemplateAttribute(entries[32].data, "ParticleAttribExt", "AnimationImage") ==
           "My_Fire_00007.jpg");
-    CHECK(AttributeOf(entries[33].data, "TEMPLATE", "TYPE") == "PRESET");
-    CHECK(AttributeOf(entries[33].data, "TEMPLATE", "CATEGORY") == "Sports");
-    CHECK(AttributeOf(entries[33].data, "TEMPLATE", "ALIAS") == "My Fire");
+    CHECK(TemplateAttribute(entries[33].data, "TEMPLATE", "TYPE") == "PRESET");
+    CHECK(TemplateAttribute(entries[33].data, "TEMPLATE", "CATEGORY") == "Sports");
+    CHECK(TemplateAttribute(entries[33].data, "TEMPLATE", "ALIAS") == "My Fire");
 }
 
 // The frames the options give, as ffprobe reads them, and a duration that
@@ -276,8 +254,8 @@ TEST_CASE("frameOptions") {
         std::vector<ArchiveEntry> entries;
         REQUIRE(ReadArchive(package, entries));
         CHECK(entries.size() == static_cast<std::size_t>(std::stoi(Split(row.probed, ',')[2]) + 4));
-        CHECK(AttributeOf(ReadAll(frames + "/TitleTemplate.clt"), "ParticleAttribExt",
-                          "AnimationDuration") == row.duration);
+        CHECK(TemplateAttribute(ReadAll(frames + "/TitleTemplate.clt"), "ParticleAttribExt",
+                                "AnimationDuration") == row.duration);
     }
 }
 
@@ -377,7 +355,7 @@ TEST_CASE("batchGoesOnAfterAFailure") {
         std::vector<ArchiveEntry> entries;
         REQUIRE(ReadArchive(path, entries));
         REQUIRE(entries.size() == 15 + 4);
-        CHECK(AttributeOf(entries.back().data, "TEMPLATE", "ALIAS") == alias);
+        CHECK(TemplateAttribute(entries.back().data, "TEMPLATE", "ALIAS") == alias);
     }
 }
 
@@ -630,8 +608,8 @@ TEST_CASE("longClipsKeepThePackageWhole") {
             std::vector<ArchiveEntry> read;
             REQUIRE(ReadArchive(package, read));
             CHECK(read.size() == row.entries);
-            CHECK(AttributeOf(ReadAll(frames + "/TitleTemplate.clt"), "ParticleAttribExt",
-                              "AnimationDuration") == "66467");
+            CHECK(TemplateAttribute(ReadAll(frames + "/TitleTemplate.clt"), "ParticleAttribExt",
+                                    "AnimationDuration") == "66467");
         }
     }
 }

@@ -190,6 +190,28 @@ bool UnzipTestsClean(const std::string& path) {
     return RunTool("unzip", {"-tqq", path}).exitCode == 0;
 }
 
+std::string TemplateAttribute(const std::string& utf16File, const std::string& element,
+                              const std::string& name) {
+    // The bytes travel as hex on the command line: no file to write, on either system.
+    static const char hexDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (const unsigned char byte : utf16File) {
+        hex += hexDigits[byte >> 4];
+        hex += hexDigits[byte & 15];
+    }
+    static const char* script = R"PY(
+import sys, xml.etree.ElementTree as ET
+try:
+    root = ET.fromstring(bytes.fromhex(sys.argv[1]))
+except ET.ParseError as e:
+    sys.stdout.write('<missing: %s>' % e); sys.exit(0)
+for e in root.iter(sys.argv[2]):
+    sys.stdout.buffer.write(e.get(sys.argv[3], '').encode('utf-8')); sys.exit(0)
+sys.stdout.write('<missing: no %s>' % sys.argv[2])
+)PY";
+    return RunTool("python3", {"-c", script, hex, element, name}).out;
+}
+
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!condition()) {

@@ -93,6 +93,12 @@ bool ReadArchive(const std::string& path, std::vector<ArchiveEntry>& entries);
 // `unzip -t` must report the archive free of errors.
 bool UnzipTestsClean(const std::string& path);
 
+// The value of one attribute of the first element called element in a template
+// (UTF-16LE with a byte-order mark), as Python's XML reader sees it; a text in
+// "<missing: ...>" when there is no such element or the file is no XML.
+std::string TemplateAttribute(const std::string& utf16File, const std::string& element,
+                              const std::string& name);
+
 // The path as programs of the Linux host read it, for paths inside the text
 // handed to python3 or unzip; the path itself on Linux. Under Wine, RunTool
 // runs those two on the host (windows/HostTools.h) and converts whole

@@ -102,7 +102,6 @@ struct Fixture {
     std::string clip = clips + "\\clip.mp4";  // 2 s, 60 frames, 64×48
     std::string ffmpeg = FfmpegExe();
     int cases = 0;
-    int attributes = 0;
 
     Fixture() {
         REQUIRE_MESSAGE(!ffmpeg.empty(),
@@ -146,23 +145,6 @@ ToolRun RunCli(const Strings& arguments, ToolOptions options = {}) {
     options.environment.push_back({"SPARKLOOM_FFMPEG", F().ffmpeg});
     options.startFolder = F().root.Text();
     return RunTool(SPARKLOOM_CLI, arguments, options);
-}
-
-// The value of one attribute of the first element called element in a
-// template (UTF-16LE with a byte-order mark), as the host's Python reads it.
-std::string AttributeOf(const std::string& utf16File, const std::string& element,
-                        const std::string& name) {
-    const std::string file = F().root.File("attribute-" + std::to_string(++F().attributes));
-    if (!WriteFile(file, utf16File)) {
-        return "<unwritable>";
-    }
-    static const char* script = R"PY(
-import sys, xml.etree.ElementTree as ET
-for e in ET.parse(sys.argv[1]).getroot().iter(sys.argv[2]):
-    sys.stdout.buffer.write(e.get(sys.argv[3], '').encode('utf-8')); sys.exit(0)
-sys.stdout.write('<no %s>' % sys.argv[2])
-)PY";
-    return RunTool("python3", {"-c", script, file, element, name}).out;
 }
 
 // The ffmpeg.exe processes one process started, each held open from the moment
@@ -418,14 +400,14 @@ TEST_CASE("packageAsOnLinux") {
     CHECK(entries[frames + 1].data == entries.front().data);
     const std::string& clt = entries[frames + 2].data;
     const std::string& xml = entries[frames + 3].data;
-    CHECK(AttributeOf(clt, "ParticleAttribExt", "AnimationImage") == "clip_00001.jpg");
-    CHECK(AttributeOf(clt, "ParticleAttribExt", "AnimationDuration") ==
+    CHECK(TemplateAttribute(clt, "ParticleAttribExt", "AnimationImage") == "clip_00001.jpg");
+    CHECK(TemplateAttribute(clt, "ParticleAttribExt", "AnimationDuration") ==
           std::to_string(std::lround(frames * 1000 / 30.0)));
     // The frames folder, with "/" after it as on Linux.
-    CHECK(AttributeOf(clt, "Extension", "ReferencePath") == folder + "/");
-    CHECK(AttributeOf(xml, "TEMPLATE", "TYPE") == "CUSTOM");
-    CHECK(AttributeOf(xml, "TEMPLATE", "CATEGORY") == "General");
-    CHECK(AttributeOf(xml, "TEMPLATE", "ALIAS") == "clip");
+    CHECK(TemplateAttribute(clt, "Extension", "ReferencePath") == folder + "/");
+    CHECK(TemplateAttribute(xml, "TEMPLATE", "TYPE") == "CUSTOM");
+    CHECK(TemplateAttribute(xml, "TEMPLATE", "CATEGORY") == "General");
+    CHECK(TemplateAttribute(xml, "TEMPLATE", "ALIAS") == "clip");
 
     const ToolRun check = RunCli({"--check", package});
     CHECK(check.exitCode == 0);
@@ -461,8 +443,8 @@ TEST_CASE("pathsInAnyLetters") {
     std::vector<ArchiveEntry> entries;
     REQUIRE(ReadArchive(package, entries));
     CHECK(entries.size() == 64);
-    CHECK(AttributeOf(ReadAll(frames + "\\TitleTemplate.clt"), "Extension", "ReferencePath") ==
-          frames + "/");
+    CHECK(TemplateAttribute(ReadAll(frames + "\\TitleTemplate.clt"), "Extension",
+                            "ReferencePath") == frames + "/");
     const ToolRun check = RunCli({"--check", package});
     CHECK(check.exitCode == 0);
     CHECK(check.out == package + ": OK\n");
@@ -518,7 +500,7 @@ TEST_CASE("particleNamesInTheCodePage") {
         };
         CHECK(entry(row.bytes + "_00001.jpg") == ReadAll(frames + "\\" + row.name + "_00001.jpg"));
         CHECK(entry(row.bytes + "_00060.jpg") == ReadAll(frames + "\\" + row.name + "_00060.jpg"));
-        CHECK(AttributeOf(entry("TitleTemplate.xml"), "TEMPLATE", "ALIAS") == row.name);
+        CHECK(TemplateAttribute(entry("TitleTemplate.xml"), "TEMPLATE", "ALIAS") == row.name);
         const ToolRun check = RunCli({"--check", package});
         CHECK(check.exitCode == 0);
         CHECK(check.out == package + ": OK\n");

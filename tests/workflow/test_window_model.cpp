@@ -136,6 +136,21 @@ bool Holds(const std::vector<std::string>& names, const std::string& name) {
     return std::find(names.begin(), names.end(), name) != names.end();
 }
 
+// Every step before the build done: a video's folder, one extracted frame of
+// the particle "Spark" in frames, a thumbnail, a type and a category.
+void ReadyToBuild(ScriptedView& view, WindowModel& model, const fs::path& project,
+                  const fs::path& frames) {
+    model.StartUp();
+    model.Project().ProjectFolder = Native(project);
+    model.Project().ExtractFolder = Native(frames);
+    model.Project().FrameCount = 1;
+    view.texts[WindowControl::txtParticleName] = "Spark";
+    view.texts[WindowControl::txtJPGThumb] = "Thumb.jpg";
+    view.texts[WindowControl::txtAnimImage] = "Spark_00001.jpg";
+    view.texts[WindowControl::cboType] = "PRESET";
+    view.texts[WindowControl::cboCat] = "General";
+}
+
 }  // namespace
 
 TEST_CASE("a person's whole road through the workflow, with the enabling at each step") {
@@ -277,15 +292,7 @@ TEST_CASE("the build checks its inputs in order and writes nothing when one fail
         CAPTURE(row.name);
         ScriptedView view;
         WindowModel model(view);
-        model.StartUp();
-        model.Project().ProjectFolder = Native(project);
-        model.Project().ExtractFolder = Native(frames);
-        model.Project().FrameCount = 1;
-        view.texts[WindowControl::txtParticleName] = "Spark";
-        view.texts[WindowControl::txtJPGThumb] = "Thumb.jpg";
-        view.texts[WindowControl::txtAnimImage] = "Spark_00001.jpg";
-        view.texts[WindowControl::cboType] = "PRESET";
-        view.texts[WindowControl::cboCat] = "General";
+        ReadyToBuild(view, model, project, frames);
         if (row.change) {
             row.change(view);
         }
@@ -315,15 +322,7 @@ TEST_CASE("Cancel and closing end a running package, which stays a whole archive
         CAPTURE(byClosing);
         ScriptedView view;
         WindowModel model(view);
-        model.StartUp();
-        model.Project().ProjectFolder = Native(root.Path());
-        model.Project().ExtractFolder = Native(frames);
-        model.Project().FrameCount = 1;
-        view.texts[WindowControl::txtParticleName] = "Spark";
-        view.texts[WindowControl::txtJPGThumb] = "Thumb.jpg";
-        view.texts[WindowControl::txtAnimImage] = "Spark_00001.jpg";
-        view.texts[WindowControl::cboType] = "PRESET";
-        view.texts[WindowControl::cboCat] = "General";
+        ReadyToBuild(view, model, root.Path(), frames);
         const std::string package = Utf8Of(out / "Spark.dzp");
         view.fileAnswers = {Native(out / "Spark.dzp")};
         view.messageAnswers = {MessageAnswer::Ok};  // overwrite the first run's package
