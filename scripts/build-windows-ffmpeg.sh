@@ -62,7 +62,7 @@ for version in $(apt-cache showsrc --only-source ffmpeg 2>/dev/null |
     source=$version
     break
   fi
-  why=$(grep -E '^(E|Err|W):' "$folder/fetch.log" | head -n 1)
+  why=$(sed -n 's/^E: //p' "$folder/fetch.log" | head -n 1)
   echo "warning: the source of ffmpeg $version cannot be fetched" \
     "(${why:-see $folder/fetch.log}); trying an older version" >&2
 done

@@ -55,7 +55,7 @@ fetch() {
       if (cd "$folder" && apt-get source -q "$package=$version" >fetch.log 2>&1); then
         touch "$folder/.unpacked"
       else
-        why=$(grep -E '^(E|Err|W):' "$folder/fetch.log" | head -n 1)
+        why=$(sed -n 's/^E: //p' "$folder/fetch.log" | head -n 1)
         echo "warning: the source of $package $version cannot be fetched" \
           "(${why:-see $folder/fetch.log}); trying an older version" >&2
         continue
