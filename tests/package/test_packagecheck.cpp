@@ -538,10 +538,11 @@ TEST_CASE("check") {
         const PackageCheck check = CheckPackage(package, row.level);
         if (row.stranger) {
             const auto took = std::chrono::steady_clock::now() - started;
-            // Parsed, the entities took 0.4 s and 3.5 MiB before expat gave up.
+            // Parsed, the entities took 0.4 s and 3.5 MiB before expat gave up; refused,
+            // 2-55 ms, and the peak grows 0-1.2 MiB (under Wine, which grows in steps).
             CHECK(took < std::chrono::milliseconds(250));
             REQUIRE(peak > 0);
-            CHECK(PeakMemoryBytes() - peak < (1 << 20));
+            CHECK(PeakMemoryBytes() - peak < (2 << 20));
         }
         const std::string lines = Join(check.FaultLines(), "\n");
         INFO("faults: ", lines);
