@@ -401,16 +401,50 @@ private:
 
 // ----- templates ------------------------------------------------------------------
 
-// The file's markup as ASCII in any encoding XML readers know: with its zero
-// bytes dropped, UTF-16 and UTF-32 of either byte order show their ASCII
-// characters as UTF-8 and 8-bit text do. Letters become capitals.
-std::string MarkupOf(std::string_view bytes) {
-    std::string markup;
-    markup.reserve(bytes.size());
-    for (const char c : bytes) {
-        if (c != '\0') {
-            markup += c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+// How a file's characters are laid out, guessed from its first bytes as XML
+// readers guess it: a byte-order mark, else where the zero bytes of "<" lie.
+struct Layout {
+    std::size_t width;  // bytes per code unit
+    bool bigEndian;
+    std::size_t skip;  // the mark's length
+};
+
+Layout LayoutOf(std::string_view bytes) {
+    using namespace std::string_view_literals;
+    static const std::array<std::pair<std::string_view, Layout>, 9> kStarts = {{
+        {"\x00\x00\xFE\xFF"sv, {4, true, 4}},
+        {"\xFF\xFE\x00\x00"sv, {4, false, 4}},
+        {"\xFE\xFF"sv, {2, true, 2}},
+        {"\xFF\xFE"sv, {2, false, 2}},
+        {"\xEF\xBB\xBF"sv, {1, false, 3}},
+        {"\x00\x00\x00<"sv, {4, true, 0}},
+        {"<\x00\x00\x00"sv, {4, false, 0}},
+        {"\x00<"sv, {2, true, 0}},
+        {"<\x00"sv, {2, false, 0}},
+    }};
+    for (const auto& [start, layout] : kStarts) {
+        if (bytes.starts_with(start)) {
+            return layout;
         }
+    }
+    return {1, false, 0};
+}
+
+// The file's markup in ASCII, whatever its encoding: every code unit above 0x7F
+// becomes 0x80, letters become capitals. Units are decoded, not bytes dropped:
+// UTF-16 letters of other scripts may be made of ASCII bytes.
+std::string MarkupOf(std::string_view bytes) {
+    const Layout layout = LayoutOf(bytes);
+    std::string markup;
+    markup.reserve((bytes.size() - layout.skip) / layout.width);
+    for (std::size_t at = layout.skip; at + layout.width <= bytes.size(); at += layout.width) {
+        uint32_t unit = 0;
+        for (std::size_t i = 0; i < layout.width; ++i) {
+            const std::size_t byte = layout.bigEndian ? i : layout.width - 1 - i;
+            unit = unit << 8 | static_cast<unsigned char>(bytes[at + byte]);
+        }
+        const char c = unit < 0x80 ? static_cast<char>(unit) : '\x80';
+        markup += c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
     }
     return markup;
 }
