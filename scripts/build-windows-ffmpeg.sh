@@ -42,11 +42,14 @@ configure="--target-os=mingw32 --arch=x86_64 --enable-cross-compile
 mkdir -p "$dir/src"
 cd "$dir/src"
 # The newest version whose source is here or downloads (a security update's
-# source is sometimes missing from a mirror). Each version unpacks in its own
-# folder, so a warm run needs no network.
+# source is sometimes missing from a mirror), an older one only with a warning
+# saying why. Each version unpacks in its own folder, so a warm run needs no
+# network; a newer one is tried on every run.
 source=""
+newest=""
 for version in $(apt-cache showsrc --only-source ffmpeg 2>/dev/null |
   sed -n 's/^Version: //p' | sort -u -r -V); do
+  newest=${newest:-$version}
   folder=$dir/src/$(echo "$version" | sed 's/^[0-9]*://')
   if [ -f "$folder/.unpacked" ]; then
     source=$version
@@ -59,12 +62,19 @@ for version in $(apt-cache showsrc --only-source ffmpeg 2>/dev/null |
     source=$version
     break
   fi
-  echo "apt-get source ffmpeg=$version failed; trying an older version" >&2
+  why=$(sed -n 's/^E: //p' "$folder/fetch.log" | head -n 1)
+  echo "warning: the source of ffmpeg $version cannot be fetched" \
+    "(${why:-see $folder/fetch.log}); trying an older version" >&2
 done
 if [ -z "$source" ]; then
   echo "No source of ffmpeg could be fetched: apt-get source needs a deb-src entry," >&2
   echo "which scripts/windows-deps.sh adds." >&2
   exit 1
+fi
+if [ "$source" = "$newest" ]; then
+  echo "ffmpeg: source $source, the newest apt knows"
+else
+  echo "warning: ffmpeg is built from the older source $source, not $newest" >&2
 fi
 # shellcheck disable=SC2012  # the one folder apt-get source unpacked
 src=$(ls -d "$folder"/ffmpeg-*/ | head -n 1)

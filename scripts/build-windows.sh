@@ -170,7 +170,7 @@ Sparkloom is under the MIT licence (licenses/sparkloom.txt). The program
 contains zlib, minizip, expat, CLI11, the MinGW-w64 runtime with winpthreads
 and GCC's runtime libraries; their licence texts are in licenses/. ffmpeg.exe
 is under the LGPL 2.1 (ffmpeg-LGPL-2.1.txt) and contains zlib and the
-MinGW-w64 runtime too.
+MinGW-w64 runtime too. licenses/VERSIONS.txt names the version of each.
 EOF
 crlf "$build/dist/README.txt" "$stage/README.txt"
 crlf "$here/debian/copyright" "$stage/licenses/sparkloom.txt"
@@ -181,6 +181,49 @@ crlf /usr/share/doc/libcli11-dev/copyright "$stage/licenses/CLI11.txt"
 crlf /usr/share/doc/mingw-w64-x86-64-dev/copyright \
   "$stage/licenses/mingw-w64-runtime-and-winpthreads.txt"
 crlf /usr/share/doc/gcc-mingw-w64-base/copyright "$stage/licenses/gcc-runtime-libraries.txt"
+
+# licenses/VERSIONS.txt: for each part, the Debian source version built and the
+# newest source version whose binary packages apt offers (a binary's version
+# may differ from its source's: "Source: name (version)"). A part built from
+# another source is warned of here, where CI's log shows it, and marked in
+# the file.
+newest_offered() {
+  apt-cache show "$@" 2>/dev/null | awk '
+    function put() { if (v != "") print (s != "" ? s : v); v = ""; s = "" }
+    /^Version: / { v = $2; sub(/\+b[0-9]+$/, "", v) }
+    /^Source: .*\(.*\)$/ { s = $0; sub(/.*\(/, "", s); sub(/\)$/, "", s) }
+    /^$/ { put() }
+    END { put() }' | sort -u -V | tail -n 1
+}
+installed() { dpkg-query -W -f='${source:Package} ${source:Version}' "$1"; }
+{
+  echo "Versions of the parts in Sparkloom $version for Windows"
+  echo
+  echo "Each part: the Debian source package and version it was built from, and"
+  echo "the newest version Debian's packages offered of that source at build time."
+  echo
+} >"$build/dist/VERSIONS.txt"
+# part | the binary packages of its source | the source built
+while IFS='|' read -r part binaries built; do
+  # shellcheck disable=SC2086  # the packages, one word each
+  newest=$(newest_offered $binaries)
+  line="$part: Debian source $built; newest offered ${newest:-unknown}"
+  if [ -n "$newest" ] && [ "${built#* }" != "$newest" ]; then
+    echo "warning: $part for Windows is built from Debian's $built, not the newest $newest" >&2
+    line="$line (not the newest)"
+  fi
+  echo "$line" >>"$build/dist/VERSIONS.txt"
+done <<PARTS
+zlib|libz-mingw-w64-dev|$(installed libz-mingw-w64-dev)
+minizip|libminizip-dev libminizip1|$(sed -n '/^minizip /p' "$build/deps/prefix/.done")
+expat|libexpat1 libexpat1-dev|$(sed -n '/^expat /p' "$build/deps/prefix/.done")
+ffmpeg|ffmpeg libavcodec59|$(head -n 1 "$build/ffmpeg-build/build/.stamp")
+CLI11|libcli11-dev|$(installed libcli11-dev)
+MinGW-w64 runtime|mingw-w64-x86-64-dev|$(installed mingw-w64-x86-64-dev)
+GCC runtime libraries|g++-mingw-w64-x86-64-posix gcc-mingw-w64-base|$(installed gcc-mingw-w64-base)
+PARTS
+crlf "$build/dist/VERSIONS.txt" "$stage/licenses/VERSIONS.txt"
+
 mkdir -p "$here/dist"
 zip="$here/dist/$name.zip"
 rm -f "$zip"

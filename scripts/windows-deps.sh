@@ -3,15 +3,15 @@
 # minizip and expat, built static from Debian's own source packages into
 # DEPS/prefix (DEPS is $1, default build-windows/deps). The sources are fetched
 # with `apt-get source` into DEPS/src; nothing of them is kept in the tree.
-# A second run finds DEPS/prefix/.done and does nothing.
+# Each run takes the newest source version apt knows that can be fetched (an
+# older one only with a warning saying why) and rebuilds when that differs
+# from what DEPS/prefix/.done records.
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
 deps=${1:-"$here/build-windows/deps"}
 prefix="$deps/prefix"
 jobs=${SPARKLOOM_JOBS:-2}
 host=x86_64-w64-mingw32
-
-[ -f "$prefix/.done" ] && exit 0
 
 if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
 
@@ -37,37 +37,55 @@ if ! has_deb_src; then
   $sudo apt-get update -q
 fi
 
-mkdir -p "$deps/src"
-cd "$deps/src"
-
-# The newest version of package whose source downloads: the default first,
-# then each version the archive lists, newest first (a security update's
-# source is sometimes missing from a mirror).
+# Sets src to the unpacked source of package, version to its version: the
+# newest version apt knows whose source downloads (a security update's source
+# is sometimes missing from a mirror). Each version unpacks in a folder of its
+# own, so a warm run needs no network; a newer one is tried on every run.
 fetch() {
   package=$1
-  if ls -d "$package"-*/ >/dev/null 2>&1; then
-    return 0
-  fi
-  if apt-get source -q "$package" >"$package.log" 2>&1; then
-    return 0
-  fi
-  for version in $(apt-cache showsrc "$package" | sed -n 's/^Version: //p' | sort -u -r -V); do
-    echo "apt-get source $package failed; trying $package=$version"
-    rm -rf "${package:?}"-*/ "${package:?}"_*
-    if apt-get source -q "$package=$version" >>"$package.log" 2>&1; then
-      return 0
+  newest=""
+  src=""
+  for version in $(apt-cache showsrc --only-source "$package" 2>/dev/null |
+    sed -n 's/^Version: //p' | sort -u -r -V); do
+    newest=${newest:-$version}
+    folder=$deps/src/$package/$(echo "$version" | sed 's/^[0-9]*://')
+    if [ ! -f "$folder/.unpacked" ]; then
+      rm -rf "$folder"
+      mkdir -p "$folder"
+      if (cd "$folder" && apt-get source -q "$package=$version" >fetch.log 2>&1); then
+        touch "$folder/.unpacked"
+      else
+        why=$(sed -n 's/^E: //p' "$folder/fetch.log" | head -n 1)
+        echo "warning: the source of $package $version cannot be fetched" \
+          "(${why:-see $folder/fetch.log}); trying an older version" >&2
+        continue
+      fi
     fi
+    src=$(find "$folder" -mindepth 1 -maxdepth 1 -type d -name "$package-*" | head -n 1)
+    break
   done
-  cat "$package.log" >&2
-  echo "No source of $package could be fetched." >&2
-  exit 1
+  if [ -z "$src" ]; then
+    echo "No source of $package could be fetched." >&2
+    exit 1
+  fi
+  if [ "$version" = "$newest" ]; then
+    echo "$package: source $version, the newest apt knows"
+  else
+    echo "warning: $package is built from the older source $version, not $newest" >&2
+  fi
 }
 fetch minizip
+minizip_src=$src
+minizip_version=$version
 fetch expat
-# shellcheck disable=SC2012  # the one folder apt-get source unpacked
-minizip_src=$(ls -d "$deps"/src/minizip-*/ | head -n 1)
-# shellcheck disable=SC2012
-expat_src=$(ls -d "$deps"/src/expat-*/ | head -n 1)
+expat_src=$src
+expat_version=$version
+built="minizip $minizip_version
+expat $expat_version"
+if [ "$(cat "$prefix/.done" 2>/dev/null)" = "$built" ]; then
+  exit 0
+fi
+rm -rf "$prefix"
 
 # minizip must refuse entry names, comments and extra fields over 65535
 # bytes (CVE-2023-45853): Debian carries the fix as a patch, which dpkg-source
@@ -123,8 +141,5 @@ cmake --install "$deps/build-expat" >/dev/null
   cat "$expat_src/debian/copyright"
 } >"$prefix/share/licenses/expat.txt"
 
-for src in "$minizip_src" "$expat_src"; do
-  log="$src/debian/changelog"
-  echo "$(dpkg-parsechangelog -l "$log" -S Source) $(dpkg-parsechangelog -l "$log" -S Version)"
-done >"$prefix/.done"
+printf '%s\n' "$built" >"$prefix/.done"
 echo "minizip and expat for Windows are in $prefix"

@@ -35,13 +35,17 @@ const std::string kCltEntry = ".\\TitleTemplate.clt";
 const std::vector<std::string> kNeededEntries = {kXmlEntry, kCltEntry, ".\\Thumb.jpg",
                                                  ".\\Thumb.png"};
 
-// Far more than a filled template; a larger entry under that name is no template.
-constexpr int64_t kTemplateLimit = 1 << 20;
+// A filled template is a few KiB; the longest folder path Windows allows adds
+// 64 KiB to the script. A larger entry under that name is no template, and its
+// bytes never reach the XML parser.
+constexpr int64_t kTemplateLimit = 256 << 10;
 // Notes and faults of one kind listed by name before the rest is only counted.
 constexpr std::size_t kListed = 10;
 constexpr uLong kUtf8NameFlag = 1u << 11;
 constexpr auto kPulse = std::chrono::milliseconds(10);
 const std::string kReplacement = "\xEF\xBF\xBD";
+const std::string kDoctypeFault = "it holds a document type declaration";
+const std::string kEntityFault = "it holds an entity declaration";
 
 bool Contains(const std::vector<std::string>& list, const std::string& text) {
     return std::find(list.begin(), list.end(), text) != list.end();
@@ -70,6 +74,10 @@ std::string LenientUtf8(std::string_view bytes) {
         }
     }
     return text;
+}
+
+std::string TemplateSizeFault(uint64_t size) {
+    return "it is " + std::to_string(size) + " bytes long, far too large for a template";
 }
 
 struct Entry {
@@ -283,8 +291,7 @@ private:
                                    std::to_string(info.compression_method) +
                                    "; the host reads only deflate (8) and stored (0)");
         } else if (entry.keep && info.uncompressed_size > static_cast<ZPOS64_T>(kTemplateLimit)) {
-            entry.faults.push_back("it is " + std::to_string(info.uncompressed_size) +
-                                   " bytes long, far too large for a template");
+            entry.faults.push_back(TemplateSizeFault(info.uncompressed_size));
         } else {
             entry.toRead = true;
         }
@@ -394,6 +401,72 @@ private:
 
 // ----- templates ------------------------------------------------------------------
 
+// How a file's characters are laid out, guessed from its first bytes as XML
+// readers guess it: a byte-order mark, else where the zero bytes of "<" lie.
+struct Layout {
+    std::size_t width;  // bytes per code unit
+    bool bigEndian;
+    std::size_t skip;  // the mark's length
+};
+
+Layout LayoutOf(std::string_view bytes) {
+    using namespace std::string_view_literals;
+    static const std::array<std::pair<std::string_view, Layout>, 9> kStarts = {{
+        {"\x00\x00\xFE\xFF"sv, {4, true, 4}},
+        {"\xFF\xFE\x00\x00"sv, {4, false, 4}},
+        {"\xFE\xFF"sv, {2, true, 2}},
+        {"\xFF\xFE"sv, {2, false, 2}},
+        {"\xEF\xBB\xBF"sv, {1, false, 3}},
+        {"\x00\x00\x00<"sv, {4, true, 0}},
+        {"<\x00\x00\x00"sv, {4, false, 0}},
+        {"\x00<"sv, {2, true, 0}},
+        {"<\x00"sv, {2, false, 0}},
+    }};
+    for (const auto& [start, layout] : kStarts) {
+        if (bytes.starts_with(start)) {
+            return layout;
+        }
+    }
+    return {1, false, 0};
+}
+
+// The file's markup in ASCII, whatever its encoding: every code unit above 0x7F
+// becomes 0x80, letters become capitals. Units are decoded, not bytes dropped:
+// UTF-16 letters of other scripts may be made of ASCII bytes.
+std::string MarkupOf(std::string_view bytes) {
+    const Layout layout = LayoutOf(bytes);
+    std::string markup;
+    markup.reserve((bytes.size() - layout.skip) / layout.width);
+    for (std::size_t at = layout.skip; at + layout.width <= bytes.size(); at += layout.width) {
+        uint32_t unit = 0;
+        for (std::size_t i = 0; i < layout.width; ++i) {
+            const std::size_t byte = layout.bigEndian ? i : layout.width - 1 - i;
+            unit = unit << 8 | static_cast<unsigned char>(bytes[at + byte]);
+        }
+        const char c = unit < 0x80 ? static_cast<char>(unit) : '\x80';
+        markup += c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    }
+    return markup;
+}
+
+// Templates are small and never declare a document type or an entity: a file
+// from someone else that does is refused before any parser reads it, so the
+// parser's DTD and entity code, and its handling of large input, are never
+// reached. "" when the file may be parsed, else why not.
+std::string TemplateDoorFault(std::string_view bytes) {
+    if (bytes.size() > static_cast<std::size_t>(kTemplateLimit)) {
+        return TemplateSizeFault(bytes.size());
+    }
+    const std::string markup = MarkupOf(bytes);
+    if (Contains(markup, "<!ENTITY")) {
+        return kEntityFault;
+    }
+    if (Contains(markup, "<!DOCTYPE")) {
+        return kDoctypeFault;
+    }
+    return {};
+}
+
 struct Wanted {
     const char* path;  // the element's ancestors and itself, joined by "/"
     const char* attribute;
@@ -463,12 +536,19 @@ public:
             mReading.faults.push_back("it cannot be read: out of memory");
             return false;
         }
+        mParser = parser;
+        // Behind the door neither can come; should one all the same, nothing of it is read.
+        const bool closed = XML_SetParamEntityParsing(parser, XML_PARAM_ENTITY_PARSING_NEVER) != 0;
         XML_SetReturnNSTriplet(parser, XML_TRUE);
         XML_SetUserData(parser, this);
         XML_SetElementHandler(parser, &TemplateParse::Start, &TemplateParse::End);
-        const bool parsed = XML_Parse(parser, text.data(), static_cast<int>(text.size()),
-                                      XML_TRUE) == XML_STATUS_OK;
-        if (!parsed) {
+        XML_SetStartDoctypeDeclHandler(parser, &TemplateParse::Doctype);
+        XML_SetEntityDeclHandler(parser, &TemplateParse::Entity);
+        const bool parsed = closed && XML_Parse(parser, text.data(), static_cast<int>(text.size()),
+                                                XML_TRUE) == XML_STATUS_OK;
+        if (!closed) {
+            mReading.faults.push_back("it cannot be read: the XML reader keeps entities open");
+        } else if (!parsed && !mRefused) {
             mReading.faults.push_back("it is not well-formed XML (line " +
                                       std::to_string(XML_GetCurrentLineNumber(parser)) +
                                       ", column " +
@@ -485,6 +565,21 @@ private:
     }
     static void End(void* self, const XML_Char*) {
         static_cast<TemplateParse*>(self)->mPath.pop_back();
+    }
+    static void Doctype(void* self, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+        static_cast<TemplateParse*>(self)->Refuse(kDoctypeFault);
+    }
+    static void Entity(void* self, const XML_Char*, int, const XML_Char*, int, const XML_Char*,
+                       const XML_Char*, const XML_Char*, const XML_Char*) {
+        static_cast<TemplateParse*>(self)->Refuse(kEntityFault);
+    }
+
+    void Refuse(const std::string& why) {
+        if (!mRefused) {
+            mRefused = true;
+            mReading.faults.push_back(why);
+            XML_StopParser(mParser, XML_FALSE);
+        }
     }
 
     void OnStart(const XML_Char* reported, const XML_Char** attributes) {
@@ -513,11 +608,17 @@ private:
     TemplateReading& mReading;
     std::vector<std::string> mPath;
     std::set<std::string> mSeen;
+    XML_Parser mParser = nullptr;
+    bool mRefused = false;
 };
 
 TemplateReading ReadTemplate(std::string_view bytes, const std::string& root,
                              std::initializer_list<Wanted> wanted) {
     TemplateReading reading;
+    if (const std::string refused = TemplateDoorFault(bytes); !refused.empty()) {
+        reading.faults.push_back(refused);
+        return reading;
+    }
     std::string text;
     if (const std::string notText = Utf16Text(bytes, text); !notText.empty()) {
         reading.faults.push_back(notText);

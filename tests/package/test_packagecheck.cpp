@@ -1,7 +1,9 @@
 // The package check on packages our own Zipper packs from a generated frames
 // folder, and on packages Python's zipfile makes with one thing broken each.
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <tuple>
 
 #include "common/FrameSequence.h"
 #include "extract/Extraction.h"
@@ -66,6 +68,35 @@ std::string JsonString(const std::string& text) {
     return json + "\"";
 }
 
+// text (ASCII) in code units of width bytes, big- or little-endian, after mark.
+std::string Encoded(const std::string& text, int width, bool bigEndian, const std::string& mark) {
+    std::string bytes = mark;
+    for (const char c : text) {
+        for (int i = 0; i < width; ++i) {
+            bytes += (bigEndian ? i == width - 1 : i == 0) ? c : '\0';
+        }
+    }
+    return bytes;
+}
+
+// A template made hostile: "doctype" (as UTF-8), "doctype16" (as UTF-16BE
+// without a mark, so its declaration shows only once decoded), "entity" (entities
+// nested to a billion characters in the ALIAS) or "big" (300 KiB).
+std::string Hostile(const std::string& kind, std::string text) {
+    const std::size_t prolog = text.find("?>") + 2;
+    if (kind == "doctype" || kind == "doctype16") {
+        text.insert(prolog, "<!DOCTYPE CTemplate SYSTEM \"/etc/passwd\">");
+        return kind == "doctype" ? ReplaceAll(text, "UTF-16", "UTF-8") : Encoded(text, 2, true, "");
+    }
+    std::string laughs = "<!DOCTYPE TEMPLATE_MGR [<!ENTITY l0 \"lol\">";
+    for (int n = 1; n <= 9; ++n) {
+        laughs += "<!ENTITY l" + std::to_string(n) + " \"" +
+                  ReplaceAll("##########", "#", "&l" + std::to_string(n - 1) + ";") + "\">";
+    }
+    text.insert(prolog, kind == "entity" ? laughs + "]>" : std::string(300 << 10, ' '));
+    return Utf16File(ReplaceAll(text, "ALIAS=\"Fire\"", "ALIAS=\"&l9;\""));
+}
+
 bool Contains(const std::vector<std::string>& list, const std::string& text) {
     return std::find(list.begin(), list.end(), text) != list.end();
 }
@@ -123,8 +154,8 @@ public:
 
     // One edit of the road's files, then packed by Python. Edits: "drop NAME",
     // "add NAME", "utf8 NAME" (a template as UTF-8), "set NAME FROM TO" (in a
-    // template's text), "big N" (N entries of 1 MiB), "stored", "flip NAME", "none"
-    // (no entries).
+    // template's text), "hostile NAME KIND" (see Hostile), "big N" (N entries of 1 MiB), "stored",
+    // "flip NAME", "none" (no entries).
     bool PackWithPython(const std::vector<std::string>& edits, const std::string& package) {
         Entries entries = Files();
         bool stored = false;
@@ -169,6 +200,10 @@ public:
                 }
                 const std::string to = words.size() > 3 ? words[3] : std::string();
                 if (!replace(words[1], Utf16File(ReplaceAll(text, words[2], to)))) {
+                    return false;
+                }
+            } else if (verb == "hostile") {
+                if (!replace(words[1], Hostile(words[2], Utf16Text(ReadAll(pathOf(words[1])))))) {
                     return false;
                 }
             } else if (verb == "big") {
@@ -244,6 +279,7 @@ struct CheckRow {
     PackageCheckLevel level;
     std::string fault;
     std::string note;
+    bool stranger = false;  // refused at once, with no growth of memory
 };
 
 // Each row: how the package is made, the level checked, and what must be
@@ -256,7 +292,16 @@ std::vector<CheckRow> CheckRows() {
     const std::string clt = ".\\TitleTemplate.clt";
     const std::string xml = ".\\TitleTemplate.xml";
 
+    // Hostile templates, refused at once: first, while this process's peak memory is low.
+    const auto stranger = [](const std::string& edit, PackageCheckLevel level,
+                             const std::string& fault) {
+        return CheckRow{edit, "python", {"hostile " + edit}, level, fault, "", true};
+    };
     std::vector<CheckRow> rows = {
+        stranger(xml + " doctype", whole, xml + ": it holds a document type declaration"),
+        stranger(xml + " entity", whole, xml + ": it holds an entity declaration"),
+        stranger(clt + " big", needed, "bytes long, far too large for a template"),
+        stranger(clt + " doctype16", needed, clt + ": it holds a document type declaration"),
         {"our road", "zipper", {}, whole, "", ""},
         {"our road, extra files and a subfolder",
          "zipper",
@@ -450,7 +495,7 @@ TEST_CASE("check") {
     Road& road = Road::Get();
     REQUIRE(road.ready);
     const std::vector<CheckRow> rows = CheckRows();
-    CHECK(rows.size() == 40);
+    CHECK(rows.size() == 44);
     for (const CheckRow& row : rows) {
         CAPTURE(row.name);
         const std::string package = road.Fresh("Fire.dzp");
@@ -488,7 +533,17 @@ TEST_CASE("check") {
             REQUIRE(WriteFile(package, Contains(row.edits, "text") ? "just some text\n" : ""));
         }
 
+        const int64_t peak = PeakMemoryBytes();
+        const auto started = std::chrono::steady_clock::now();
         const PackageCheck check = CheckPackage(package, row.level);
+        if (row.stranger) {
+            const auto took = std::chrono::steady_clock::now() - started;
+            // Parsed, the entities took 0.4 s and 3.5 MiB before expat gave up; refused,
+            // 2-55 ms, and the peak grows 0-1.2 MiB (under Wine, which grows in steps).
+            CHECK(took < std::chrono::milliseconds(250));
+            REQUIRE(peak > 0);
+            CHECK(PeakMemoryBytes() - peak < (2 << 20));
+        }
         const std::string lines = Join(check.FaultLines(), "\n");
         INFO("faults: ", lines);
         if (row.fault.empty()) {
@@ -506,6 +561,24 @@ TEST_CASE("check") {
         } else {
             CHECK(notes.find(row.note) != std::string::npos);
         }
+    }
+}
+
+// A document type is refused in each encoding a file may declare, marked or not.
+TEST_CASE("document type in any encoding") {
+    const std::string text = "<?xml version=\"1.0\"?><!DOCTYPE TEMPLATE_MGR><TEMPLATE_MGR/>";
+    for (const auto& [width, bigEndian, mark] :
+         std::vector<std::tuple<int, bool, std::string>>{{1, false, ""},
+                                                         {1, false, "\xEF\xBB\xBF"},
+                                                         {2, false, "\xFF\xFE"},
+                                                         {2, false, ""},
+                                                         {2, true, "\xFE\xFF"},
+                                                         {2, true, ""},
+                                                         {4, false, std::string("\xFF\xFE\0\0", 4)},
+                                                         {4, true, ""}}) {
+        INFO(width, bigEndian, mark.size());
+        CHECK(ReadTemplateXml(Encoded(text, width, bigEndian, mark)).faults ==
+              std::vector<std::string>{"it holds a document type declaration"});
     }
 }
 

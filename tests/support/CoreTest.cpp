@@ -9,7 +9,13 @@
 
 #include "platform/ChildProcess.h"
 #ifdef _WIN32
+#include <windows.h>
+// after windows.h
+#include <psapi.h>
+
 #include "windows/HostTools.h"
+#else
+#include <sys/resource.h>
 #endif
 
 namespace sparkloom::test {
@@ -210,6 +216,19 @@ for e in root.iter(sys.argv[2]):
 sys.stdout.write('<missing: no %s>' % sys.argv[2])
 )PY";
     return RunTool("python3", {"-c", script, hex, element, name}).out;
+}
+
+int64_t PeakMemoryBytes() {
+#ifdef _WIN32
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    return K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)
+               ? static_cast<int64_t>(counters.PeakWorkingSetSize)
+               : -1;
+#else
+    rusage usage{};
+    return getrusage(RUSAGE_SELF, &usage) == 0 ? int64_t{usage.ru_maxrss} * 1024 : -1;
+#endif
 }
 
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {

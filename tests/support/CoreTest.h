@@ -105,6 +105,9 @@ std::string TemplateAttribute(const std::string& utf16File, const std::string& e
 // arguments by itself.
 std::string HostPath(const std::string& path);
 
+// The most memory this process has held at once so far, in bytes; -1 when unknown.
+int64_t PeakMemoryBytes();
+
 // Waits until condition holds, polling; false when timeoutMs passed first.
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 10000);
 

@@ -1,6 +1,7 @@
 #!/bin/sh
 # The installer end to end in a fresh Wine prefix. A silent install into the
-# default folder puts the zip's files there and joins .dzp's "Open with" list
+# default folder puts the zip's files there (licenses/VERSIONS.txt naming each
+# part's versions among them) and joins .dzp's "Open with" list
 # without giving .dzp a default; the installed converter makes a package with
 # the bundled ffmpeg.exe alone, and the registered check verb passes it; the
 # silent uninstall leaves no file behind and the classes as they were, another
@@ -65,6 +66,13 @@ fi
 expected=$( (unzip -Z1 "$zip" | sed -n 's|^[^/]*/\(.*[^/]\)$|\1|p'; echo uninstall.exe) | sort)
 [ "$(cd "$folder" && find . -type f | sed 's|^\./||' | sort)" = "$expected" ] ||
   fail "the installed files differ from the zip's"
+# Each part the programs carry, with the Debian source version built and the
+# newest one offered.
+for part in zlib minizip expat ffmpeg CLI11 "MinGW-w64 runtime" "GCC runtime libraries"; do
+  tr -d '\r' <"$folder/licenses/VERSIONS.txt" |
+    grep -Eq "^$part: Debian source [a-z0-9.+-]+ [0-9][^ ;]*; newest offered [0-9]" ||
+    fail "licenses/VERSIONS.txt gives no built and newest version for $part"
+done
 shortcut=$(folder_of APPDATA)/Microsoft/Windows/Start\ Menu/Programs/Sparkloom.lnk
 [ -f "$shortcut" ] || fail "no Start-menu entry"
 
