@@ -131,7 +131,14 @@ bool MakePlan(const ConvertOptions& options, Plan& plan, std::string& error) {
     plan.framesFolder = options.framesDir.empty()
                             ? Utf8Of(PathFromUtf8(plan.packageFolder) /
                                      PathFromUtf8(CompleteBaseName(plan.packagePath) + "_frames"))
-                            : Absolute(options.framesDir);
+                            : Absolute(FolderOnEntry(options.framesDir));
+    // Refused before anything is written, and alike on every system.
+    for (const std::string& made : {plan.packagePath, plan.framesFolder}) {
+        if (const std::string refusal = ReservedNameRefusal(made); !refusal.empty()) {
+            error = refusal;
+            return false;
+        }
+    }
 
     // The Extract command's refusal comes first, as on the window's road.
     if (FolderKey(plan.framesFolder) == FolderKey(plan.projectFolder)) {
