@@ -15,6 +15,10 @@ std::filesystem::path PathFromUtf8(std::string_view utf8) {
     return platform::SystemPath(std::filesystem::path(std::u8string(utf8.begin(), utf8.end())));
 }
 
+std::filesystem::path PlainPathFromUtf8(std::string_view utf8) {
+    return platform::PlainPath(std::filesystem::path(std::u8string(utf8.begin(), utf8.end())));
+}
+
 std::string Utf8Of(const std::filesystem::path& path) {
     const std::u8string text = platform::PlainPath(path).u8string();
     return std::string(text.begin(), text.end());

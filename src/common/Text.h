@@ -17,6 +17,9 @@ namespace sparkloom {
 // read in the C locale's code page on some platforms, never as UTF-8. It is the
 // form the system's file calls take (on Windows a long one gets the "\\?\" form).
 std::filesystem::path PathFromUtf8(std::string_view utf8);
+// The same path for path arithmetic (absolute, lexically_normal, is_absolute):
+// never in the "\\?\" form, which std::filesystem does not read as a root.
+std::filesystem::path PlainPathFromUtf8(std::string_view utf8);
 // The path as UTF-8 text, with the separators it holds, as the user writes it.
 std::string Utf8Of(const std::filesystem::path& path);
 

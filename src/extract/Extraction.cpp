@@ -50,7 +50,7 @@ bool IsProgram(const std::string& path) {
 // The path without "." and ".." steps nor doubled separators; a trailing
 // separator stays when the text had one.
 std::string CleanPath(const std::string& path) {
-    std::string clean = Utf8Of(PathFromUtf8(path).lexically_normal());
+    std::string clean = Utf8Of(PlainPathFromUtf8(path).lexically_normal());
     while (clean.size() > 1 && clean.ends_with('/')) {
         clean.pop_back();
     }
@@ -66,7 +66,7 @@ std::string AbsolutePath(const std::string& path) {
     if (path.empty()) {
         return path;
     }
-    const fs::path given = PathFromUtf8(path);
+    const fs::path given = PlainPathFromUtf8(path);
     if (given.is_absolute()) {
         return CleanPath(path);
     }

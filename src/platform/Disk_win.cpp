@@ -36,8 +36,9 @@ std::vector<FolderEntry> ListFolder(const fs::path& folder, std::error_code& err
     std::vector<FolderEntry> entries;
     error.clear();
     // FindFirstFileExW takes the long form; the C runtime's folder reader stops at MAX_PATH.
+    // std::filesystem reads no root in the long form: made absolute in the plain one.
     std::wstring search =
-        WideOf(ExtendedLengthForm(Utf8OfWide(fs::absolute(folder, error).native())));
+        WideOf(ExtendedLengthForm(Utf8OfWide(fs::absolute(PlainPath(folder), error).native())));
     if (error) {
         return entries;
     }
@@ -82,9 +83,10 @@ std::vector<FolderEntry> ListFolder(const fs::path& folder, std::error_code& err
 }
 
 fs::path SystemPath(const fs::path& path) {
-    if (path.native().size() < kLongFrom || !path.is_absolute()) {
+    if (path.native().size() < kLongFrom) {
         return path;
     }
+    // Relative paths come back as they are (std::filesystem reads no root in a share's path).
     return fs::path(WideOf(ExtendedLengthForm(Utf8OfWide(path.native()))));
 }
 

@@ -187,7 +187,7 @@ bool WindowModel::OpenGivenPaths(const std::vector<std::string>& paths) {
     }
     // ProjectFolder is cut from the path, and the dialog's paths are absolute.
     std::error_code error;
-    std::filesystem::path absolute = std::filesystem::absolute(PathFromUtf8(given), error);
+    std::filesystem::path absolute = std::filesystem::absolute(PlainPathFromUtf8(given), error);
     if (error) {
         absolute = PathFromUtf8(given);
     }
@@ -406,8 +406,8 @@ void WindowModel::BuildParticle() {
         return;
     }
     std::error_code absoluteError;
-    const std::string packageDir =
-        Utf8Of(std::filesystem::absolute(PathFromUtf8(packagePath), absoluteError).parent_path());
+    const std::string packageDir = Utf8Of(
+        std::filesystem::absolute(PlainPathFromUtf8(packagePath), absoluteError).parent_path());
     if (!IsFolder(packageDir)) {
         Warn("The folder " + Shown(packageDir) + " does not exist.");
         return;

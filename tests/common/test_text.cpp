@@ -171,7 +171,7 @@ TEST_CASE("Paths of 300 characters work") {
     CHECK(ReadAll(file) == "frame");
     const std::vector<platform::FolderEntry> listed =
         platform::ListFolder(PathFromUtf8(folder), error);
-    REQUIRE(listed.size() == 1);
+    REQUIRE_MESSAGE(listed.size() == 1, error.message());
     CHECK(listed[0].name == "Long_00001.jpg");
     CHECK(listed[0].kind == platform::FolderEntry::Kind::File);
     CHECK(platform::FreeBytes(PathFromUtf8(file)).value_or(0) > 0);

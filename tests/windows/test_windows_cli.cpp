@@ -715,43 +715,6 @@ TEST_CASE("pathsOf300Characters") {
     CHECK(check.out == package + ".dzp: OK\n");
 }
 
-// Explorer's desktop.ini and Thumbs.db carry the hidden and system attributes;
-// like Explorer's listing, the package leaves them out. Other files go in.
-TEST_CASE("hiddenAndSystemFilesAreNotPacked") {
-    const std::string frames = Fresh("shell-frames");
-    REQUIRE(MakeFolder(frames));
-    struct Row {
-        std::string name;
-        DWORD attributes;
-        bool packed;
-    };
-    const Row rows[] = {
-        {"desktop.ini", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM, false},
-        {"Thumbs.db", FILE_ATTRIBUTE_HIDDEN, false},
-        {"folder.jpg", FILE_ATTRIBUTE_SYSTEM, false},
-        {"notes.txt", FILE_ATTRIBUTE_NORMAL, true},
-    };
-    for (const Row& row : rows) {
-        const std::string path = frames + "\\" + row.name;
-        REQUIRE(WriteFile(path, row.name));
-        REQUIRE(SetFileAttributesW(platform::WideOf(path).c_str(), row.attributes));
-        REQUIRE((GetFileAttributesW(platform::WideOf(path).c_str()) & row.attributes) ==
-                row.attributes);
-    }
-    const std::string package = Fresh("shell.dzp");
-    const ToolRun run = RunCli(Complete(package) + Strings{"--frames-dir", frames, "--force"});
-    REQUIRE_MESSAGE(run.exitCode == 0, run.err);
-    std::vector<ArchiveEntry> entries;
-    REQUIRE(ReadArchive(package, entries));
-    const Strings names = NamesOf(entries);
-    for (const Row& row : rows) {
-        CAPTURE(row.name);
-        CHECK((std::find(names.begin(), names.end(), ".\\" + row.name) != names.end()) ==
-              row.packed);
-    }
-    CHECK(entries.size() == 65);
-}
-
 // Names Windows keeps for devices, and a dotted folder: refused before ffmpeg.exe
 // starts, and ".dzp" added by the file name alone.
 TEST_CASE("deviceNamesAndDottedFolders") {
