@@ -21,6 +21,7 @@
 #include "package/SavePath.h"
 #include "package/Templates.h"
 #include "package/Thumbnail.h"
+#include "platform/Disk.h"
 #include "platform/Environment.h"
 #include "platform/StopSignals.h"
 #include "zip/ZipLibrary.h"
@@ -40,7 +41,7 @@ const std::string kSelect = "Select";
 
 std::string Absolute(const std::string& path) {
     std::error_code error;
-    fs::path absolute = fs::absolute(PathFromUtf8(path), error).lexically_normal();
+    fs::path absolute = fs::absolute(PlainPathFromUtf8(path), error).lexically_normal();
     // "/a/b/" and "/a/b/.." end in an empty name; the folder is meant.
     if (!absolute.has_filename() && absolute.has_relative_path()) {
         absolute = absolute.parent_path();
@@ -67,13 +68,17 @@ bool Exists(const std::string& path) {
 // typed many ways (relative, with "..", through a link), so compare where they lead.
 std::string FolderKey(const std::string& folder) {
     std::error_code error;
-    const fs::path canonical = fs::canonical(PathFromUtf8(folder), error);
+    const fs::path canonical = fs::canonical(PlainPathFromUtf8(folder), error);
     return error ? Absolute(folder) : Utf8Of(canonical);
 }
 
+// What the walk would pack counts, not what the system hides (a drive root's own folders).
 bool HoldsEntries(const std::string& folder) {
     std::error_code error;
-    return fs::directory_iterator(PathFromUtf8(folder), error) != fs::directory_iterator();
+    const std::vector<platform::FolderEntry> entries =
+        platform::ListFolder(PathFromUtf8(folder), error);
+    return std::any_of(entries.begin(), entries.end(),
+                       [](const platform::FolderEntry& entry) { return !entry.hidden; });
 }
 
 // An environment variable's text; "" when it is not set.
@@ -131,7 +136,14 @@ bool MakePlan(const ConvertOptions& options, Plan& plan, std::string& error) {
     plan.framesFolder = options.framesDir.empty()
                             ? Utf8Of(PathFromUtf8(plan.packageFolder) /
                                      PathFromUtf8(CompleteBaseName(plan.packagePath) + "_frames"))
-                            : Absolute(options.framesDir);
+                            : Absolute(FolderOnEntry(options.framesDir));
+    // Refused before anything is written, and alike on every system.
+    for (const std::string& made : {plan.packagePath, plan.framesFolder}) {
+        if (const std::string refusal = ReservedNameRefusal(made); !refusal.empty()) {
+            error = refusal;
+            return false;
+        }
+    }
 
     // The Extract command's refusal comes first, as on the window's road.
     if (FolderKey(plan.framesFolder) == FolderKey(plan.projectFolder)) {

@@ -311,11 +311,11 @@ int Run(const std::vector<std::string>& arguments) {
     };
     CLI::Option* help = flag("-h,--help", "Displays help on commandline options.");
     CLI::Option* version = flag("-v,--version", "Displays version information.");
-    CLI::Option* output =
-        valued("-o,--output", "PACKAGE",
-               "The package to write (required); \".dzp\" is added when PACKAGE holds no \".\". It "
-               "must not lie in the video's folder. With several clips: the folder for their "
-               "packages.");
+    CLI::Option* output = valued(
+        "-o,--output", "PACKAGE",
+        "The package to write (required); \".dzp\" is added when its file name holds no "
+        "\".\". It must not lie in the video's folder. With several clips: the folder for their "
+        "packages.");
     CLI::Option* name = valued("--name", "NAME",
                                "Particle name (default: the video's file name without its last "
                                "four characters). Blanks become \"_\" in the frame names.");

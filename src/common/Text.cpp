@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstring>
 
+#include "platform/Disk.h"
 #ifdef _WIN32
 #include "platform/WideText_win.h"
 #endif
@@ -11,11 +12,15 @@
 namespace sparkloom {
 
 std::filesystem::path PathFromUtf8(std::string_view utf8) {
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+    return platform::SystemPath(std::filesystem::path(std::u8string(utf8.begin(), utf8.end())));
+}
+
+std::filesystem::path PlainPathFromUtf8(std::string_view utf8) {
+    return platform::PlainPath(std::filesystem::path(std::u8string(utf8.begin(), utf8.end())));
 }
 
 std::string Utf8Of(const std::filesystem::path& path) {
-    const std::u8string text = path.u8string();
+    const std::u8string text = platform::PlainPath(path).u8string();
     return std::string(text.begin(), text.end());
 }
 

@@ -14,9 +14,13 @@ namespace sparkloom {
 // crossings to paths and to UTF-16.
 
 // The path named by UTF-8 text. A path built from a plain narrow string would be
-// read in the C locale's code page on some platforms, never as UTF-8.
+// read in the C locale's code page on some platforms, never as UTF-8. It is the
+// form the system's file calls take (on Windows a long one gets the "\\?\" form).
 std::filesystem::path PathFromUtf8(std::string_view utf8);
-// The path as UTF-8 text, with the separators it holds.
+// The same path for path arithmetic (absolute, lexically_normal, is_absolute):
+// never in the "\\?\" form, which std::filesystem does not read as a root.
+std::filesystem::path PlainPathFromUtf8(std::string_view utf8);
+// The path as UTF-8 text, with the separators it holds, as the user writes it.
 std::string Utf8Of(const std::filesystem::path& path);
 
 // UTF-16 of UTF-8 text; nothing for bytes that are not UTF-8.

@@ -20,6 +20,7 @@
 #include "extract/ExecAndCapture.h"
 #include "extract/FrameCount.h"
 #include "extract/VideoNames.h"
+#include "platform/Disk.h"
 #include "platform/Environment.h"
 
 namespace sparkloom {
@@ -49,7 +50,7 @@ bool IsProgram(const std::string& path) {
 // The path without "." and ".." steps nor doubled separators; a trailing
 // separator stays when the text had one.
 std::string CleanPath(const std::string& path) {
-    std::string clean = Utf8Of(PathFromUtf8(path).lexically_normal());
+    std::string clean = Utf8Of(PlainPathFromUtf8(path).lexically_normal());
     while (clean.size() > 1 && clean.ends_with('/')) {
         clean.pop_back();
     }
@@ -65,7 +66,7 @@ std::string AbsolutePath(const std::string& path) {
     if (path.empty()) {
         return path;
     }
-    const fs::path given = PathFromUtf8(path);
+    const fs::path given = PlainPathFromUtf8(path);
     if (given.is_absolute()) {
         return CleanPath(path);
     }
@@ -106,8 +107,10 @@ std::string SignalName(int signalNumber) {
 #endif
 }
 
+// ffmpeg's last line, and for its reason the disk's own words when the disk is
+// full: ffmpeg's wording of that differs between systems ("Invalid argument" on Windows).
 std::string WithReason(const std::string& what, const ExecResult& run, const OutputTail& tail,
-                       const std::string& video) {
+                       const std::string& video, const std::string& fullDisk = {}) {
     if (!run.started) {
         return run.error;  // about ffmpeg, not the video
     }
@@ -118,6 +121,11 @@ std::string WithReason(const std::string& what, const ExecResult& run, const Out
         // Killed: its last line is only the progress it had made, no reason.
         reason = "ffmpeg was stopped by signal " + std::to_string(run.termSignal) + " (" +
                  SignalName(run.termSignal) + ").";
+    } else if (!fullDisk.empty()) {
+        const std::vector<std::string> lines = Split(ReplaceAll(tail.Text(), "\r", "\n"), '\n');
+        auto last = std::find_if(lines.rbegin(), lines.rend(),
+                                 [](const std::string& line) { return !Trimmed(line).empty(); });
+        reason = last == lines.rend() ? fullDisk : std::string(Trimmed(*last)) + ": " + fullDisk;
     } else {
         reason = FfmpegFailureReason(tail.Text(), video);
         if (reason.empty()) {
@@ -380,7 +388,20 @@ struct FfmpegExtraction {
     int32_t reportedFrames = -1;  // -1: no "frame=" line
     double seconds = -1.0;        // the clip's duration from ffmpeg's report of its input
     std::string error;
+    bool diskFull = false;
 };
+
+// What the next frame may need: as much as the largest one so far, or a
+// megabyte before the first.
+uint64_t NextFrameNeed(const std::string& folder, const std::string& framePrefix) {
+    uint64_t largest = 0;
+    for (const std::string& name : FindFrameFiles(folder, framePrefix).names) {
+        std::error_code error;
+        const uintmax_t size = fs::file_size(PathFromUtf8(folder + "/" + name), error);
+        largest = error ? largest : std::max<uint64_t>(largest, size);
+    }
+    return largest > 0 ? largest : uint64_t{1} << 20;
+}
 
 FfmpegExtraction RunExtraction(const std::string& ffmpeg, const std::string& video,
                                const std::string& folder, const std::string& framePrefix,
@@ -413,8 +434,12 @@ FfmpegExtraction RunExtraction(const std::string& ffmpeg, const std::string& vid
     arguments.push_back(OutputPattern(folder, framePrefix));
     result.run = RunFfmpeg(ffmpeg, arguments, parser, tail, stop, true);
     if (!result.run.stopped && !EndedWell(result.run)) {
-        result.error =
-            WithReason("The frames could not be extracted.", result.run, tail, AbsolutePath(video));
+        const std::string full = result.run.started && result.run.exited
+                                     ? FullDiskReason(folder, NextFrameNeed(folder, framePrefix))
+                                     : std::string();
+        result.diskFull = !full.empty();
+        result.error = WithReason("The frames could not be extracted.", result.run, tail,
+                                  AbsolutePath(video), full);
     }
     // The summary counts every frame file written.
     if (parser.Found()) {
@@ -436,10 +461,8 @@ FrameFiles FindFrameFiles(const std::string& folder, const std::string& framePre
     FrameFiles found;
     std::vector<std::pair<std::u16string, std::string>> entries;
     std::error_code error;
-    for (fs::directory_iterator entry(PathFromUtf8(folder), error), end; !error && entry != end;
-         entry.increment(error)) {
-        std::string name = Utf8Of(entry->path().filename());
-        entries.emplace_back(SortKey(name), std::move(name));
+    for (platform::FolderEntry& entry : platform::ListFolder(PathFromUtf8(folder), error)) {
+        entries.emplace_back(SortKey(entry.name), std::move(entry.name));
     }
     std::sort(entries.begin(), entries.end());
     std::vector<std::pair<int32_t, std::string>> frames;
@@ -681,14 +704,17 @@ ExtractionOutcome ExtractionJob::Run(const ExtractionHooks& hooks) {
         return fail(StartBeyondEndText(*options.start, clipSeconds));
     }
     if (!extraction.error.empty()) {
+        if (extraction.diskFull) {
+            RemoveUnfinishedFrames(folder, mRequest.framePrefix);  // the one cut short
+        }
         return fail(extraction.error);
     }
 
     // What the package is built from is what is on disk: frames 1 to N with
     // nothing missing, N being what ffmpeg says it wrote.
     if (written.names.empty()) {
-        return fail("ffmpeg wrote no frames (" + folder + "/" + mRequest.framePrefix +
-                    "_00001.jpg is missing).");
+        return fail("ffmpeg wrote no frames (" +
+                    Shown(folder + "/" + mRequest.framePrefix + "_00001.jpg") + " is missing).");
     }
     const int32_t onDisk = static_cast<int32_t>(written.numbers.size());
     const bool numberedFromOne = written.numbers.front() == 1 && written.numbers.back() == onDisk;

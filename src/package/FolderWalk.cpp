@@ -8,6 +8,7 @@
 
 #include "common/Files.h"
 #include "common/Text.h"
+#include "platform/Disk.h"
 #include "zip/AnsiText.h"
 #include "zip/Zipper.h"
 
@@ -85,9 +86,10 @@ std::u16string SortKey(const std::string& name, bool upper) {
 // The folder's entries as the host editor's platform lists them: "." and ".."
 // first, then the names in the order of their upper-cased forms (NTFS's order,
 // so "_" comes after the letters), equal forms case-sensitively. Hidden names
-// (starting with ".") and system entries (fifos, sockets, devices, dangling
-// links) are not listed. Links to folders are left out as well: following them
-// could walk in circles.
+// (starting with ".", or on Windows with the hidden or system attribute, as
+// desktop.ini) and system entries (fifos, sockets, devices, dangling links) are
+// not listed. Links to folders are left out as well: following them could walk
+// in circles.
 std::vector<std::string> ListFolder(const std::string& folder) {
     struct Named {
         std::u16string upper;
@@ -96,20 +98,13 @@ std::vector<std::string> ListFolder(const std::string& folder) {
     };
     std::vector<Named> named;
     std::error_code error;
-    for (fs::directory_iterator it(PathFromUtf8(folder), error), end; !error && it != end;
-         it.increment(error)) {
-        std::string name = Utf8Of(it->path().filename());
-        if (name.starts_with('.')) {
-            continue;
-        }
-        // The listing's own file type, so an entry of a folder that can be read
-        // but not searched is listed still (and refused when it is queued).
-        std::error_code ignored;
-        const bool listed = it->is_symlink(ignored)
-                                ? fs::is_regular_file(it->status(ignored))  // followed
-                                : it->is_regular_file(ignored) || it->is_directory(ignored);
-        if (listed) {
-            named.push_back({SortKey(name, true), SortKey(name, false), std::move(name)});
+    using Kind = platform::FolderEntry::Kind;
+    for (platform::FolderEntry& entry : platform::ListFolder(PathFromUtf8(folder), error)) {
+        const bool listed = entry.kind == Kind::File || entry.kind == Kind::Folder ||
+                            entry.kind == Kind::LinkToFile;
+        if (listed && !entry.hidden && !entry.name.starts_with('.')) {
+            named.push_back(
+                {SortKey(entry.name, true), SortKey(entry.name, false), std::move(entry.name)});
         }
     }
     std::sort(named.begin(), named.end(), [](const Named& a, const Named& b) {

@@ -14,9 +14,12 @@ std::string PackageFolderOf(const std::string& packagePath, const std::string& f
 }
 
 std::string WithPackageExtension(const std::string& packagePath) {
-    // Any "." counts as an extension already given, even one in a folder name, and a blank
-    // at either end keeps the path as typed.
-    if (packagePath.find('.') != std::string::npos || packagePath.starts_with(' ') ||
+    // Only the file name's own "." is an extension: "Clips.2026/Fire" is still a bare name.
+    // A blank at either end keeps the path as typed.
+    const size_t cut = packagePath.find_last_of(kPathSeparators);
+    const std::string_view name =
+        std::string_view(packagePath).substr(cut == std::string::npos ? 0 : cut + 1);
+    if (name.find('.') != std::string_view::npos || packagePath.starts_with(' ') ||
         packagePath.ends_with(' ')) {
         return packagePath;
     }

@@ -6,7 +6,7 @@ namespace sparkloom {
 
 // The package's folder: packagePath with every separator + fileName removed.
 std::string PackageFolderOf(const std::string& packagePath, const std::string& fileName);
-// Appends ".dzp" when the path holds no "." at all and no blank at either end.
+// Appends ".dzp" when the file name holds no "." and the path no blank at either end.
 std::string WithPackageExtension(const std::string& packagePath);
 
 }  // namespace sparkloom

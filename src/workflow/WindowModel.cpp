@@ -149,7 +149,7 @@ void WindowModel::ChooseVideo(const std::string& path) {
     if (const auto name = ParticleNameFromFile(fileName)) {
         mView.SetText(WindowControl::txtParticleName, *name);
     }
-    mProject.ProjectFolder = ProjectFolderOf(path, fileName);
+    mProject.ProjectFolder = FolderOnEntry(ProjectFolderOf(path, fileName));
     mProject.VideoFile = path;
     mView.SetEnabled(WindowControl::cmdExtract, true);
 }
@@ -187,7 +187,7 @@ bool WindowModel::OpenGivenPaths(const std::vector<std::string>& paths) {
     }
     // ProjectFolder is cut from the path, and the dialog's paths are absolute.
     std::error_code error;
-    std::filesystem::path absolute = std::filesystem::absolute(PathFromUtf8(given), error);
+    std::filesystem::path absolute = std::filesystem::absolute(PlainPathFromUtf8(given), error);
     if (error) {
         absolute = PathFromUtf8(given);
     }
@@ -200,7 +200,8 @@ void WindowModel::cmdExtract_Click() {
         return;
     }
     const std::string remembered = mView.RememberedFolder();
-    mProject.ExtractFolder = mView.BrowseForFolder(remembered, "Please select a folder:");
+    mProject.ExtractFolder =
+        FolderOnEntry(mView.BrowseForFolder(remembered, "Please select a folder:"));
     mView.SetText(WindowControl::txtExtractPath,
                   mProject.ExtractFolder.empty() ? "Canceled" : mProject.ExtractFolder);
     mView.RememberFolder(mProject.ProjectFolder);
@@ -219,6 +220,11 @@ void WindowModel::cmdExtract_Click() {
             "Please Choose Another Destination Folder");
         mView.SetText(WindowControl::txtExtractPath, "");
         mView.SetEnabled(WindowControl::cmdDZP, true);
+        return;
+    }
+    if (const std::string refusal = ReservedNameRefusal(mProject.ExtractFolder); !refusal.empty()) {
+        Warn(refusal);
+        mView.SetText(WindowControl::txtExtractPath, "");
         return;
     }
 
@@ -346,6 +352,7 @@ void WindowModel::BuildParticle() {
     FileRequest request;
     request.kind = FileRequest::Kind::Save;
     request.filter = "DZP Files (*.dzp)|*.dzp";
+    request.defaultExtension = "dzp";
     request.initialFileName = particleName;
     std::string packagePath = mView.ChooseFile(request);
     if (packagePath.empty()) {
@@ -373,10 +380,10 @@ void WindowModel::BuildParticle() {
         return;
     }
 
-    mProject.PackageFolder = PackageFolderOf(packagePath, CommonDialog1.FileTitle);
+    mProject.PackageFolder = FolderOnEntry(PackageFolderOf(packagePath, CommonDialog1.FileTitle));
     // Removing every separator + name can also remove a folder of that name, so
     // the folder the package really goes to is checked as well.
-    const std::string savedInto = FolderOf(packagePath);
+    const std::string savedInto = FolderOnEntry(FolderOf(packagePath));
     if (mProject.PackageFolder == mProject.ProjectFolder ||
         mProject.PackageFolder == mProject.ExtractFolder || savedInto == mProject.ProjectFolder ||
         savedInto == mProject.ExtractFolder) {
@@ -393,9 +400,14 @@ void WindowModel::BuildParticle() {
         Warn(Shown(packagePath) + " is a folder; please name the package file.");
         return;
     }
+    if (const std::string refusal = ReservedNameRefusal(WithPackageExtension(packagePath));
+        !refusal.empty()) {
+        Warn(refusal);
+        return;
+    }
     std::error_code absoluteError;
-    const std::string packageDir =
-        Utf8Of(std::filesystem::absolute(PathFromUtf8(packagePath), absoluteError).parent_path());
+    const std::string packageDir = Utf8Of(
+        std::filesystem::absolute(PlainPathFromUtf8(packagePath), absoluteError).parent_path());
     if (!IsFolder(packageDir)) {
         Warn("The folder " + Shown(packageDir) + " does not exist.");
         return;

@@ -4,6 +4,7 @@
 #include <limits>
 #include <stdexcept>
 
+#include "common/Files.h"
 #include "common/Text.h"
 #include "platform/FileIdentity.h"
 #include "zip/DosAttributes.h"
@@ -11,6 +12,17 @@
 namespace sparkloom {
 
 namespace {
+
+// Room an entry's headers and the archive's closing directory may take beyond the data.
+constexpr uint64_t kArchiveOverhead = 65536;
+
+// A write that fails on a full disk is told by the disk, not by the call's
+// error, which differs between systems and file systems.
+std::string WriteFailureReason(const std::string& archive, uint64_t need, std::string reason) {
+    const std::string full =
+        FullDiskReason(Utf8Of(PathFromUtf8(archive).parent_path()), need + kArchiveOverhead);
+    return full.empty() ? reason : full;
+}
 
 // A copy runs, so a handler may replace or clear its own event.
 void Emit(const std::function<void()>& event) {
@@ -89,7 +101,7 @@ bool Zipper::Zip(const std::string& FilePath, int32_t AppendMode) {
     if (mWriter.OpenZip(FilePath, AppendMode)) {
         mFailed = "OpenZip";
         mResult = mWriter.Result();
-        mReason = mWriter.Reason();
+        mReason = WriteFailureReason(FilePath, 0, mWriter.Reason());
         ClearFiles();
         return true;
     }
@@ -271,7 +283,13 @@ void Zipper::EndWithError(const char* step, int32_t result, std::string reason) 
     mAhead.reset();
     mFailed = step;
     mResult = result;
-    mReason = std::move(reason);
+    // Only the writer's steps carry a result; a source file's failure is not the disk's.
+    mReason = result == 0 ? std::move(reason)
+                          : WriteFailureReason(mArchivePath,
+                                               mCurrentFile && mCurrentFile->ByteCount > 0
+                                                   ? static_cast<uint64_t>(mCurrentFile->ByteCount)
+                                                   : 0,
+                                               std::move(reason));
     ClearFiles();
     std::vector<char>().swap(mBuffer);
     mBytesToZip = 0;

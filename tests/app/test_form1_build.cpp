@@ -114,6 +114,7 @@ private slots:
         QCOMPARE(seam.shown.size(), 1);
         QCOMPARE(seam.shown[0].fileRequest.kind, FileDialogRequest::Kind::Save);
         QCOMPARE(seam.shown[0].fileRequest.filter, QStringLiteral("DZP Files (*.dzp)|*.dzp"));
+        QCOMPARE(seam.shown[0].fileRequest.defaultExtension, QStringLiteral("dzp"));
         QCOMPARE(seam.shown[0].fileRequest.initialFileName, QStringLiteral("Fire & Ice"));
         QVERIFY(form.ArchiveBuilder().Zipping());
         QVERIFY(Control<QProgressBar>(form, "ProgressBar1")->isVisible() || !form.isVisible());

@@ -451,6 +451,11 @@ TEST_CASE("refusesUsageErrors") {
 
 // The window's checks, in the window's order, with its texts; nothing is touched.
 TEST_CASE("refusesWhatTheWindowRefuses") {
+    const auto kDevice = [](const std::string& name) {
+        return " cannot be used: Windows keeps the name " + name + " for a device.";
+    };
+    const std::string kDropped =
+        " cannot be used: Windows drops the dot or blank at the end of a name.";
     struct Row {
         std::string tag;
         // Option and value pairs, replacing the option's value or added; "<absent>" drops it.
@@ -495,6 +500,25 @@ TEST_CASE("refusesWhatTheWindowRefuses") {
          clip,
          "You cannot create the Installation File in the Project Folder!\nPlease Choose "
          "Another Destination Folder"},
+        // Windows' device names and the names it changes, refused on every system.
+        {"package named CON", {"-o", "out/CON"}, clip, F().out + "/CON.dzp" + kDevice("CON")},
+        {"device, other case and extension",
+         {"-o", "out/nul.tar.gz"},
+         clip,
+         F().out + "/nul.tar.gz" + kDevice("nul")},
+        {"COM with a superscript digit",
+         {"-o", "out/Com\u00b9.dzp"},
+         clip,
+         F().out + "/Com\u00b9.dzp" + kDevice("Com\u00b9")},
+        {"package ending in a blank", {"-o", "out/Fire "}, clip, F().out + "/Fire " + kDropped},
+        {"frames folder named LPT9",
+         {"--frames-dir", "out/lpt9"},
+         clip,
+         F().out + "/lpt9" + kDevice("lpt9")},
+        {"frames folder ending in a dot",
+         {"--frames-dir", "out/frames."},
+         clip,
+         F().out + "/frames." + kDropped},
     };
     for (const Row& row : rows) {
         CAPTURE(row.tag);
@@ -514,12 +538,28 @@ TEST_CASE("refusesWhatTheWindowRefuses") {
                 arguments = arguments + Strings{row.change[i], row.change[i + 1]};
             }
         }
+        const std::size_t entriesBefore = EntriesOf(F().out).size();
         const ToolRun run = RunCli(arguments);
         CHECK(run.exitCode == 1);
         CHECK(run.err == row.text + '\n');
+        CHECK(EntriesOf(F().out).size() == entriesBefore);  // nothing written
         CHECK(!Exists(F().out + "/check.dzp"));
         CHECK(!Exists(F().out + "/check_frames"));
     }
+}
+
+// A "." in a folder's name is no extension; a particle named after a device
+// gives frames that are fine.
+TEST_CASE("dottedFolderStillGetsTheExtension") {
+    const std::string folder = Fresh("Clips.2026");
+    REQUIRE(MakeFolder(folder));
+    const ToolRun run = RunCli(Complete(folder + "/fire") + Strings{"--name", "CON"});
+    REQUIRE_MESSAGE(run.exitCode == 0, run.err);
+    CHECK(!Exists(folder + "/fire"));
+    CHECK(UnzipTestsClean(folder + "/fire.dzp"));
+    std::vector<ArchiveEntry> entries;
+    REQUIRE(ReadArchive(folder + "/fire.dzp", entries));
+    CHECK(NamesOf(entries).front() == ".\\CON_00001.jpg");
 }
 
 TEST_CASE("overwritesOnlyWithForce") {
@@ -961,13 +1001,14 @@ TEST_CASE("packingOnAFullDiskSaysWhy") {
     CHECK(run.exitCode == 1);
     INFO(run.err);
     CHECK(Contains(run.err, "Packing…\nErr -1 in "));
-    CHECK(run.err.ends_with(": No space left on device\n"));
+    CHECK(Contains(run.err, ": the disk holding " + place.File("small") + " is full ("));
+    CHECK(run.err.ends_with(" bytes free)\n"));
     CHECK(!Contains(run.err, "Success"));
     CHECK(!Exists(package));
     CHECK(Exists(frames + "/Thumb.jpg"));  // the frames folder stays, as after any failure
 }
 
-// The disk fills while ffmpeg writes the frames: the converter passes on ffmpeg's reason.
+// The disk fills while ffmpeg writes the frames: the disk says so, naming the folder.
 TEST_CASE("extractingOnAFullDiskSaysWhy") {
     TempDir place;
     Tmpfs small(place.File("small"), "size=256k");
@@ -985,8 +1026,10 @@ TEST_CASE("extractingOnAFullDiskSaysWhy") {
     const ToolRun run = RunCli(arguments);
     CHECK(run.exitCode == 1);
     INFO(run.err);
-    CHECK(Contains(run.err, "The frames could not be extracted."));
-    CHECK(Contains(run.err, "No space left on device"));
+    CHECK(Contains(run.err,
+                   "The frames could not be extracted.\nConversion failed!: the disk "
+                   "holding " +
+                       place.File("small/frames") + " is full ("));
     CHECK(!Contains(run.err, "Success"));
     CHECK(!Exists(package));
 }

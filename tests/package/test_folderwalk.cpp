@@ -8,7 +8,10 @@
 #include "support/CoreTest.h"
 #include "zip/Zipper.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#define NOMINMAX
+#include <windows.h>
+#else
 #include <sys/stat.h>
 
 #include "package/PermissionOverride.h"
@@ -156,6 +159,39 @@ TEST_CASE("namesSortAsTheHostLists") {
           "b.jpg ß.jpg st.jpg y.jpg Z.jpg _.jpg É.jpg é.jpg Œ.jpg œ.jpg ÿ.jpg Ÿ.jpg");
 #endif
 }
+
+#ifdef _WIN32
+// Explorer's desktop.ini and Thumbs.db carry the hidden or system attribute, and
+// its listing leaves them out: so does the walk, folders included. Other files go in.
+TEST_CASE("hiddenAndSystemEntriesAreNotWalked") {
+    TempDir dir;
+    const std::string top = dir.Text() + "\\";
+    REQUIRE(MakeFolder(top + "kept"));
+    REQUIRE(MakeFolder(top + "hid"));
+    for (const char* name : {"desktop.ini", "Thumbs.db", "folder.jpg", "notes.txt",
+                             "kept\\desktop.ini", "kept\\a.jpg", "hid\\b.jpg"}) {
+        REQUIRE(Touch(top + name));
+    }
+    const std::pair<const char*, DWORD> attributes[] = {
+        {"desktop.ini", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
+        {"Thumbs.db", FILE_ATTRIBUTE_HIDDEN},
+        {"folder.jpg", FILE_ATTRIBUTE_SYSTEM},
+        {"kept\\desktop.ini", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
+        {"hid", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN},
+    };
+    for (const auto& [name, set] : attributes) {
+        const std::wstring path = P(top + name).wstring();
+        REQUIRE(SetFileAttributesW(path.c_str(), set));
+        REQUIRE((GetFileAttributesW(path.c_str()) & set) == set);
+    }
+    Zipper zipper;
+    WalkReport report;
+    REQUIRE(AddFolderToZip(zipper, top, "", kMaxFiles, report));
+    CHECK(report.topLevelFiles == std::vector<std::string>{"notes.txt"});
+    CHECK(PackedNames(zipper, dir.File("out.zip")) ==
+          std::vector<std::string>{".\\notes.txt", ".\\kept\\a.jpg"});
+}
+#endif
 
 // Each folder has its own count; an empty folder adds nothing.
 TEST_CASE("capAppliesPerFolder") {

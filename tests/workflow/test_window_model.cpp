@@ -157,7 +157,7 @@ TEST_CASE("a person's whole road through the workflow, with the enabling at each
     TempDir root;
     const fs::path clips = root.Path() / "My Clips";
     const fs::path frames = root.Path() / "frames";
-    const fs::path out = root.Path() / "out";
+    const fs::path out = root.Path() / "out.v2";  // its "." is no extension
     REQUIRE(MakeFolder(Utf8Of(clips)));
     REQUIRE(MakeFolder(Utf8Of(frames)));
     REQUIRE(MakeFolder(Utf8Of(out)));
@@ -194,6 +194,16 @@ TEST_CASE("a person's whole road through the workflow, with the enabling at each
     CHECK(view.Text(WindowControl::txtExtractPath).empty());
     view.messages.clear();
 
+    // So is a folder Windows would take for a device, before anything is written.
+    view.folderAnswers = {Native(root.Path() / "lpt1.frames")};
+    model.cmdExtract_Click();
+    CHECK(view.Texts() == std::vector<std::string>{Native(root.Path() / "lpt1.frames") +
+                                                   " cannot be used: Windows keeps the name lpt1 "
+                                                   "for a device."});
+    CHECK(view.Text(WindowControl::txtExtractPath).empty());
+    CHECK_FALSE(Exists(Utf8Of(root.Path() / "lpt1.frames")));
+    view.messages.clear();
+
     view.folderAnswers = {Native(frames)};
     model.cmdExtract_Click();
     CHECK(view.Texts() == std::vector<std::string>{"Extracting Video. Please be patient!"});
@@ -219,6 +229,7 @@ TEST_CASE("a person's whole road through the workflow, with the enabling at each
     model.cmdDZP_Click();
     CHECK(view.fileRequests.back().kind == FileRequest::Kind::Save);
     CHECK(view.fileRequests.back().initialFileName == "Fire Ball");
+    CHECK(view.fileRequests.back().defaultExtension == "dzp");
     CHECK(model.Project().PackageFolder == Native(out));
     REQUIRE(view.pendingTick);
     CHECK(view.Enabled(WindowControl::Command3));
@@ -287,6 +298,15 @@ TEST_CASE("the build checks its inputs in order and writes nothing when one fail
          {},
          Native(out / "gone" / "Spark.dzp"),
          "The folder " + Native(out / "gone") + " does not exist."},
+        {"named after a device",
+         {},
+         Native(out / "CON"),
+         Native(out / "CON.dzp") + " cannot be used: Windows keeps the name CON for a device."},
+        {"ending in a dot",
+         {},
+         Native(out / "Spark."),
+         Native(out / "Spark.") +
+             " cannot be used: Windows drops the dot or blank at the end of a name."},
     };
     for (const Row& row : rows) {
         CAPTURE(row.name);
@@ -304,6 +324,40 @@ TEST_CASE("the build checks its inputs in order and writes nothing when one fail
         CHECK_FALSE(Exists(Utf8Of(frames / "TitleTemplate.xml")));
         CHECK_FALSE(Exists(Utf8Of(out / "Spark.dzp")));
     }
+}
+
+// Deep project folders: a frames folder and a package of some 300 characters,
+// extracted and built as a person would.
+TEST_CASE("paths of 300 characters extract and build") {
+    TempDir root;
+    fs::path deep = root.Path();
+    while (deep.native().size() < 280) {
+        deep /= "a folder of a project";
+    }
+    const fs::path frames = deep / "frames";
+    REQUIRE(MakeFolder(Utf8Of(frames)));
+    REQUIRE(MakeClip(Utf8Of(root.Path() / "Long.mp4")));
+    ScriptedView view;
+    WindowModel model(view);
+    model.StartUp();
+    view.fileAnswers = {Native(root.Path() / "Long.mp4")};
+    model.cmdProjectFile_Click();
+    view.folderAnswers = {Native(frames)};
+    model.cmdExtract_Click();
+    REQUIRE_MESSAGE(model.Project().FrameCount == 30, Join(view.Texts(), " | "));
+    REQUIRE(Utf8Of(frames / "Long_00030.jpg").size() >= 300);
+    view.fileAnswers = {Native(frames / "Long_00001.jpg"), Native(frames / "Long_00001.jpg")};
+    model.cmdThumb_Click();
+    model.cmdAnimImage_Click();
+    view.texts[WindowControl::cboType] = "CUSTOM";
+    view.texts[WindowControl::cboCat] = "General";
+    view.fileAnswers = {Native(deep / "Long")};
+    model.cmdDZP_Click();
+    REQUIRE(view.RunTicks(model));
+    CHECK(view.Text(WindowControl::txtStatus) == "Success");
+    std::vector<ArchiveEntry> entries;
+    REQUIRE(ReadArchive(Utf8Of(deep / "Long.dzp"), entries));
+    CHECK(entries.size() == 34);
 }
 
 TEST_CASE("Cancel and closing end a running package, which stays a whole archive") {
