@@ -1,6 +1,8 @@
 #include "package/PendingPackage.h"
 
+#include <chrono>
 #include <filesystem>
+#include <future>
 #include <system_error>
 
 #include "common/Files.h"
@@ -56,8 +58,17 @@ std::string PendingPackage::Finish(bool canceled, const std::function<void()>& p
         Discard();
         return ReadBackFailureText(mTarget, readBack);
     }
-    // On the disk before the name points at it.
-    std::error_code error = platform::FlushToDisk(PathFromUtf8(mPath));
+    // On the disk before the name points at it. That can take a while for a
+    // large package, so the window keeps being served meanwhile.
+    const fs::path written = PathFromUtf8(mPath);
+    std::future<std::error_code> flushed =
+        std::async(std::launch::async, [written] { return platform::FlushToDisk(written); });
+    while (flushed.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+        if (pulse) {
+            pulse();
+        }
+    }
+    std::error_code error = flushed.get();
     if (!error) {
         fs::rename(PathFromUtf8(mPath), PathFromUtf8(mPlace), error);
     }
