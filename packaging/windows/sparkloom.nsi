@@ -14,9 +14,15 @@ RequestExecutionLevel user
 SetCompressor /SOLID lzma
 
 !include MUI2.nsh
+!include LogicLib.nsh
+!include FileFunc.nsh
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Sparkloom"
 !define CLASSES "Software\Classes"
+; Where the window keeps its remembered folder.
+!define SETTINGS_KEY "Software\Sparkloom"
+; The window's class: while one is open its files are locked.
+!define WINDOW_CLASS "SparkloomForm1"
 
 Name "Sparkloom ${VERSION}"
 OutFile "${OUTFILE}"
@@ -58,6 +64,33 @@ BrandingText "Sparkloom ${VERSION}"
 
 ; Takes our value out, and the keys only when nothing of anyone else is left
 ; in them.
+; Files in use cannot be replaced or removed: the user is asked to close the
+; window first, and nothing is changed when they will not. A silent run
+; cannot ask, and stops.
+!macro CloseWindowFirst un
+  Function ${un}CloseWindowFirst
+    ${Do}
+      FindWindow $0 "${WINDOW_CLASS}"
+      ${If} $0 == 0
+        Return
+      ${EndIf}
+      MessageBox MB_OKCANCEL|MB_ICONEXCLAMATION \
+        "Sparkloom is running. Please close it, then click OK to go on." /SD IDCANCEL IDOK +2
+      Abort
+    ${Loop}
+  FunctionEnd
+!macroend
+!insertmacro CloseWindowFirst ""
+!insertmacro CloseWindowFirst "un."
+
+Function .onInit
+  Call CloseWindowFirst
+FunctionEnd
+
+Function un.onInit
+  Call un.CloseWindowFirst
+FunctionEnd
+
 !macro RemoveOpenWith extension progid
   DeleteRegValue HKCU "${CLASSES}\${extension}\OpenWithProgids" "${progid}"
   DeleteRegKey /ifempty HKCU "${CLASSES}\${extension}\OpenWithProgids"
@@ -65,6 +98,20 @@ BrandingText "Sparkloom ${VERSION}"
 !macroend
 
 Section
+  ; An earlier version's files go with its own uninstaller, run in place, so
+  ; nothing it shipped and this one does not stays behind; the settings stay.
+  ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
+  ${If} $0 != ""
+  ${AndIf} ${FileExists} "$0\uninstall.exe"
+    ExecWait '"$0\uninstall.exe" /S /UPGRADE _?=$0' $1
+    ${If} $1 != 0
+      MessageBox MB_ICONSTOP "The installed Sparkloom in $0 could not be removed." /SD IDOK
+      Abort
+    ${EndIf}
+    Delete "$0\uninstall.exe"
+    RMDir "$0"
+  ${EndIf}
+
   SetOutPath "$INSTDIR"
   !include "${FILES}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
@@ -80,15 +127,21 @@ Section
   ; The host editor owns .dzp (a double-click installs the template), so
   ; Sparkloom only joins its "Open with" list, never its default. The check
   ; runs in a console that stays open, so the result can be read.
+  ; "Open with" names the program by FriendlyAppName; without it, by the
+  ; console that runs the check.
   WriteRegStr HKCU "${CLASSES}\Sparkloom.Package" "" "Sparkloom particle package"
+  WriteRegStr HKCU "${CLASSES}\Sparkloom.Package" "FriendlyTypeName" "Sparkloom particle package"
   WriteRegStr HKCU "${CLASSES}\Sparkloom.Package\shell" "" "check"
   WriteRegStr HKCU "${CLASSES}\Sparkloom.Package\shell\check" "" "Check with Sparkloom"
+  WriteRegStr HKCU "${CLASSES}\Sparkloom.Package\shell\check" "FriendlyAppName" "Sparkloom"
   WriteRegStr HKCU "${CLASSES}\Sparkloom.Package\shell\check\command" "" \
     '"$SYSDIR\cmd.exe" /k ""$INSTDIR\sparkloom-cli.exe" --check "%1""'
   !insertmacro AddOpenWith .dzp Sparkloom.Package
 
   !ifdef WINDOW
     WriteRegStr HKCU "${CLASSES}\Sparkloom.Video" "" "Video for Sparkloom"
+    WriteRegStr HKCU "${CLASSES}\Sparkloom.Video" "FriendlyTypeName" "Video for Sparkloom"
+    WriteRegStr HKCU "${CLASSES}\Sparkloom.Video\shell\open" "FriendlyAppName" "Sparkloom"
     WriteRegStr HKCU "${CLASSES}\Sparkloom.Video\DefaultIcon" "" "$INSTDIR\sparkloom.exe,0"
     WriteRegStr HKCU "${CLASSES}\Sparkloom.Video\shell\open\command" "" '"$INSTDIR\sparkloom.exe" "%1"'
     !insertmacro ForEachVideo AddOpenWith Sparkloom.Video
@@ -116,6 +169,13 @@ Section Uninstall
   DeleteRegKey HKCU "${CLASSES}\Sparkloom.Video"
   DeleteRegKey HKCU "${UNINSTALL_KEY}"
   Delete "$SMPROGRAMS\Sparkloom.lnk"
+  ; The remembered folder goes too, unless a newer version replaces this one.
+  ${un.GetParameters} $0
+  ClearErrors
+  ${un.GetOptions} $0 "/UPGRADE" $1
+  ${If} ${Errors}
+    DeleteRegKey HKCU "${SETTINGS_KEY}"
+  ${EndIf}
 
   !include "${REMOVALS}"
   Delete "$INSTDIR\uninstall.exe"

@@ -14,6 +14,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSessionManager>
 #include <QSocketNotifier>
 
 #include "app/QtText.h"
@@ -231,6 +232,19 @@ void Form1::CloseOnStopSignals() {
         platform::StopSignals::DrainWakeDescriptor();
         close();
     });
+}
+
+void Form1::EndWithTheSession() {
+#ifndef QT_NO_SESSIONMANAGER
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) {
+        // Qt has no later word that the session really ends, and the session
+        // manager does not wait for work to finish.
+        if (!mModel->SessionEnding().empty()) {
+            mModel->SessionEnded();
+        }
+    });
+#endif
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { mModel->SessionEnded(); });
 }
 
 void Form1::closeEvent(QCloseEvent* event) {

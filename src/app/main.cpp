@@ -31,6 +31,7 @@ int main(int argc, char* argv[]) {
     sparkloom::QtUserSeam seam;
     sparkloom::Form1 window(seam);
     window.CloseOnStopSignals();
+    window.EndWithTheSession();
     window.show();
     window.OpenGivenPaths(parser.positionalArguments());
     return app.exec();

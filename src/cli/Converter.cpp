@@ -16,8 +16,8 @@
 #include "extract/Extraction.h"
 #include "extract/VideoNames.h"
 #include "package/FolderWalk.h"
-#include "package/PackageCheck.h"
 #include "package/PackageQueue.h"
+#include "package/PendingPackage.h"
 #include "package/SavePath.h"
 #include "package/Templates.h"
 #include "package/Thumbnail.h"
@@ -485,16 +485,11 @@ int Convert(const ConvertOptions& options, TerminalProgress& progress, std::stri
         return stopped("writing the templates");
     }
 
-    // The package may have appeared while the frames were extracted.
-    if (FileExists(plan.packagePath)) {
-        if (!options.force) {
-            return fail("The package " + Shown(plan.packagePath) +
-                        " already exists.\r\nUse --force to overwrite it.");
-        }
-        if (std::error_code removed; !fs::remove(PathFromUtf8(plan.packagePath), removed)) {
-            return fail("Could not delete the existing package " + Shown(plan.packagePath) + ": " +
-                        ReasonOf(removed));
-        }
+    // The package may have appeared while the frames were extracted. With
+    // --force an old one stays until the new one has read back whole.
+    if (FileExists(plan.packagePath) && !options.force) {
+        return fail("The package " + Shown(plan.packagePath) +
+                    " already exists.\r\nUse --force to overwrite it.");
     }
 
     Zipper zipper;
@@ -511,9 +506,10 @@ int Convert(const ConvertOptions& options, TerminalProgress& progress, std::stri
         }
         return fail(queued.statusMessage.empty() ? queued.refusal : queued.statusMessage);
     }
+    PendingPackage pending(plan.packagePath);
     bool packing = false;
     const PackOutcome packed = DriveZipper(
-        zipper, plan.packagePath, 0,
+        zipper, pending.Path(), 0,
         [&](int64_t done, int64_t total) {
             if (!packing) {
                 packing = true;
@@ -539,10 +535,8 @@ int Convert(const ConvertOptions& options, TerminalProgress& progress, std::stri
                       std::to_string(kMaxFiles) + " entries.");
     }
     // A package that does not read back is no package, whatever the writing said.
-    if (const PackageCheck readBack = ReadBackPackage(plan.packagePath, false);
-        !readBack.IsWhole()) {
-        RemoveFile(plan.packagePath);
-        return fail(ReadBackFailureText(plan.packagePath, readBack));
+    if (const std::string failed = pending.Finish(false); !failed.empty()) {
+        return fail(failed);
     }
     lap("read-back");
     progress.Note("Success");

@@ -37,7 +37,8 @@ void Write(std::FILE* out, const std::string& bytes) {
 
 }  // namespace
 
-TerminalProgress::TerminalProgress(Mode mode, std::FILE* out) : mMode(mode), mOut(out) {}
+TerminalProgress::TerminalProgress(Mode mode, std::FILE* out, bool escapes)
+    : mMode(mode), mOut(out), mEscapes(escapes) {}
 
 TerminalProgress::~TerminalProgress() {
     BreakBarLine();
@@ -194,10 +195,14 @@ void TerminalProgress::Draw(bool force) {
     }
     mLastDrawn = line;
     mDrawnAt = Clock::now();
+    // "\r" goes back over the previous state; clearing to the end of the line,
+    // or blanks where the console knows no escape codes, remove what a longer
+    // earlier state left.
+    const std::size_t columns = Utf16Length(line);
+    const std::size_t left = mBarDrawn && mDrawnColumns > columns ? mDrawnColumns - columns : 0;
     mBarDrawn = true;
-    // "\r" goes back over the previous state; clearing to the end of the line
-    // removes what a longer earlier state left.
-    Write(mOut, '\r' + line + "\x1b[K");
+    mDrawnColumns = columns;
+    Write(mOut, '\r' + line + (mEscapes ? std::string("\x1b[K") : std::string(left, ' ')));
 }
 
 }  // namespace sparkloom::cli

@@ -16,7 +16,9 @@ public:
     enum class Mode { Bar, Lines, Quiet };
     enum class Unit { Count, Bytes };
 
-    explicit TerminalProgress(Mode mode, std::FILE* out = stderr);
+    // Without escapes (a classic Windows console) the bar is redrawn over
+    // itself with "\r" and blanks instead of clearing the line's end.
+    explicit TerminalProgress(Mode mode, std::FILE* out = stderr, bool escapes = true);
     ~TerminalProgress();
     TerminalProgress(const TerminalProgress&) = delete;
     TerminalProgress& operator=(const TerminalProgress&) = delete;
@@ -56,7 +58,9 @@ private:
     int64_t mTotal = 0;
     int64_t mDone = 0;
     Unit mUnit = Unit::Count;
+    bool mEscapes;
     std::string mLastDrawn;
+    std::size_t mDrawnColumns = 0;
     // When the bar was last drawn, the step started, the last state line was printed.
     std::optional<Clock::time_point> mDrawnAt;
     std::optional<Clock::time_point> mStartedAt;

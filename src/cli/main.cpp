@@ -18,12 +18,12 @@
 #include "platform/Allocator.h"
 #include "platform/Locale.h"
 #include "platform/StopSignals.h"
+#include "platform/Terminal.h"
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
 #include <cstdlib>
 
-#include "platform/Terminal.h"
 #include "platform/WideText_win.h"
 #endif
 
@@ -501,7 +501,8 @@ int Run(const std::vector<std::string>& arguments) {
         return UsageError(refusal);
     }
 
-    TerminalProgress progress(TerminalProgress::ModeFor(isSet(quiet)));
+    TerminalProgress progress(TerminalProgress::ModeFor(isSet(quiet)), stderr,
+                              sparkloom::platform::EnableTerminalEscapes(stderr));
     if (several) {
         return ConvertMany(options, positional, value(output), progress);
     }
@@ -517,7 +518,9 @@ int Start(const std::vector<std::string>& arguments) {
     sparkloom::platform::PreferUtf8Locale();
     // Before any child starts: a stop signal must reach the converter, which stops ffmpeg.
     sparkloom::platform::StopSignals::Install();
-    return Run(arguments);
+    const int status = Run(arguments);
+    sparkloom::platform::StopSignals::Settled();
+    return status;
 }
 
 }  // namespace

@@ -26,9 +26,8 @@ PartialFile::~PartialFile() {
     }
 }
 
-bool PartialFile::Open(std::string& reason) {
-    // Hidden, so the folder walk never packs one a crash left behind.
-    const std::string base = "." + Utf8Of(mTarget.filename()) + "-";
+fs::path FreeNameBeside(const fs::path& target) {
+    const std::string base = "." + Utf8Of(target.filename()) + "-";
     static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
     std::random_device random;
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -36,22 +35,29 @@ bool PartialFile::Open(std::string& reason) {
         for (int i = 0; i < 6; ++i) {
             name += kDigits[random() % 36];
         }
-        const fs::path candidate = mTarget.parent_path() / PathFromUtf8(name);
+        const fs::path candidate = target.parent_path() / PathFromUtf8(name);
         std::error_code error;
-        if (fs::exists(fs::symlink_status(candidate, error))) {
-            continue;
+        if (!fs::exists(fs::symlink_status(candidate, error))) {
+            return candidate;
         }
-        errno = 0;
-        mFile.open(candidate, std::ios::binary | std::ios::trunc);
-        if (!mFile.is_open()) {
-            reason = StreamReason(errno, "the file cannot be created");
-            return false;
-        }
-        mPartial = candidate;
-        return true;
     }
-    reason = "no free temporary name beside it";
-    return false;
+    return {};
+}
+
+bool PartialFile::Open(std::string& reason) {
+    const fs::path candidate = FreeNameBeside(mTarget);
+    if (candidate.empty()) {
+        reason = "no free temporary name beside it";
+        return false;
+    }
+    errno = 0;
+    mFile.open(candidate, std::ios::binary | std::ios::trunc);
+    if (!mFile.is_open()) {
+        reason = StreamReason(errno, "the file cannot be created");
+        return false;
+    }
+    mPartial = candidate;
+    return true;
 }
 
 bool PartialFile::Write(std::string_view bytes, std::string& reason) {

@@ -32,6 +32,11 @@ private:
     bool mCommitted = false;
 };
 
+// A hidden name beside target that nothing has yet ("" when none was found),
+// for a file that takes target's place once it is whole. Hidden, so the folder
+// walk never packs one a crash left behind.
+std::filesystem::path FreeNameBeside(const std::filesystem::path& target);
+
 // The system's reason for the last failed stream operation, or fallback when
 // it left none.
 std::string StreamReason(int error, const char* fallback);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <system_error>
 
 namespace sparkloom::platform {
 
@@ -17,5 +18,9 @@ struct FileFacts {
 
 // Nothing when the path cannot be examined (missing, dangling link, no access).
 std::optional<FileFacts> FactsOf(const std::filesystem::path& path);
+
+// Waits until the file's data are on the disk, not only in the system's cache,
+// so a power loss after a rename cannot leave the new name on lost data.
+std::error_code FlushToDisk(const std::filesystem::path& path);
 
 }  // namespace sparkloom::platform

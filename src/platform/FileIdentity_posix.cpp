@@ -1,6 +1,10 @@
 #include "platform/FileIdentity.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace sparkloom::platform {
 
@@ -17,6 +21,19 @@ std::optional<FileFacts> FactsOf(const std::filesystem::path& path) {
     facts.volume = static_cast<uint64_t>(st.st_dev);
     facts.file = static_cast<uint64_t>(st.st_ino);
     return facts;
+}
+
+std::error_code FlushToDisk(const std::filesystem::path& path) {
+    const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (file < 0) {
+        return {errno, std::generic_category()};
+    }
+    std::error_code error;
+    if (::fsync(file) != 0) {
+        error = {errno, std::generic_category()};
+    }
+    ::close(file);
+    return error;
 }
 
 }  // namespace sparkloom::platform

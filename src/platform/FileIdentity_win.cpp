@@ -33,4 +33,18 @@ std::optional<FileFacts> FactsOf(const std::filesystem::path& path) {
     return facts;
 }
 
+std::error_code FlushToDisk(const std::filesystem::path& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return {static_cast<int>(GetLastError()), std::system_category()};
+    }
+    std::error_code error;
+    if (!FlushFileBuffers(file)) {
+        error = {static_cast<int>(GetLastError()), std::system_category()};
+    }
+    CloseHandle(file);
+    return error;
+}
+
 }  // namespace sparkloom::platform

@@ -14,6 +14,9 @@ public:
     static bool IsInstalled();
     // 0, or the number of the first stop signal received.
     static int Received();
+    // The stop has been carried out (ffmpeg stopped, the cut package removed):
+    // a console that is closing may end the process now.
+    static void Settled();
     // The exit status a shell gives a program ended by that signal (130, 143).
     static int ExitStatusFor(int signalNumber);
     static std::string NameOf(int signalNumber);

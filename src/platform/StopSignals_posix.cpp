@@ -73,4 +73,6 @@ void StopSignals::DrainWakeDescriptor() {
     }
 }
 
+void StopSignals::Settled() {}
+
 }  // namespace sparkloom::platform

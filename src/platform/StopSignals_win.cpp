@@ -1,3 +1,4 @@
+#include "platform/StopSignals_win.h"
 #include "platform/StopSignals.h"
 
 #include <windows.h>
@@ -12,6 +13,15 @@ namespace {
 std::atomic<int> gReceived = 0;
 std::atomic<bool> gInstalled = false;
 
+// Set once the stop has been carried out; manual reset, so every waiting
+// handler sees it.
+HANDLE SettledEvent() {
+    static const HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    return event;
+}
+
+}  // namespace
+
 // Ctrl+C stands for SIGINT; Ctrl+Break, closing the console, logging off and
 // shutting down for SIGTERM, so a caller reads the same numbers as on POSIX.
 BOOL WINAPI OnConsoleEvent(DWORD event) {
@@ -19,14 +29,12 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
     int none = 0;
     gReceived.compare_exchange_strong(none, signalNumber);
     if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
-        // Windows ends the process once this returns: give the run a moment to
-        // stop ffmpeg and remove its half package.
-        Sleep(3000);
+        // Windows ends the process once this returns: give the run the time
+        // Windows allows (5 s) to stop ffmpeg and remove its half package.
+        WaitForSingleObject(SettledEvent(), 4500);
     }
     return TRUE;
 }
-
-}  // namespace
 
 void StopSignals::Install() {
     if (!gInstalled.exchange(true)) {
@@ -36,6 +44,10 @@ void StopSignals::Install() {
 
 bool StopSignals::IsInstalled() {
     return gInstalled.load();
+}
+
+void StopSignals::Settled() {
+    SetEvent(SettledEvent());
 }
 
 int StopSignals::Received() {

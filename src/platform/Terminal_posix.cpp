@@ -3,6 +3,9 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <cstring>
+
 namespace sparkloom::platform {
 
 bool IsTerminal(std::FILE* stream) {
@@ -15,6 +18,12 @@ int TerminalColumns(std::FILE* stream) {
         return size.ws_col;
     }
     return 0;
+}
+
+bool EnableTerminalEscapes(std::FILE* stream) {
+    // Terminals understand them, but for one that says it knows none.
+    const char* term = std::getenv("TERM");
+    return IsTerminal(stream) && !(term != nullptr && std::strcmp(term, "dumb") == 0);
 }
 
 }  // namespace sparkloom::platform

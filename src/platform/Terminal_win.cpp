@@ -24,4 +24,15 @@ int TerminalColumns(std::FILE* stream) {
     return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
+bool EnableTerminalEscapes(std::FILE* stream) {
+    const HANDLE handle = HandleOf(stream);
+    DWORD mode = 0;
+    if (GetConsoleMode(handle, &mode) == 0) {
+        return false;
+    }
+    // Windows 10 1511 on; an older console refuses the flag.
+    return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+           SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
 }  // namespace sparkloom::platform

@@ -29,6 +29,11 @@ constexpr wchar_t kSettingsKey[] = L"Software\\Sparkloom\\folders";
 constexpr wchar_t kRememberedValue[] = L"lastfolder";
 constexpr UINT_PTR kTickTimer = 1;
 constexpr COLORREF kRed = RGB(255, 0, 0);
+// A fixed layout: no sizing border, no maximize box.
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+constexpr DWORD kExStyle = WS_EX_CONTROLPARENT | WS_EX_ACCEPTFILES;
+// WM_GETDPISCALEDSIZE, Windows 10 1703 on; the headers name it for newer targets only.
+constexpr UINT kGetDpiScaledSize = 0x02E4;
 
 const ControlLayout* FrameOf(const ControlLayout& control) {
     for (const ControlLayout& row : kWindowLayout) {
@@ -129,29 +134,36 @@ bool MainWindow::Create(WindowModel& model) {
         return false;
     }
 
-    // A fixed layout: no sizing border, no maximize box.
-    constexpr DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-    constexpr DWORD exStyle = WS_EX_CONTROLPARENT | WS_EX_ACCEPTFILES;
     const std::wstring caption = WideOf(kWindowCaption);
-    mWindow = CreateWindowExW(exStyle, kWindowClass, caption.c_str(), style, CW_USEDEFAULT,
+    mWindow = CreateWindowExW(kExStyle, kWindowClass, caption.c_str(), kStyle, CW_USEDEFAULT,
                               CW_USEDEFAULT, 100, 100, nullptr, nullptr, mInstance, this);
     if (mWindow == nullptr) {
         return false;
     }
+    mBanner = LoadJpegResource(mInstance, SPARKLOOM_BANNER_JPEG, mBannerSize);
+    mDonation = LoadJpegResource(mInstance, SPARKLOOM_DONATION_JPEG, mDonationSize);
+    ScaleTo(DpiOf(mWindow), nullptr);
+    DragAcceptFiles(mWindow, TRUE);
+    return true;
+}
 
-    // The layout is scaled once, for the screen the window opens on.
-    mDpi = DpiOf(mWindow);
-    const SIZE client{Scaled(kClientWidthTwips), Scaled(kClientHeightTwips)};
-    const RECT frame = FrameFor(client, style, exStyle, mDpi);
-    const SIZE outer{frame.right - frame.left, frame.bottom - frame.top};
-    MONITORINFO monitor{};
-    monitor.cbSize = sizeof monitor;
-    GetMonitorInfoW(MonitorFromWindow(mWindow, MONITOR_DEFAULTTOPRIMARY), &monitor);
-    const RECT& work = monitor.rcWork;
-    const int left = work.left + std::max(0L, (work.right - work.left - outer.cx) / 2);
-    const int top = work.top + std::max(0L, (work.bottom - work.top - outer.cy) / 2);
-    SetWindowPos(mWindow, nullptr, left, top, outer.cx, outer.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+SIZE MainWindow::OuterSizeAt(UINT dpi) const {
+    const auto scaled = [dpi](int twips) {
+        return MulDiv(twips, static_cast<int>(dpi), kTwipsPerPixelAt96Dpi * 96);
+    };
+    const RECT frame = FrameFor(SIZE{scaled(kClientWidthTwips), scaled(kClientHeightTwips)}, kStyle,
+                                kExStyle, dpi);
+    return SIZE{frame.right - frame.left, frame.bottom - frame.top};
+}
 
+// The one place the layout meets a DPI: at creation for the screen the window
+// opens on, and again whenever its screen's scale changes, from the layout
+// table each time, so nothing drifts from rounding.
+void MainWindow::ScaleTo(UINT dpi, const RECT* suggested) {
+    const bool creating = mFont == nullptr;
+    mDpi = dpi;
+    const HFONT oldFont = mFont;
+    const HFONT oldBoldFont = mBoldFont;
     const std::wstring face = WideOf(kWindowFont);
     const int height = -MulDiv(kWindowFontPoints, static_cast<int>(mDpi), 72);
     for (HFONT* font : {&mFont, &mBoldFont}) {
@@ -159,11 +171,76 @@ bool MainWindow::Create(WindowModel& model) {
                             FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                             DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, face.c_str());
     }
-    mBanner = LoadJpegResource(mInstance, SPARKLOOM_BANNER_JPEG, mBannerSize);
-    mDonation = LoadJpegResource(mInstance, SPARKLOOM_DONATION_JPEG, mDonationSize);
-    CreateControls();
-    DragAcceptFiles(mWindow, TRUE);
-    return true;
+
+    const SIZE outer = OuterSizeAt(mDpi);
+    POINT at{};
+    if (suggested != nullptr) {
+        at = POINT{suggested->left, suggested->top};
+    } else if (creating) {
+        MONITORINFO monitor{};
+        monitor.cbSize = sizeof monitor;
+        GetMonitorInfoW(MonitorFromWindow(mWindow, MONITOR_DEFAULTTOPRIMARY), &monitor);
+        const RECT& work = monitor.rcWork;
+        at.x = work.left + std::max(0L, (work.right - work.left - outer.cx) / 2);
+        at.y = work.top + std::max(0L, (work.bottom - work.top - outer.cy) / 2);
+    } else {
+        RECT now{};
+        GetWindowRect(mWindow, &now);
+        at = POINT{now.left, now.top};
+    }
+    SetWindowPos(mWindow, nullptr, at.x, at.y, outer.cx, outer.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+    // Where the frame is not drawn for this DPI (Wine keeps the system's),
+    // the client area is set right by what it lacks.
+    RECT client{};
+    GetClientRect(mWindow, &client);
+    const int wantedWidth = Scaled(kClientWidthTwips);
+    const int wantedHeight = Scaled(kClientHeightTwips);
+    if (client.right != wantedWidth || client.bottom != wantedHeight) {
+        SetWindowPos(mWindow, nullptr, 0, 0, outer.cx + wantedWidth - client.right,
+                     outer.cy + wantedHeight - client.bottom,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+
+    if (creating) {
+        CreateControls();
+    } else {
+        for (std::size_t row = 0; row < kWindowLayout.size(); ++row) {
+            if (mControls[row] == nullptr) {
+                continue;
+            }
+            const RECT box = BoxOf(kWindowLayout[row]);
+            SetWindowPos(mControls[row], nullptr, box.left, box.top, box.right - box.left,
+                         box.bottom - box.top, SWP_NOZORDER | SWP_NOACTIVATE);
+            SendMessageW(mControls[row], WM_SETFONT, reinterpret_cast<WPARAM>(mFont), FALSE);
+        }
+        for (const auto& [label, frameRow] : mRedCaptions) {
+            SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(mBoldFont), FALSE);
+            PlaceRedCaption(label, kWindowLayout[frameRow]);
+        }
+        InvalidateRect(mWindow, nullptr, TRUE);
+    }
+    for (HFONT font : {oldFont, oldBoldFont}) {
+        if (font != nullptr) {
+            DeleteObject(font);
+        }
+    }
+}
+
+RECT MainWindow::BoxOf(const ControlLayout& control) const {
+    int left = control.left;
+    int top = control.top;
+    if (const ControlLayout* frame = FrameOf(control)) {
+        left += frame->left;
+        top += frame->top;
+    }
+    const int x = Scaled(left);
+    const int y = Scaled(top);
+    int height = Scaled(top + control.height) - y;
+    if (control.kind == ControlLayout::Kind::Combo) {
+        // The height given is the closed box's; the list drops below it.
+        height *= 8;
+    }
+    return RECT{x, y, Scaled(left + control.width), y + height};
 }
 
 void MainWindow::CreateControls() {
@@ -173,16 +250,7 @@ void MainWindow::CreateControls() {
                         CW_USEDEFAULT, CW_USEDEFAULT, mWindow, nullptr, mInstance, nullptr);
     for (std::size_t row = 0; row < kWindowLayout.size(); ++row) {
         const ControlLayout& control = kWindowLayout[row];
-        int left = control.left;
-        int top = control.top;
-        if (const ControlLayout* frame = FrameOf(control)) {
-            left += frame->left;
-            top += frame->top;
-        }
-        const int x = Scaled(left);
-        const int y = Scaled(top);
-        const int width = Scaled(left + control.width) - x;
-        int height = Scaled(top + control.height) - y;
+        const RECT box = BoxOf(control);
 
         const wchar_t* windowClass = L"STATIC";
         DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
@@ -209,8 +277,6 @@ void MainWindow::CreateControls() {
             case Kind::Combo:
                 windowClass = WC_COMBOBOXW;
                 style |= WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL;
-                // The height given is the closed box's; the list drops below it.
-                height *= 8;
                 break;
             case Kind::Status:
                 windowClass = WC_EDITW;
@@ -229,7 +295,8 @@ void MainWindow::CreateControls() {
         const bool redCaption = control.kind == Kind::Frame && control.red;
         const std::wstring caption = WideOf(redCaption ? std::string_view() : control.caption);
         HWND handle = CreateWindowExW(
-            exStyle, windowClass, caption.c_str(), style, x, y, width, height, mWindow,
+            exStyle, windowClass, caption.c_str(), style, box.left, box.top, box.right - box.left,
+            box.bottom - box.top, mWindow,
             reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + static_cast<int>(row))),
             mInstance, nullptr);
         mControls[row] = handle;
@@ -238,7 +305,7 @@ void MainWindow::CreateControls() {
         }
         SendMessageW(handle, WM_SETFONT, reinterpret_cast<WPARAM>(mFont), FALSE);
         if (redCaption) {
-            AddRedCaption(WideOf(control.caption), x, y);
+            AddRedCaption(row);
         } else if (control.kind == Kind::Progress) {
             SendMessageW(handle, PBM_SETRANGE32, 0, 100);
             SendMessageW(handle, PBM_SETPOS, 0, 0);
@@ -257,7 +324,20 @@ void MainWindow::CreateControls() {
     }
 }
 
-void MainWindow::AddRedCaption(const std::wstring& caption, int frameLeft, int frameTop) {
+void MainWindow::AddRedCaption(std::size_t frameRow) {
+    const std::wstring caption = WideOf(kWindowLayout[frameRow].caption);
+    HWND label = CreateWindowExW(0, L"STATIC", caption.c_str(),
+                                 WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | SS_NOPREFIX | SS_CENTER,
+                                 0, 0, 0, 0, mWindow, nullptr, mInstance, nullptr);
+    if (label != nullptr) {
+        SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(mBoldFont), FALSE);
+        PlaceRedCaption(label, kWindowLayout[frameRow]);
+        mRedCaptions.emplace_back(label, frameRow);
+    }
+}
+
+void MainWindow::PlaceRedCaption(HWND label, const ControlLayout& frame) {
+    const std::wstring caption = WideOf(frame.caption);
     HDC dc = GetDC(mWindow);
     HGDIOBJ previous = SelectObject(dc, mBoldFont);
     SIZE text{};
@@ -266,16 +346,10 @@ void MainWindow::AddRedCaption(const std::wstring& caption, int frameLeft, int f
     ReleaseDC(mWindow, dc);
     // Where a group box puts its own caption, with a little room either side
     // to break the frame's line.
+    const RECT box = BoxOf(frame);
     const int margin = MulDiv(2, static_cast<int>(mDpi), 96);
-    HWND label =
-        CreateWindowExW(0, L"STATIC", caption.c_str(),
-                        WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | SS_NOPREFIX | SS_CENTER,
-                        frameLeft + MulDiv(6, static_cast<int>(mDpi), 96), frameTop,
-                        text.cx + 2 * margin, text.cy, mWindow, nullptr, mInstance, nullptr);
-    if (label != nullptr) {
-        SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(mBoldFont), FALSE);
-        mRedCaptions.push_back(label);
-    }
+    SetWindowPos(label, nullptr, box.left + MulDiv(6, static_cast<int>(mDpi), 96), box.top,
+                 text.cx + 2 * margin, text.cy, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void MainWindow::AddToolTip(HWND control, std::string_view text) {
@@ -478,6 +552,11 @@ void MainWindow::OnTick() {
         std::fflush(mTickLog);
     }
     mModel->Tick();
+    // The work Windows was asked to wait for is done: it need wait no longer.
+    if (mBlockingShutdown && mModel->SessionEnding().empty()) {
+        ShutdownBlockReasonDestroy(mWindow);
+        mBlockingShutdown = false;
+    }
     // No next tick asked for: the package is done and the clock may slow again.
     if (!mTickArmed) {
         EndFineTimer();
@@ -583,6 +662,42 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_DROPFILES:
             OnDropFiles(reinterpret_cast<HDROP>(wParam));
             return 0;
+        case kGetDpiScaledSize: {
+            // So the rectangle Windows suggests with WM_DPICHANGED is exact.
+            const SIZE outer = OuterSizeAt(LOWORD(wParam));
+            *reinterpret_cast<SIZE*>(lParam) = outer;
+            return TRUE;
+        }
+        case WM_DPICHANGED:
+            ScaleTo(LOWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+            return 0;
+        case WM_DISPLAYCHANGE:
+        case WM_SETTINGCHANGE:
+            // The system's scale changed where no per-monitor notice comes.
+            if (const UINT dpi = DpiOf(mWindow); dpi != mDpi) {
+                ScaleTo(dpi, nullptr);
+            }
+            break;
+        case WM_QUERYENDSESSION:
+            // Windows shows the reason and lets the user wait or end anyway.
+            if (mModel != nullptr) {
+                if (const std::string running = mModel->SessionEnding(); !running.empty()) {
+                    mBlockingShutdown =
+                        ShutdownBlockReasonCreate(mWindow, WideOf(running).c_str()) != 0;
+                    return FALSE;
+                }
+            }
+            return TRUE;
+        case WM_ENDSESSION:
+            if (mBlockingShutdown) {
+                ShutdownBlockReasonDestroy(mWindow);
+                mBlockingShutdown = false;
+            }
+            // The process may be ended as soon as this returns.
+            if (wParam != FALSE && mModel != nullptr) {
+                mModel->SessionEnded();
+            }
+            return 0;
         case WM_CLOSE:
             // Nothing may keep running that the user can no longer see or stop.
             if (mModel != nullptr) {
@@ -618,7 +733,8 @@ HBRUSH MainWindow::ControlColours(HWND control, HDC dc, bool edit) {
     const ControlLayout* layout = LayoutOf(control);
     const int background = edit ? COLOR_WINDOW : COLOR_BTNFACE;
     if ((layout != nullptr && layout->red) ||
-        std::find(mRedCaptions.begin(), mRedCaptions.end(), control) != mRedCaptions.end()) {
+        std::any_of(mRedCaptions.begin(), mRedCaptions.end(),
+                    [control](const auto& caption) { return caption.first == control; })) {
         SetTextColor(dc, kRed);
     }
     SetBkColor(dc, GetSysColor(background));

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "workflow/WindowLayout.h"
@@ -57,7 +58,13 @@ private:
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
     void CreateControls();
-    void AddRedCaption(const std::wstring& caption, int frameLeft, int frameTop);
+    // Lays the window out at dpi: the frame's size, the controls and the
+    // fonts; at suggested's corner when given.
+    void ScaleTo(UINT dpi, const RECT* suggested);
+    SIZE OuterSizeAt(UINT dpi) const;
+    RECT BoxOf(const ControlLayout& control) const;
+    void AddRedCaption(std::size_t frameRow);
+    void PlaceRedCaption(HWND label, const ControlLayout& frame);
     void AddToolTip(HWND control, std::string_view text);
     HWND Of(WindowControl control) const;
     const ControlLayout* LayoutOf(HWND control) const;
@@ -73,8 +80,8 @@ private:
     HWND mWindow = nullptr;
     UINT mDpi = 96;
     std::array<HWND, kWindowLayout.size()> mControls{};
-    // The red frame captions, labels over their frames' lines.
-    std::vector<HWND> mRedCaptions;
+    // The red frame captions, labels over their frames' lines, with their frames' rows.
+    std::vector<std::pair<HWND, std::size_t>> mRedCaptions;
     HWND mToolTip = nullptr;
     HFONT mFont = nullptr;
     HFONT mBoldFont = nullptr;
@@ -83,6 +90,8 @@ private:
     HBITMAP mDonation = nullptr;
     SIZE mDonationSize{};
 
+    // Windows was asked to wait with a log-off or shutdown for running work.
+    bool mBlockingShutdown = false;
     // The builder's tick: armed by StartTicks, fired once by WM_TIMER.
     bool mTickArmed = false;
     // timeBeginPeriod(1) in force, so that a 16 ms timer is not rounded up to

@@ -10,8 +10,8 @@
 #include "extract/Extraction.h"
 #include "extract/VideoNames.h"
 #include "package/FolderWalk.h"
-#include "package/PackageCheck.h"
 #include "package/PackageQueue.h"
+#include "package/PendingPackage.h"
 #include "package/SavePath.h"
 #include "package/Templates.h"
 #include "package/Thumbnail.h"
@@ -44,8 +44,10 @@ FileRequest PictureRequest(const std::string& filter) {
 }  // namespace
 
 WindowModel::WindowModel(WindowView& view) : mView(view), mZipper(std::make_unique<Zipper>()) {
-    // The core's long waits (ffmpeg, the templates) keep the window painting and clickable.
-    SetEventPump([this] { mView.PumpEvents(true); });
+    // The core's long waits (ffmpeg, the templates) keep the window painting and
+    // clickable, except while a build prepares its run: a click queued then
+    // would start a second build inside the first.
+    SetEventPump([this] { mView.PumpEvents(!mPreparingBuild); });
     mZipper->SetTickInterval(Zipper::kDefaultTickInterval);
     mZipper->Events.StartFile = [this] { Zipper_StartFile(); };
     mZipper->Events.Progress = [this] { Zipper_Progress(); };
@@ -70,7 +72,7 @@ void WindowModel::StartUp() {
 }
 
 bool WindowModel::Busy() const {
-    return mExtraction != nullptr || mZipper->Zipping();
+    return mExtraction != nullptr || mZipper->Zipping() || mPreparingBuild;
 }
 
 void WindowModel::SetStatus(const std::string& message) {
@@ -83,15 +85,21 @@ void WindowModel::SetProgress(double value) {
 }
 
 void WindowModel::Warn(const std::string& text) {
-    mView.ShowMessage(text, MessageIcon::Warning, MessageButtons::Ok);
+    if (!mSessionEnded) {
+        mView.ShowMessage(text, MessageIcon::Warning, MessageButtons::Ok);
+    }
 }
 
 void WindowModel::Inform(const std::string& text) {
-    mView.ShowMessage(text, MessageIcon::Information, MessageButtons::Ok);
+    if (!mSessionEnded) {
+        mView.ShowMessage(text, MessageIcon::Information, MessageButtons::Ok);
+    }
 }
 
 bool WindowModel::Confirmed(const std::string& question, MessageIcon icon) {
-    return mView.ShowMessage(question, icon, MessageButtons::OkCancel) == MessageAnswer::Ok;
+    // Nobody is left to answer once the session ends.
+    return !mSessionEnded &&
+           mView.ShowMessage(question, icon, MessageButtons::OkCancel) == MessageAnswer::Ok;
 }
 
 std::string WindowModel::ShowOpen(const FileRequest& request) {
@@ -163,7 +171,7 @@ bool WindowModel::RefusedWhileBusy() {
             "Please wait until it is finished or cancel it first.");
         return true;
     }
-    if (mZipper->Zipping()) {
+    if (mZipper->Zipping() || mPreparingBuild) {
         Warn(
             "A package is still being built.\r\n"
             "Please wait until it is finished or cancel it first.");
@@ -289,6 +297,21 @@ void WindowModel::cmdExtract_Click() {
     mView.SetEnabled(WindowControl::cmdThumb, true);
 }
 
+std::string WindowModel::SessionEnding() const {
+    if (mExtraction) {
+        return "Sparkloom is extracting the frames of " + FileNameOf(mProject.VideoFile);
+    }
+    if (mPending) {
+        return "Sparkloom is building " + FileNameOf(mPending->Target());
+    }
+    return std::string();
+}
+
+void WindowModel::SessionEnded() {
+    mSessionEnded = true;
+    Closing();
+}
+
 void WindowModel::Closing() {
     if (mExtraction) {
         mExtraction->RequestStop();
@@ -336,13 +359,15 @@ void WindowModel::cmdThumb_Click() {
 
 void WindowModel::cmdDZP_Click() {
     mView.SetEnabled(WindowControl::Command3, true);
-    BuildParticle();
-}
-
-void WindowModel::BuildParticle() {
     if (RefusedWhileBusy()) {
         return;
     }
+    mPreparingBuild = true;
+    BuildParticle();
+    mPreparingBuild = false;
+}
+
+void WindowModel::BuildParticle() {
     if (mProject.ExtractFolder.empty()) {
         Warn("Please extract the video into a folder first!");
         return;
@@ -441,13 +466,8 @@ void WindowModel::BuildParticle() {
 
     packagePath = WithPackageExtension(packagePath);
     if (FileExists(packagePath)) {
+        // The old package stays until the new one has read back whole.
         if (!Confirmed("Overwrite Existing File?", MessageIcon::None)) {
-            return;
-        }
-        std::error_code removeError;
-        if (!std::filesystem::remove(PathFromUtf8(packagePath), removeError) || removeError) {
-            Warn("Could not delete the existing package " + Shown(packagePath) + ": " +
-                 (removeError ? ReasonOf(removeError) : std::string("No such file or directory")));
             return;
         }
     }
@@ -474,7 +494,9 @@ void WindowModel::BuildParticle() {
     }
 
     mView.SetVisible(WindowControl::ProgressBar1, true);
-    if (mZipper->Zip(packagePath)) {
+    mPending = std::make_unique<PendingPackage>(packagePath);
+    if (mZipper->Zip(mPending->Path())) {
+        mPending.reset();
         mView.SetVisible(WindowControl::ProgressBar1, false);
         SetStatus(PackingFailure());
         return;
@@ -518,6 +540,7 @@ void WindowModel::Zipper_EndFile() {
 }
 
 void WindowModel::Zipper_Error() {
+    mPending.reset();
     SetStatus(PackingFailure());
 }
 
@@ -525,11 +548,11 @@ void WindowModel::Zipper_Complete(bool Canceled) {
     ReleaseZipLibrary(mProject.PackageFolder);
     // Read back before it counts as made. The window repaints meanwhile but takes
     // no clicks, so no second build can start on the package being read.
-    const std::string package = mZipper->ArchivePath();
-    const PackageCheck readBack =
-        ReadBackPackage(package, Canceled, [this] { mView.PumpEvents(false); });
-    if (!readBack.IsWhole()) {
-        const std::string failure = ReadBackFailureText(package, readBack);
+    const std::string failure =
+        mPending ? mPending->Finish(Canceled, [this] { mView.PumpEvents(false); })
+                 : std::string("The package was not written.");
+    mPending.reset();
+    if (!failure.empty()) {
         SetStatus(failure);
         Warn(failure);
     } else if (Canceled) {

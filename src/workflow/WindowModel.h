@@ -12,6 +12,7 @@ namespace sparkloom {
 
 class Zipper;
 class ExtractionJob;
+class PendingPackage;
 
 // The working state of one conversion. Nothing resets it between conversions:
 // each field keeps its value until its writer runs again.
@@ -53,7 +54,7 @@ public:
     void SetStatus(const std::string& message);
     // True while frames are being extracted.
     bool Extracting() const { return mExtraction != nullptr; }
-    // True while frames are extracted or a package is built.
+    // True while frames are extracted or a package is built or prepared.
     bool Busy() const;
 
     // Takes path as the video, exactly as the video "Browse" does once its
@@ -83,6 +84,13 @@ public:
     // The window is closing: nothing may keep running that the user can no
     // longer see or stop. A cancelled package is closed before this returns.
     void Closing();
+    // The session is ending (log off, restart, an update): what still runs, as
+    // the reason to show while the system waits ("Sparkloom is building
+    // Fire.dzp"); "" when nothing runs.
+    std::string SessionEnding() const;
+    // The session ends now: the work stops as closing stops it, without a
+    // question or a message, and a package being built is closed whole.
+    void SessionEnded();
 
 private:
     void Zipper_StartFile();
@@ -110,6 +118,11 @@ private:
     std::unique_ptr<ExtractionJob> mExtraction;
     // What the last completed extraction wrote; the build counts its frames.
     std::string mExtractedPrefix;
+    // The package being built, until it has taken the chosen name.
+    std::unique_ptr<PendingPackage> mPending;
+    // From the click on "Build Particle" until its run has started.
+    bool mPreparingBuild = false;
+    bool mSessionEnded = false;
 };
 
 }  // namespace sparkloom

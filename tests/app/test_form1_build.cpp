@@ -324,7 +324,7 @@ private slots:
 
     // A template rewritten while it waits to be packed (same size, so packing goes on)
     // does not read back as a template: the status and a warning say so instead of
-    // "Success", and the package stays on disk.
+    // "Success", and nothing is left under the chosen name.
     void aPackageThatDoesNotReadBackIsNoSuccess() {
         ScriptedSeam seam;
         Form1 form(seam);
@@ -347,7 +347,10 @@ private slots:
                  QString(failure).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
         QCOMPARE(seam.Messages(), QStringList{failure});
         QCOMPARE(seam.shown.last().icon, MessageIcon::Warning);
-        QVERIFY(QFile::exists(package));
+        QVERIFY(!QFile::exists(package));
+        QCOMPARE(QDir(QFileInfo(package).path())
+                     .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{});
         QVERIFY(!Control<QPushButton>(form, "Command3")->isEnabled());
         QVERIFY(Control<QPushButton>(form, "cmdDZP")->isEnabled());
     }

@@ -657,7 +657,8 @@ TEST_CASE("longClipsKeepThePackageWhole") {
 #ifndef _WIN32
 // A stop signal sent to the converter's process alone, as kill, timeout or a
 // service manager send it: ffmpeg is stopped, no package is left, the frames
-// folder is kept, and the exit status is the shell's for that signal.
+// folder is kept, and the exit status is the shell's for that signal. A kill
+// that cannot be caught leaves the old package as it was, never a cut one.
 // Linux only: signals, /proc and a shell-script stand-in ffmpeg.
 TEST_CASE("stopSignals") {
     struct Row {
@@ -672,6 +673,7 @@ TEST_CASE("stopSignals") {
         {"SIGINT while packing", SIGINT, "packing", false},
         {"SIGTERM while packing", SIGTERM, "packing", false},
         {"SIGTERM, several clips", SIGTERM, "extracting frames", true},
+        {"SIGKILL while packing over an old package", SIGKILL, "packing", false},
     };
     for (const Row& row : rows) {
         CAPTURE(row.tag);
@@ -679,6 +681,14 @@ TEST_CASE("stopSignals") {
         std::string package = Fresh("stopped.dzp");
         std::string frames = Fresh("stopped-frames");
         Strings arguments = Complete(package) + Strings{"--frames-dir", frames};
+        const bool killed = row.signalNumber == SIGKILL;
+        std::string old;
+        if (killed) {
+            REQUIRE(RunCli(Complete(package) + Strings{"--frames-dir", Fresh("old")}).exitCode ==
+                    0);
+            old = ReadAll(package);
+            arguments = arguments + Strings{"--force"};
+        }
         const std::string folder = Fresh("stopped-batch");
         if (row.several) {
             REQUIRE(MakeFolder(folder));
@@ -742,6 +752,12 @@ TEST_CASE("stopSignals") {
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - *signalled);
         MESSAGE(row.tag << ": ended " << afterSignal.count() << " ms after the signal");
         CHECK(afterSignal < std::chrono::seconds(10));
+        if (killed) {
+            CHECK(run.termSignal == SIGKILL);
+            CHECK(ReadAll(package) == old);
+            CHECK(UnzipTestsClean(package));
+            continue;
+        }
         CHECK(run.termSignal == 0);
         CHECK(run.exitCode == 128 + row.signalNumber);
         const std::string name = row.signalNumber == SIGINT ? "SIGINT" : "SIGTERM";
@@ -882,6 +898,7 @@ TEST_CASE("removesAPackageThatDoesNotReadBack") {
     REQUIRE(MakeFolder(frames));
     REQUIRE(WriteNoise(frames + "/AAA.bin", 48 << 20, 7));
     const std::string package = Fresh("Rewritten.dzp");
+    REQUIRE(WriteFile(package, "an older package"));
     const std::string clt = frames + "/TitleTemplate.clt";
     ToolOptions options;
     options.startFolder = F().root.Text();
@@ -905,7 +922,8 @@ TEST_CASE("removesAPackageThatDoesNotReadBack") {
                            "mark"),
                   run.err);
     CHECK(!Contains(run.err, "Success"));
-    CHECK(!Exists(package));
+    // Only a good package replaces an old one.
+    CHECK(ReadAll(package) == "an older package");
 }
 
 TEST_CASE("failsClearlyWithoutFfmpeg") {

@@ -163,11 +163,8 @@ private slots:
         QCOMPARE(entries.size(), before.size());
         // What was cut off is no package: a reader refuses it, or at least misses
         // entries; it never passes for a whole one.
-        const QString second = out + QStringLiteral("/Second.dzp");
-        QVERIFY(QFileInfo(second).size() <= (1 << 20));
-        if (ReadArchive(second, entries)) {
-            QVERIFY(entries.size() < before.size());
-        }
+        // Nothing of it is left under its name.
+        QVERIFY(!QFileInfo::exists(out + QStringLiteral("/Second.dzp")));
     }
 
     // A disk that fills while packing (a small tmpfs): the status line keeps
@@ -303,8 +300,10 @@ private slots:
         zipper.Tick();
         zipper.Tick();
         if (moved) {
-            QVERIFY(QFile::rename(out + QStringLiteral("/Fire.dzp"),
-                                  out + QStringLiteral("/Elsewhere.dzp")));
+            // The archive is written under a hidden name until it is whole.
+            const QStringList written = QDir(out).entryList(QDir::Files | QDir::Hidden);
+            QCOMPARE(written.size(), 1);
+            QVERIFY(QFile::rename(out + u'/' + written[0], out + QStringLiteral("/Elsewhere.dzp")));
         } else {
             QVERIFY(QDir(out).removeRecursively());
         }

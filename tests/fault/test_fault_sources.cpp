@@ -76,6 +76,9 @@ private slots:
 
         const QString out = NewFolder(QStringLiteral("out"));
         const QString package = out + QStringLiteral("/Fire.dzp");
+        // The failed run's archive, kept aside before it is removed.
+        const QString failed = out + QStringLiteral("/failed.zip");
+        events.beforeWindowError = [&] { QFile::copy(ToQt(zipper.ArchivePath()), failed); };
         seam.fileAnswers << package;
         Click(form, "cmdDZP");
         QVERIFY(zipper.Zipping());
@@ -106,11 +109,12 @@ private slots:
         QCOMPARE(events.completes.size(), size_t(0));
         QCOMPARE(Status(form), WithReason(status, reason));
         QVERIFY(!seam.Messages().contains(QStringLiteral("Success!")));
-        // The run stopped at the changed file: frames 1 to 9, each whole, and
-        // nothing with the changed file's name.
+        // Nothing under the package's name; the run stopped at the changed
+        // file: frames 1 to 9, each whole, and nothing with its name.
+        QVERIFY(!QFile::exists(package));
         QList<ArchiveEntry> entries;
-        QVERIFY(ReadArchive(package, entries));
-        QVERIFY(UnzipTestsClean(package));
+        QVERIFY(ReadArchive(failed, entries));
+        QVERIFY(UnzipTestsClean(failed));
         QCOMPARE(EntriesMatchSources(entries, queued), QString());
         QCOMPARE(entries.size(), 9);
         QCOMPARE(entries.last().rawName, QByteArray(".\\My_Clip_00009.jpg"));
@@ -165,6 +169,9 @@ private slots:
         Zipper& zipper = form.ArchiveBuilder();
         zipper.SetTickInterval(3600 * 1000);
         const QString package = NewFolder(QStringLiteral("out")) + QStringLiteral("/Fire.dzp");
+        const QString failed = package + QStringLiteral(".failed");
+        ZipperEventLog events(zipper);
+        events.beforeWindowError = [&] { QFile::copy(ToQt(zipper.ArchivePath()), failed); };
         seam.fileAnswers << package;
         Click(form, "cmdDZP");
         const Snapshot queued = SnapshotOf(frames);
@@ -174,8 +181,9 @@ private slots:
         QVERIFY(TickToEnd(zipper));
         QCOMPARE(Status(form), QStringLiteral("Err 0 in ReadFile"));
         QVERIFY(!seam.Messages().contains(QStringLiteral("Success!")));
+        QVERIFY(!QFile::exists(package));
         QList<ArchiveEntry> entries;
-        QVERIFY(ReadArchive(package, entries));
+        QVERIFY(ReadArchive(failed, entries));
         QVERIFY(entries.size() <= 1);
         for (const ArchiveEntry& entry : entries) {
             QVERIFY(queued.value(QStringLiteral("Big.bin")).startsWith(entry.data));

@@ -47,6 +47,7 @@ public:
             ++ends;
         };
         events.Error = [this] {
+            Call(beforeWindowError);
             Call(mWindow.Error);
             ++errors;
             Call(onEnd);
@@ -69,6 +70,9 @@ public:
     std::vector<bool> completes;  // each Complete's Canceled
     // Runs after each Error and Complete.
     std::function<void()> onEnd;
+    // Runs on Error before the window hears of it, while the failed run's
+    // archive is still on disk.
+    std::function<void()> beforeWindowError;
 
 private:
     static void Call(const std::function<void()>& handler) {

@@ -7,11 +7,18 @@
 # silent uninstall leaves no file behind and the classes as they were, another
 # program's entries included. A second round with /D= and a default the host
 # editor set for .dzp keeps that default.
-# Usage: install-test.sh SETUP.exe ZIP PREFIX
+# It is first installed over an older version that shipped a file this one
+# does not (made here with makensis from NSI and the stage's lists in
+# NSIS_DIR): that file goes, the remembered folder stays. "Open with" names
+# Sparkloom. An uninstall while the window runs stops and leaves everything;
+# the uninstall removes the remembered folder.
+# Usage: install-test.sh SETUP.exe ZIP PREFIX NSI NSIS_DIR
 set -eu
 setup=$1
 zip=$2
 prefix=$3
+nsi=$4
+nsis_dir=$5
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8
 # No other ffmpeg may be reachable: Wine's PATH holds only its system folders.
@@ -57,8 +64,28 @@ wine reg add "$classes\\.dzp\\OpenWithProgids" /v Other.Viewer /t REG_NONE /f >/
 wine reg add "$classes\\.mp4\\OpenWithProgids" /v Other.Player /t REG_NONE /f >/dev/null
 key "$classes" >"$drive/classes-before.reg"
 
-wine "$setup" /S || fail "the silent install failed"
+# An older version, with a file this one no longer ships.
+old=$WINEPREFIX/old
+mkdir -p "$old"
+echo "shipped by the older version only" >"$old/Stale.txt"
+{ cat "$nsis_dir/files.nsh"; printf 'SetOutPath "$INSTDIR"\nFile "%s"\n' "$old/Stale.txt"; } \
+  >"$old/files.nsh"
+{ printf 'Delete "$INSTDIR\\Stale.txt"\n'; cat "$nsis_dir/removals.nsh"; } >"$old/removals.nsh"
+with_window=""
+if grep -q 'sparkloom\.exe"$' "$nsis_dir/files.nsh"; then with_window=-DWINDOW; fi
+makensis -V1 -NOCD -DVERSION=0.9 -DOUTFILE="$old/setup-old.exe" -DFILES="$old/files.nsh" \
+  -DREMOVALS="$old/removals.nsh" ${with_window:+"$with_window"} "$nsi" ||
+  fail "makensis could not make the older installer"
+wine "$old/setup-old.exe" /S || fail "the older version's silent install failed"
 folder=$(folder_of LOCALAPPDATA)/Programs/Sparkloom
+[ -f "$folder/Stale.txt" ] || fail "the older version did not install its file"
+wine reg add 'HKCU\Software\Sparkloom\folders' /v lastfolder /d 'C:\clips' /f >/dev/null
+
+wine "$setup" /S || fail "the silent install failed"
+settle
+[ ! -e "$folder/Stale.txt" ] || fail "the upgrade left the older version's file"
+key 'HKCU\Software\Sparkloom\folders' | grep -qxF '"lastfolder"="C:\\clips"' ||
+  fail "the upgrade lost the remembered folder"
 location=$(key "$uninstall_key" | sed -n 's/^"InstallLocation"="\(.*\)"$/\1/p' | sed 's/\\\\/\\/g')
 if [ -z "$location" ] || [ "$(winepath -u "$location")" != "$folder" ]; then
   fail "the uninstall entry names '$location', not %LOCALAPPDATA%\\Programs\\Sparkloom"
@@ -79,11 +106,20 @@ shortcut=$(folder_of APPDATA)/Microsoft/Windows/Start\ Menu/Programs/Sparkloom.l
 dzp=$(key "$classes\\.dzp")
 printf '%s\n' "$dzp" | grep -qx '"Sparkloom.Package"=hex(0):' || fail ".dzp's Open with list lacks Sparkloom"
 if printf '%s\n' "$dzp" | grep -q '^@='; then fail "the installer gave .dzp a default"; fi
+# "Open with" shows these names, not the console's.
+package_class=$(key "$classes\\Sparkloom.Package")
+printf '%s\n' "$package_class" | grep -qx '"FriendlyAppName"="Sparkloom"' ||
+  fail "the check verb has no FriendlyAppName"
+printf '%s\n' "$package_class" | grep -qx '"FriendlyTypeName"="Sparkloom particle package"' ||
+  fail ".dzp's class has no friendly type name"
 if [ -f "$folder/sparkloom.exe" ]; then
   key "$classes\\.mkv\\OpenWithProgids" | grep -qx '"Sparkloom.Video"=hex(0):' ||
     fail ".mkv's Open with list lacks Sparkloom"
-  key "$classes\\Sparkloom.Video" | grep -qF 'sparkloom.exe\" \"%1\"' ||
+  video_class=$(key "$classes\\Sparkloom.Video")
+  printf '%s\n' "$video_class" | grep -qF 'sparkloom.exe\" \"%1\"' ||
     fail "the videos' verb does not open sparkloom.exe"
+  printf '%s\n' "$video_class" | grep -qx '"FriendlyAppName"="Sparkloom"' ||
+    fail "the videos' verb has no FriendlyAppName"
 fi
 
 # The installed converter with the bundled ffmpeg.exe; without it, nothing
@@ -108,8 +144,40 @@ printf '@%s\r\n' "$verb" >"$drive/work/check.bat"
 wine cmd /c 'C:\work\check.bat' | tr -d '\r' | grep -qx 'C:\\work\\out put\\Spark.dzp: OK' ||
   fail "the check verb does not pass the package: $verb"
 
+if [ -f "$folder/sparkloom.exe" ]; then
+  # The window, running in a display of its own, holds its files.
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$drive/display" 2>/dev/null &
+  xvfb=$!
+  trap 'kill "$xvfb" 2>/dev/null || true' EXIT
+  for _ in $(seq 150); do [ -s "$drive/display" ] && break; sleep 0.2; done
+  DISPLAY=:$(cat "$drive/display")
+  export DISPLAY
+  wine "$folder/sparkloom.exe" >/dev/null 2>&1 &
+  window=$!
+  for _ in $(seq 600); do
+    [ -z "$(xdotool search --name '^Sparkloom v' 2>/dev/null)" ] || break
+    sleep 0.2
+  done
+  [ -n "$(xdotool search --name '^Sparkloom v' 2>/dev/null)" ] || fail "the window did not open"
+  key "$uninstall_key" >"$drive/entry-before.reg"
+  # In place (_?=), so its exit status is its own; a silent run cannot ask
+  # the user to close the window, so it stops.
+  if wine "$location\\uninstall.exe" /S "_?=$location"; then
+    fail "the uninstall went on while the window ran"
+  fi
+  [ "$(cd "$folder" && find . -type f | sed 's|^\./||' | sort)" = "$expected" ] ||
+    fail "the declined uninstall removed files"
+  key "$uninstall_key" | diff -u "$drive/entry-before.reg" - >&2 ||
+    fail "the declined uninstall changed the uninstall entry"
+  [ -f "$shortcut" ] || fail "the declined uninstall removed the Start-menu entry"
+  kill "$window" 2>/dev/null || true
+  wait "$window" 2>/dev/null || true
+  settle
+fi
+
 uninstall "$location"
 [ ! -e "$folder" ] || fail "left behind: $(find "$folder")"
+[ -z "$(key 'HKCU\Software\Sparkloom')" ] || fail "the remembered folder is left"
 [ ! -e "$shortcut" ] || fail "the Start-menu entry is left"
 
 # The host editor's default for .dzp, and /D= with a blank and letters beyond

@@ -1,16 +1,22 @@
 // The Windows halves of the platform layer, under Wine: command lines as a
 // child reads them back, a child's end with something left holding its output,
 // the ANSI code page (this program runs under 1252 and under 1251), the
-// converter's text into a pipe, and the minizip this build links.
+// converter's text into a pipe, the minizip this build links, and the
+// console's stop events.
 #include <windows.h>
 #include <zip.h>
 
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/ChildProcess.h"
 #include "platform/CodePage.h"
+#include "platform/StopSignals.h"
+#include "platform/StopSignals_win.h"
 #include "support/CoreTest.h"
 
 using namespace sparkloom;
@@ -178,4 +184,30 @@ TEST_CASE("minizipRefusesOverlongNames") {
     REQUIRE(ReadArchive(archive, entries));
     REQUIRE(entries.size() == 1);
     CHECK(entries[0].rawName == longest);
+}
+
+// Ctrl+Break and a closing console, which Wine cannot deliver: the handler as
+// Windows calls it, on a thread of its own. Last here, as the stop request stays.
+TEST_CASE("consoleEventsAskToStop") {
+    using platform::StopSignals;
+    REQUIRE(StopSignals::Received() == 0);
+    CHECK(platform::OnConsoleEvent(CTRL_BREAK_EVENT) == TRUE);
+    CHECK(StopSignals::Received() == SIGTERM);
+    CHECK(StopSignals::ExitStatusFor(StopSignals::Received()) == 143);
+    CHECK(StopSignals::NameOf(StopSignals::Received()) == "Ctrl+Break");
+
+    // Windows ends the process when the handler returns, so for a closing
+    // console it returns only once the stop has been carried out.
+    std::atomic<bool> returned = false;
+    std::thread handler([&] {
+        CHECK(platform::OnConsoleEvent(CTRL_CLOSE_EVENT) == TRUE);
+        returned = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    CHECK_FALSE(returned.load());
+    const auto settled = std::chrono::steady_clock::now();
+    StopSignals::Settled();
+    handler.join();
+    CHECK(std::chrono::steady_clock::now() - settled < std::chrono::seconds(2));
+    CHECK(StopSignals::Received() == SIGTERM);
 }

@@ -7,7 +7,10 @@
 # the registry, the builder's tick intervals are reported, and a screenshot of
 # the window is kept (WORK/screenshot-windows.png). A second start takes a
 # video from the command line and is closed while ffmpeg.exe extracts; a third
-# lays the window out at 144 dpi.
+# lays the window out at 144 dpi, and a fourth, opened at 96 dpi, is moved to
+# a screen of 144 dpi and must then look the same. A log-off during a build
+# (sent by CONTROLS.exe, as Windows would) is asked to wait, stops the build
+# as Cancel does and leaves a whole package.
 # Usage: window-test.sh SPARKLOOM.exe CLI.exe CONTROLS.exe FFMPEG_DIR PREFIX WORK
 set -eu
 window_exe=$1
@@ -248,6 +251,28 @@ sort -n -k2 "$work/ticks.txt" | awk '
   }' >"$work/ticks-summary.txt" || fail "the ticks came late: $(cat "$work/ticks-summary.txt")"
 say "$(cat "$work/ticks-summary.txt")"
 
+say "logging off while a second package is built"
+# A large file that deflate cannot shrink makes packing last.
+head -c 400000000 /dev/urandom >"$work/frames/big.bin"
+is_packing() { case $(text_of txtStatus) in Packing*) ;; *) return 1 ;; esac; }
+click cmdDZP
+answer "Save As" "$(windows_path "$work/out/Fire2.dzp")"
+until_true 120 "packing to begin" is_packing
+wine "$controls_exe" --end-session >"$work/session.out" 2>/dev/null ||
+  fail "the log-off could not be sent"
+tr -d '\r' <"$work/session.out" >"$work/session.txt"
+say "the log-off's answer: $(cat "$work/session.txt")"
+[ "$(cut -f2 "$work/session.txt")" = 0 ] || fail "the window let the session end during a build"
+# Wine keeps no reason; Windows shows it.
+case $(cut -f3 "$work/session.txt") in
+  "" | "Sparkloom is building Fire2.dzp") ;;
+  *) fail "the reason given is $(cut -f3 "$work/session.txt")" ;;
+esac
+until_true 60 "the status Canceled" text_is txtStatus Canceled
+unzip -t "$work/out/Fire2.dzp" >"$work/unzip2.txt" || fail "unzip -t: $(tail -n 3 "$work/unzip2.txt")"
+[ -z "$(find "$work/out" -name '.Fire2.dzp-*')" ] || fail "a temporary package was left behind"
+rm -f "$work/frames/big.bin"
+
 # Alt+X is E&XIT's access key.
 closes() {
   xdotool mousemove --window "$(window_named "Sparkloom v1.0.1")" 300 10
@@ -288,6 +313,30 @@ app=$!
 until_true 120 "the main window at 144 dpi" controls
 [ "$(field window 2)x$(field window 3)" = 800x938 ] ||
   fail "at 144 dpi the client area is $(field window 2)x$(field window 3), not 800x938"
+# The client area, and each control's size and centre in it.
+layout() {
+  awk -F '\t' '$1 == "window" { print $1, $2, $3 } $1 != "window" { print $1, $6, $7, $8, $9 }' \
+    "$work/controls.txt"
+}
+layout >"$work/layout-144.txt"
 closes
+
+say "moving a window opened at 96 dpi to a screen of 144 dpi"
 dpi 96
+wine "$window_exe" >"$work/window4.log" 2>&1 &
+app=$!
+until_true 120 "the main window at 96 dpi" controls
+wine "$controls_exe" --dpi 144 || fail "WM_DPICHANGED could not be sent"
+controls
+layout >"$work/layout-moved.txt"
+diff "$work/layout-144.txt" "$work/layout-moved.txt" >"$work/layout.diff" ||
+  fail "moved to 144 dpi, the window differs from one opened there: $(cat "$work/layout.diff")"
+main=$(window_named "Sparkloom v1.0.1")
+eval "$(xdotool getwindowgeometry --shell "$main")"
+# What of it lies on the 1280 x 1024 screen.
+[ $((Y + HEIGHT)) -le 1024 ] || HEIGHT=$((1024 - Y))
+ffmpeg -nostdin -v error -f x11grab -draw_mouse 0 -video_size "${WIDTH}x$HEIGHT" -grab_x "$X" \
+  -grab_y "$Y" -i "$DISPLAY" -frames:v 1 -y "$work/screenshot-moved-144dpi.png"
+say "screenshot: $work/screenshot-moved-144dpi.png"
+closes
 say "passed"

@@ -1,8 +1,13 @@
 // What a person sees of the running sparkloom.exe, for the scripted run under
 // Wine (window-test.sh): one line per control of the layout, tab separated:
-// form name, centre on the screen (x, y), 1 when enabled, its text. A first
-// line "window" gives the client area's size. With --message, the text of the
-// program's open message box instead. Exits 1 while there is none to read.
+// form name, centre on the screen (x, y), 1 when enabled, its text, then its
+// width, height and centre in the client area. A first line "window" gives
+// the client area's size. With --message, the text of the program's open
+// message box instead. Exits 1 while there is none to read.
+// What Windows sends and Wine cannot: --dpi N, the window moved to a screen
+// of N dpi (WM_DPICHANGED with the rectangle Windows would suggest);
+// --end-session, a log-off (WM_QUERYENDSESSION, then WM_ENDSESSION), printing
+// "query" and the answer, and the reason the window gave for waiting.
 #include <windows.h>
 
 #include <cstdio>
@@ -33,6 +38,58 @@ std::string TextOf(HWND control) {
 
 }  // namespace
 
+// WM_DPICHANGED carries a pointer to the suggested rectangle, which must lie
+// in the window's own process.
+int MoveToDpi(HWND window, UINT dpi) {
+    RECT now{};
+    GetWindowRect(window, &now);
+    const UINT was = GetDpiForWindow(window);
+    const RECT suggested{now.left, now.top,
+                         now.left + MulDiv(now.right - now.left, dpi, was ? was : 96),
+                         now.top + MulDiv(now.bottom - now.top, dpi, was ? was : 96)};
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, processId);
+    if (process == nullptr) {
+        return 1;
+    }
+    void* there = VirtualAllocEx(process, nullptr, sizeof suggested, MEM_COMMIT, PAGE_READWRITE);
+    const bool written = there != nullptr &&
+                         WriteProcessMemory(process, there, &suggested, sizeof suggested, nullptr);
+    DWORD_PTR result = 0;
+    const bool sent = written && SendMessageTimeoutW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                                                     reinterpret_cast<LPARAM>(there),
+                                                     SMTO_ABORTIFHUNG, 10000, &result) != 0;
+    if (there != nullptr) {
+        VirtualFreeEx(process, there, 0, MEM_RELEASE);
+    }
+    CloseHandle(process);
+    return sent ? 0 : 1;
+}
+
+int EndSession(HWND window) {
+    DWORD_PTR answer = 0;
+    if (SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG,
+                            10000, &answer) == 0) {
+        return 1;
+    }
+    // Wine has no ShutdownBlockReasonQuery: the reason then stays empty.
+    using QueryFunction = BOOL(WINAPI*)(HWND, LPWSTR, DWORD*);
+    const auto query = reinterpret_cast<QueryFunction>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "ShutdownBlockReasonQuery")));
+    wchar_t reason[MAX_STR_BLOCKREASON] = L"";
+    DWORD length = std::size(reason);
+    if (query == nullptr || !query(window, reason, &length)) {
+        reason[0] = L'\0';
+    }
+    std::printf("query\t%d\t%s\n", answer ? 1 : 0, platform::Utf8OfWide(reason).c_str());
+    DWORD_PTR ignored = 0;
+    return SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG,
+                               60000, &ignored) != 0
+               ? 0
+               : 1;
+}
+
 int wmain(int argc, wchar_t** argv) {
     if (argc > 1 && std::wstring_view(argv[1]) == L"--message") {
         // A message box is a dialog whose text is control 0xFFFF.
@@ -48,8 +105,16 @@ int wmain(int argc, wchar_t** argv) {
     if (window == nullptr) {
         return 1;
     }
+    if (argc > 2 && std::wstring_view(argv[1]) == L"--dpi") {
+        return MoveToDpi(window, static_cast<UINT>(_wtoi(argv[2])));
+    }
+    if (argc > 1 && std::wstring_view(argv[1]) == L"--end-session") {
+        return EndSession(window);
+    }
     RECT client{};
     GetClientRect(window, &client);
+    POINT origin{0, 0};
+    ClientToScreen(window, &origin);
     std::printf("window\t%ld\t%ld\t%d\t\n", client.right, client.bottom,
                 IsWindowEnabled(window) ? 1 : 0);
     for (const ControlLayout& row : kWindowLayout) {
@@ -59,9 +124,11 @@ int wmain(int argc, wchar_t** argv) {
         }
         RECT box{};
         GetWindowRect(control, &box);
-        std::printf("%.*s\t%ld\t%ld\t%d\t%s\n", static_cast<int>(row.name.size()), row.name.data(),
-                    (box.left + box.right) / 2, (box.top + box.bottom) / 2,
-                    IsWindowEnabled(control) ? 1 : 0, TextOf(control).c_str());
+        std::printf("%.*s\t%ld\t%ld\t%d\t%s\t%ld\t%ld\t%ld\t%ld\n",
+                    static_cast<int>(row.name.size()), row.name.data(), (box.left + box.right) / 2,
+                    (box.top + box.bottom) / 2, IsWindowEnabled(control) ? 1 : 0,
+                    TextOf(control).c_str(), box.right - box.left, box.bottom - box.top,
+                    (box.left + box.right) / 2 - origin.x, (box.top + box.bottom) / 2 - origin.y);
     }
     return 0;
 }

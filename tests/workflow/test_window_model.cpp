@@ -38,7 +38,8 @@ public:
     std::optional<int> pendingTick;
     int progress = -1;
     bool closed = false;
-    std::function<void()> onPump;
+    // Stands for the clicks and keys a pump would deliver.
+    std::function<void(bool withUserInput)> onPump;
 
     ScriptedView() {
         for (const ControlLayout& layout : kWindowLayout) {
@@ -83,9 +84,9 @@ public:
     std::string RememberedFolder() override { return remembered; }
     void RememberFolder(const std::string& folder) override { remembered = folder; }
     void StartTicks(int milliseconds) override { pendingTick = milliseconds; }
-    void PumpEvents(bool) override {
+    void PumpEvents(bool withUserInput) override {
         if (onPump) {
-            onPump();
+            onPump(withUserInput);
         }
     }
     void CloseWindow() override { closed = true; }
@@ -129,6 +130,17 @@ std::vector<std::string> EntryNames(const std::string& package) {
             names.push_back(entry.rawName);
         }
     }
+    return names;
+}
+
+// The names in a folder, sorted: a leftover temporary shows here.
+std::vector<std::string> EntriesOf(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::directory_iterator(P(folder), error)) {
+        names.push_back(Utf8Of(entry.path().filename()));
+    }
+    std::sort(names.begin(), names.end());
     return names;
 }
 
@@ -360,7 +372,7 @@ TEST_CASE("paths of 300 characters extract and build") {
     CHECK(entries.size() == 34);
 }
 
-TEST_CASE("Cancel and closing end a running package, which stays a whole archive") {
+TEST_CASE("Cancel, closing and the session's end stop a package, which stays a whole archive") {
     TempDir root;
     const fs::path frames = root.Path() / "frames";
     const fs::path out = root.Path() / "out";
@@ -372,8 +384,9 @@ TEST_CASE("Cancel and closing end a running package, which stays a whole archive
     // Enough that packing takes many ticks.
     REQUIRE(WriteNoise(Utf8Of(frames / "big.bin"), 16 << 20, 3));
 
-    for (const bool byClosing : {false, true}) {
-        CAPTURE(byClosing);
+    enum class Stop { Cancel, Closing, SessionEnd };
+    for (const Stop stop : {Stop::Cancel, Stop::Closing, Stop::SessionEnd}) {
+        CAPTURE(static_cast<int>(stop));
         ScriptedView view;
         WindowModel model(view);
         ReadyToBuild(view, model, root.Path(), frames);
@@ -389,7 +402,16 @@ TEST_CASE("Cancel and closing end a running package, which stays a whole archive
             model.Tick();
         }
         REQUIRE(model.ArchiveBuilder().Zipping());
-        if (byClosing) {
+        // Under the chosen name: nothing yet, or the last run's package, whole.
+        CHECK((!Exists(package) || UnzipTestsClean(package)));
+        view.messages.clear();
+        if (stop == Stop::SessionEnd) {
+            CHECK(model.SessionEnding() == "Sparkloom is building Spark.dzp");
+            model.SessionEnded();
+            CHECK_FALSE(model.ArchiveBuilder().Zipping());
+            CHECK(model.SessionEnding().empty());
+            CHECK(view.messages.empty());
+        } else if (stop == Stop::Closing) {
             model.Closing();
             CHECK_FALSE(model.ArchiveBuilder().Zipping());
         } else {
@@ -404,7 +426,47 @@ TEST_CASE("Cancel and closing end a running package, which stays a whole archive
         REQUIRE(ReadArchive(package, entries));
         CHECK(entries.back().rawName == ".\\big.bin");
         CHECK(entries.back().data.size() < size_t{16} << 20);
+        CHECK(EntriesOf(Utf8Of(out)) == std::vector<std::string>{"Spark.dzp"});
     }
+}
+
+// A second click on "Build Particle", queued while the first writes its
+// templates, reaches the window only once the first run has started, and is
+// refused then: never a build inside a build.
+TEST_CASE("a click queued while a build prepares is refused, not a second build") {
+    TempDir root;
+    const fs::path frames = root.Path() / "frames";
+    const fs::path out = root.Path() / "out";
+    REQUIRE(MakeFolder(Utf8Of(frames)));
+    REQUIRE(MakeFolder(Utf8Of(out)));
+    REQUIRE(WriteFile(Utf8Of(frames / "Spark_00001.jpg"), "frame"));
+    REQUIRE(WriteFile(Utf8Of(frames / "Thumb.jpg"), "thumb"));
+    REQUIRE(WriteFile(Utf8Of(frames / "Thumb.png"), "thumb"));
+
+    ScriptedView view;
+    WindowModel model(view);
+    ReadyToBuild(view, model, root.Path(), frames);
+    int queued = 0;
+    view.onPump = [&](bool withUserInput) {
+        if (withUserInput) {
+            model.cmdDZP_Click();  // what a pump with input would do with the click
+        } else {
+            ++queued;
+        }
+    };
+    view.fileAnswers = {Native(out / "Spark.dzp"), Native(out / "Second.dzp")};
+    model.cmdDZP_Click();
+    view.onPump = {};
+    REQUIRE(queued > 0);
+    REQUIRE(view.pendingTick);
+    model.cmdDZP_Click();  // the queued click, delivered after the build started
+    REQUIRE(view.RunTicks(model));
+    const std::string busy =
+        "A package is still being built.\r\nPlease wait until it is finished or cancel it first.";
+    CHECK(view.Texts() == std::vector<std::string>{busy, "Success!"});
+    CHECK(view.Text(WindowControl::txtStatus) == "Success");
+    CHECK(EntriesOf(Utf8Of(out)) == std::vector<std::string>{"Spark.dzp"});
+    CHECK(UnzipTestsClean(Utf8Of(out / "Spark.dzp")));
 }
 
 TEST_CASE("videos named on the command line or dropped: one existing file, else a warning") {
