@@ -105,6 +105,12 @@ std::string TemplateAttribute(const std::string& utf16File, const std::string& e
 // arguments by itself.
 std::string HostPath(const std::string& path);
 
+// A case, or one row of it, that cannot run here says why and goes on. When
+// nothing failed, the program then ends with kSkippedExitCode, which ctest
+// shows as a skip.
+void Skip(const std::string& why);
+inline constexpr int kSkippedExitCode = 77;
+
 // Waits until condition holds, polling; false when timeoutMs passed first.
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 10000);
 

@@ -39,6 +39,7 @@ public:
     int progress = -1;
     bool closed = false;
     std::function<void()> onPump;
+    std::function<void(const std::string&)> onMessage;  // before the answer
 
     ScriptedView() {
         for (const ControlLayout& layout : kWindowLayout) {
@@ -72,6 +73,9 @@ public:
     MessageAnswer ShowMessage(const std::string& text, MessageIcon icon,
                               MessageButtons buttons) override {
         messages.push_back({text, icon, buttons});
+        if (onMessage) {
+            onMessage(text);
+        }
         if (messageAnswers.empty()) {
             return MessageAnswer::Ok;
         }
@@ -256,15 +260,21 @@ TEST_CASE("the build checks its inputs in order and writes nothing when one fail
     for (const fs::path& folder : {project, frames, out, out / "taken.dzp"}) {
         REQUIRE(MakeFolder(Utf8Of(folder)));
     }
-    REQUIRE(WriteFile(Utf8Of(frames / "Spark_00001.jpg"), "frame"));
-    REQUIRE(WriteFile(Utf8Of(frames / "Thumb.jpg"), "thumb"));
+    const std::vector<std::string> seeded{"Spark_00001.jpg", "Thumb.jpg", "Thumb.png"};
+    for (const std::string& name : seeded) {
+        REQUIRE(WriteFile(Utf8Of(frames / name), name));
+    }
 
     struct Row {
         const char* name;
         std::function<void(ScriptedView&)> change;
-        std::string savedAs;  // "" = out/Spark.dzp
-        std::string message;
+        std::string savedAs;  // "" = out/Spark.dzp; the picture chosen for cmdThumb
+        std::string message;  // every message shown, one a line; {why} is the system's reason
+        std::string click = "cmdDZP";
+        bool noFrames = false;        // nothing extracted yet
+        bool afterTemplates = false;  // refused once the templates are written
     };
+    std::string why;
     const std::string inProject =
         "You cannot create the Installation File in the Project Folder!\r\n"
         "Please Choose Another Destination Folder";
@@ -287,6 +297,51 @@ TEST_CASE("the build checks its inputs in order and writes nothing when one fail
          {},
          Native(out / "gone" / "Spark.dzp"),
          "The folder " + Native(out / "gone") + " does not exist."},
+        {"before any extraction",
+         {},
+         "",
+         "Please extract the video into a folder first!",
+         "cmdDZP",
+         true},
+        {"a thumbnail before any extraction",
+         {},
+         Native(frames / "Spark_00001.jpg"),
+         "Please extract the video into a folder first!",
+         "cmdThumb",
+         true},
+        {"a thumbnail that cannot be copied",
+         {},
+         Native(root.Path() / "gone.jpg"),
+         "Could not copy the thumbnail to " + Native(frames / "Thumb.jpg") +
+             ": No such file or directory",
+         "cmdThumb"},
+        {"a user's file with a name beyond the code page",
+         [&](ScriptedView&) { REQUIRE(WriteFile(Utf8Of(frames / u8"\u706b.txt"), "mine")); }, "",
+         "These names cannot be stored in the package (only Western European letters are "
+         "possible):\r\n" +
+             Native(frames / u8"\u706b.txt")},
+        {"the first frame gone",
+         [](ScriptedView& v) { v.texts[WindowControl::txtAnimImage] = "Spark_00009.jpg"; }, "",
+         "The package would lack Spark_00009.jpg, which the host editor needs:\r\nit is not in "
+         "the frames folder " +
+             Native(frames) + ".",
+         "cmdDZP", false, true},
+        {"an old package that cannot be deleted",
+         [&](ScriptedView& v) {
+             REQUIRE(WriteFile(Utf8Of(out / "Old.dzp"), "old"));
+             // While the question is open, a folder takes the old package's place.
+             v.onMessage = [&](const std::string&) {
+                 std::error_code error;
+                 fs::remove(out / "Old.dzp", error);
+                 fs::create_directories(out / "Old.dzp" / "kept", error);
+                 fs::remove(out / "Old.dzp", error);
+                 why = ReasonOf(error);
+             };
+         },
+         Native(out / "Old.dzp"),
+         "Overwrite Existing File?\nCould not delete the existing package " +
+             Native(out / "Old.dzp") + ": {why}",
+         "cmdDZP", false, true},
     };
     for (const Row& row : rows) {
         CAPTURE(row.name);
@@ -296,13 +351,21 @@ TEST_CASE("the build checks its inputs in order and writes nothing when one fail
         if (row.change) {
             row.change(view);
         }
+        if (row.noFrames) {
+            model.Project().ExtractFolder.clear();
+        }
         view.fileAnswers = {row.savedAs.empty() ? Native(out / "Spark.dzp") : row.savedAs};
-        model.cmdDZP_Click();
-        CHECK(view.Texts() == std::vector<std::string>{row.message});
-        CHECK(view.messages.front().icon == MessageIcon::Warning);
+        model.Click(row.click);
+        CHECK(Join(view.Texts(), "\n") == ReplaceAll(row.message, "{why}", why));
+        CHECK(view.messages.back().icon == MessageIcon::Warning);
         CHECK_FALSE(view.pendingTick);
-        CHECK_FALSE(Exists(Utf8Of(frames / "TitleTemplate.xml")));
+        CHECK(Exists(Utf8Of(frames / "TitleTemplate.xml")) == row.afterTemplates);
         CHECK_FALSE(Exists(Utf8Of(out / "Spark.dzp")));
+        for (const auto& entry : fs::directory_iterator(frames)) {
+            if (!Holds(seeded, Utf8Of(entry.path().filename()))) {
+                fs::remove(entry.path());
+            }
+        }
     }
 }
 
