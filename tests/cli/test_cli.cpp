@@ -309,7 +309,7 @@ TEST_CASE("failuresOnceStartedSayWhy") {
         Strings more;
         std::string said;  // {frames} stands for the frames folder
         bool framesKept = false;
-        std::vector<std::pair<std::string, std::string>> environment;
+        std::vector<std::pair<std::string, std::string>> environment = {};
     };
     const std::string beyond =
         "The start 00:05 lies beyond the clip's end: the clip lasts 1.000 s. No frames were "
@@ -1091,6 +1091,7 @@ TEST_CASE("framesFolderThatCannotBeMadeSaysWhy" * doctest::test_suite("tmpfs")) 
         std::string tag;
         std::string parent;  // the frames folder goes in here
         std::string reason;
+        Strings through = {};  // a program the converter is run through
     };
     std::vector<Row> rows;
 
@@ -1107,10 +1108,19 @@ TEST_CASE("framesFolderThatCannotBeMadeSaysWhy" * doctest::test_suite("tmpfs")) 
     REQUIRE(MakeFolder(locked));
     std::error_code error;
     fs::permissions(P(locked), fs::perms::owner_read | fs::perms::owner_exec, error);
-    if (const std::string why = WhyNoFolderIn(locked); why.empty()) {
-        MESSAGE("skipped \"a read-only folder\": this user writes into it regardless");
-    } else {
+    if (const std::string why = WhyNoFolderIn(locked); !why.empty()) {
         rows.push_back({"a read-only folder", locked, why});
+    } else {
+#ifndef _WIN32
+        // Root, which gives up that right for the converter.
+        rows.push_back({"a read-only folder",
+                        locked,
+                        ReasonOf(std::make_error_code(std::errc::permission_denied)),
+                        {"setpriv", "--inh-caps=-dac_override,-dac_read_search",
+                         "--bounding-set=-dac_override,-dac_read_search", "--", SPARKLOOM_CLI}});
+#else
+        MESSAGE("skipped \"a read-only folder\": this user writes into it regardless");
+#endif
     }
 
 #ifndef _WIN32
@@ -1127,7 +1137,14 @@ TEST_CASE("framesFolderThatCannotBeMadeSaysWhy" * doctest::test_suite("tmpfs")) 
         CAPTURE(row.tag);
         const std::string frames = row.parent + "/frames";
         const std::string package = Fresh("unmade.dzp");
-        const ToolRun run = RunCli(Complete(package) + Strings{"--frames-dir", frames});
+        const Strings arguments = Complete(package) + Strings{"--frames-dir", frames};
+        ToolOptions options;
+        options.startFolder = F().root.Text();
+        const ToolRun run =
+            row.through.empty()
+                ? RunCli(arguments)
+                : RunTool(row.through[0],
+                          Strings(row.through.begin() + 1, row.through.end()) + arguments, options);
         CHECK(run.exitCode == 1);
         CHECK(run.err ==
               "Could not create the frames folder " + Shown(frames) + ": " + row.reason + "\n");
