@@ -101,13 +101,34 @@ Fixture& F() {
     return fixture;
 }
 
+// through: a program the converter is run through, with its arguments.
 ToolRun RunCli(const Strings& arguments,
-               const std::vector<std::pair<std::string, std::string>>& environment = {}) {
+               const std::vector<std::pair<std::string, std::string>>& environment = {},
+               Strings through = {}) {
     ToolOptions options;
     options.environment = environment;
     options.startFolder = F().root.Text();
     options.timeoutMs = 60000;
-    return RunTool(SPARKLOOM_CLI, arguments, options);
+    through.push_back(SPARKLOOM_CLI);
+    through.insert(through.end(), arguments.begin(), arguments.end());
+    return RunTool(through.front(), Strings(through.begin() + 1, through.end()), options);
+}
+
+#ifndef _WIN32
+// Root writes past every permission; run through this, the converter does not.
+const Strings kWithoutOverride = {"setpriv", "--inh-caps=-dac_override,-dac_read_search",
+                                  "--bounding-set=-dac_override,-dac_read_search", "--"};
+#endif
+
+// Why no folder can be made in parent, in the system's words; "" when one can.
+std::string WhyNoFolderIn(const std::string& parent) {
+    const std::string probe = parent + "/probe";
+    std::error_code error;
+    // As the converter makes the frames folder.
+    const bool made = fs::create_directories(P(probe), error);
+    std::error_code ignored;
+    fs::remove(P(probe), ignored);
+    return made ? std::string() : ReasonOf(error);
 }
 
 // A fresh, not yet existing path under the output folder.
@@ -310,6 +331,7 @@ TEST_CASE("failuresOnceStartedSayWhy") {
         std::string said;  // {frames} stands for the frames folder
         bool framesKept = false;
         std::vector<std::pair<std::string, std::string>> environment = {};
+        Strings through = {};
     };
     const std::string beyond =
         "The start 00:05 lies beyond the clip's end: the clip lasts 1.000 s. No frames were "
@@ -335,12 +357,23 @@ TEST_CASE("failuresOnceStartedSayWhy") {
                     "ffmpeg reported 30 frames, but 29 frames numbered 1 to 30 are in {frames}.",
                     true,
                     {{"SPARKLOOM_FFMPEG", gappy}}});
+    // An old package in a folder this user may not change: --force cannot delete it.
+    const std::string locked = F().root.File("locked-out");
+    REQUIRE((MakeFolder(locked) && WriteFile(locked + "/Old.dzp", "old")));
+    fs::permissions(P(locked), fs::perms::owner_read | fs::perms::owner_exec);
+    rows.push_back({"an old package that cannot be deleted",
+                    {"-o", locked + "/Old.dzp", "--force", "--frames-dir", Fresh("old-frames")},
+                    "Could not delete the existing package " + Shown(locked + "/Old.dzp") + ": " +
+                        ReasonOf(std::make_error_code(std::errc::permission_denied)),
+                    false,
+                    {},
+                    WhyNoFolderIn(locked).empty() ? kWithoutOverride : Strings{}});
 #endif
     for (const Row& row : rows) {
         CAPTURE(row.tag);
         const std::string package = Fresh("late.dzp");
         const std::string frames = Chopped(package) + "_frames";
-        const ToolRun run = RunCli(Complete(package) + row.more, row.environment);
+        const ToolRun run = RunCli(Complete(package) + row.more, row.environment, row.through);
         CHECK(run.exitCode == 1);
         CHECK_MESSAGE(run.err.ends_with(ReplaceAll(row.said, "{frames}", Shown(frames)) + "\n"),
                       run.err);
@@ -1002,17 +1035,6 @@ const std::string kNoMount =
     "no tmpfs could be mounted here (mount needs root outside a restricted container)";
 #endif
 
-// Why no folder can be made in parent, in the system's words; "" when one can.
-std::string WhyNoFolderIn(const std::string& parent) {
-    const std::string probe = parent + "/probe";
-    std::error_code error;
-    // As the converter makes the frames folder.
-    const bool made = fs::create_directories(P(probe), error);
-    std::error_code ignored;
-    fs::remove(P(probe), ignored);
-    return made ? std::string() : ReasonOf(error);
-}
-
 }  // namespace
 
 #ifndef _WIN32
@@ -1113,11 +1135,9 @@ TEST_CASE("framesFolderThatCannotBeMadeSaysWhy" * doctest::test_suite("tmpfs")) 
     } else {
 #ifndef _WIN32
         // Root, which gives up that right for the converter.
-        rows.push_back({"a read-only folder",
-                        locked,
+        rows.push_back({"a read-only folder", locked,
                         ReasonOf(std::make_error_code(std::errc::permission_denied)),
-                        {"setpriv", "--inh-caps=-dac_override,-dac_read_search",
-                         "--bounding-set=-dac_override,-dac_read_search", "--", SPARKLOOM_CLI}});
+                        kWithoutOverride});
 #else
         MESSAGE("skipped \"a read-only folder\": this user writes into it regardless");
 #endif
@@ -1137,14 +1157,8 @@ TEST_CASE("framesFolderThatCannotBeMadeSaysWhy" * doctest::test_suite("tmpfs")) 
         CAPTURE(row.tag);
         const std::string frames = row.parent + "/frames";
         const std::string package = Fresh("unmade.dzp");
-        const Strings arguments = Complete(package) + Strings{"--frames-dir", frames};
-        ToolOptions options;
-        options.startFolder = F().root.Text();
         const ToolRun run =
-            row.through.empty()
-                ? RunCli(arguments)
-                : RunTool(row.through[0],
-                          Strings(row.through.begin() + 1, row.through.end()) + arguments, options);
+            RunCli(Complete(package) + Strings{"--frames-dir", frames}, {}, row.through);
         CHECK(run.exitCode == 1);
         CHECK(run.err ==
               "Could not create the frames folder " + Shown(frames) + ": " + row.reason + "\n");
