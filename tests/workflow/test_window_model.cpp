@@ -252,7 +252,7 @@ TEST_CASE("a person's whole road through the workflow, with the enabling at each
     }
 }
 
-TEST_CASE("the build checks its inputs in order and writes nothing when one fails") {
+TEST_CASE("the build checks its inputs in order and packs nothing when one fails") {
     TempDir root;
     const fs::path project = root.Path() / "clips";
     const fs::path frames = root.Path() / "frames";
