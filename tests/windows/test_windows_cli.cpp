@@ -452,7 +452,8 @@ TEST_CASE("pathsInAnyLetters") {
     // With no ffmpeg.exe beside it nor on the PATH, the user is told where to put one.
     REQUIRE(fs::remove(P(programs + "\\ffmpeg.exe")));
     const ToolRun none =
-        RunTool(programs + "\\sparkloom-cli.exe", Complete(home + "\\none.dzp", video), options);
+        RunTool(programs + "\\sparkloom-cli.exe",
+                Complete(home + "\\none.dzp", video) + Strings{"--name", "Fire"}, options);
     CHECK(none.exitCode == 1);
     CHECK(none.err ==
           "ffmpeg was not found beside sparkloom-cli.exe nor on the PATH. Put ffmpeg.exe in the "
