@@ -117,7 +117,7 @@ private slots:
         QCOMPARE(seam.shown[0].fileRequest.defaultExtension, QStringLiteral("dzp"));
         QCOMPARE(seam.shown[0].fileRequest.initialFileName, QStringLiteral("Fire & Ice"));
         QVERIFY(form.ArchiveBuilder().Zipping());
-        QVERIFY(Control<QProgressBar>(form, "ProgressBar1")->isVisible() || !form.isVisible());
+        QVERIFY(Control<QProgressBar>(form, "ProgressBar1")->isVisibleTo(&form));
         QVERIFY(WaitUntilIdle(form));
 
         QCOMPARE(Status(form), QStringLiteral("Success"));
@@ -127,7 +127,9 @@ private slots:
         QVERIFY(Control<QPushButton>(form, "cmdDZP")->isEnabled());
         QCOMPARE(form.ProgressValue(), 100.0);
         QCOMPARE(form.Project().PackageFolder, out);
-        QVERIFY(!QFile::exists(out + QStringLiteral("/zpk.dll")));
+        // Nothing but the package is left beside it.
+        QCOMPARE(QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{QStringLiteral("Fire.dzp")});
 
         const QString package = out + QStringLiteral("/Fire.dzp");
         QVERIFY(test::UnzipTestsClean(package));
@@ -369,6 +371,9 @@ private slots:
         seam.shown.clear();
         Click(form, "cmdDZP");
         QCOMPARE(seam.Kinds(), QList<Kind>{Kind::Message});
+        QCOMPARE(seam.Messages(), QStringList{QStringLiteral("A package is still being built.\r\n"
+                                                             "Please wait until it is finished or "
+                                                             "cancel it first.")});
         QCOMPARE(seam.shown[0].icon, MessageIcon::Warning);
         QCOMPARE(form.ArchiveBuilder().QueuedCount(), queued);
         QCOMPARE(ReadAll(frames + QStringLiteral("/TitleTemplate.xml")), xml);
@@ -388,6 +393,8 @@ private slots:
         seam.shown.clear();
         Click(form, "cmdDZP");
         QCOMPARE(seam.Kinds(), QList<Kind>{Kind::Message});
+        QCOMPARE(seam.Messages(),
+                 QStringList{QStringLiteral("Please extract the video into a folder first!")});
         QCOMPARE(seam.shown[0].icon, MessageIcon::Warning);
     }
 
@@ -458,8 +465,11 @@ private slots:
         seam.fileAnswers << out + QStringLiteral("/Fire.dzp");
         Click(form, "cmdDZP");
         QCOMPARE(seam.Messages().size(), 1);
-        QVERIFY2(seam.Messages()[0].contains(QStringLiteral("TitleTemplate.clt")),
-                 qPrintable(seam.Messages()[0]));
+        QVERIFY2(
+            seam.Messages()[0].startsWith(
+                QStringLiteral("Cannot write %1: ")
+                    .arg(QDir::toNativeSeparators(frames + QStringLiteral("/TitleTemplate.clt")))),
+            qPrintable(seam.Messages()[0]));
         QVERIFY(!form.ArchiveBuilder().Zipping());
         QVERIFY(!QFile::exists(out + QStringLiteral("/Fire.dzp")));
         QDir(frames + QStringLiteral("/TitleTemplate.clt")).removeRecursively();
@@ -469,8 +479,9 @@ private slots:
         Control<QLineEdit>(form, "txtParticleName")->setText(QStringLiteral("火花"));
         seam.fileAnswers << out + QStringLiteral("/Fire.dzp");
         Click(form, "cmdDZP");
-        QCOMPARE(seam.Messages().size(), 1);
-        QVERIFY(seam.Messages()[0].contains(QStringLiteral("火花")));
+        QCOMPARE(seam.Messages(), QStringList{QStringLiteral(
+                                      "These names cannot be stored in the package (only Western "
+                                      "European letters are possible):\r\n火花")});
         QVERIFY(!QFile::exists(out + QStringLiteral("/Fire.dzp")));
 
         // A destination folder that has gone away.
@@ -478,7 +489,8 @@ private slots:
         Control<QLineEdit>(form, "txtParticleName")->setText(QStringLiteral("Fire"));
         seam.fileAnswers << out + QStringLiteral("/gone/Fire.dzp");
         Click(form, "cmdDZP");
-        QCOMPARE(seam.Messages().size(), 1);
+        QCOMPARE(seam.Messages(), QStringList{QStringLiteral("The folder %1/gone does not exist.")
+                                                  .arg(QDir::toNativeSeparators(out))});
         QCOMPARE(seam.shown.last().icon, MessageIcon::Warning);
         QVERIFY(Status(form) != QStringLiteral("Success"));
     }

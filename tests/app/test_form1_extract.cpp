@@ -191,13 +191,19 @@ private slots:
         seam.fileAnswers << mVideo;
         Click(form, "cmdProjectFile");
         const QString target = NewFolder(QStringLiteral("refused-names"));
-        for (const QString& name :
-             {QStringLiteral("a/b"), QStringLiteral("火花"), QString(250, u'x')}) {
+        const QString nameOf = QStringLiteral("The particle name names the frame files and ");
+        for (const auto& [name, refusal] :
+             {std::pair{QStringLiteral("a/b"), nameOf + QStringLiteral("cannot contain \"/\".")},
+              std::pair{QStringLiteral("火花"),
+                        nameOf + QStringLiteral("can only hold Western European letters:\r\n火花")},
+              std::pair{
+                  QString(250, u'x'),
+                  QStringLiteral("The particle name is too long to name the frame files.")}}) {
             seam.shown.clear();
             Control<QLineEdit>(form, "txtParticleName")->setText(name);
             seam.folderAnswers << target;
             Click(form, "cmdExtract");
-            QCOMPARE(seam.Messages().size(), 1);
+            QCOMPARE(seam.Messages(), QStringList{refusal});
             QCOMPARE(seam.shown.last().icon, MessageIcon::Warning);
             QVERIFY(QDir(target).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
             QVERIFY(!Control<QPushButton>(form, "cmdThumb")->isEnabled());
@@ -220,9 +226,9 @@ private slots:
         seam.folderAnswers << NewFolder(QStringLiteral("no-ffmpeg"));
         Click(form, "cmdExtract");
         // No "be patient" notice for work that cannot start.
-        QCOMPARE(seam.Messages().size(), 1);
-        QVERIFY2(seam.Messages()[0].contains(QStringLiteral("ffmpeg")),
-                 qPrintable(seam.Messages()[0]));
+        QCOMPARE(seam.Messages(),
+                 QStringList{QStringLiteral("ffmpeg was not found beside Sparkloom nor on the "
+                                            "PATH. Please install ffmpeg.")});
         QCOMPARE(seam.shown.last().icon, MessageIcon::Warning);
         QVERIFY(!Control<QPushButton>(form, "cmdThumb")->isEnabled());
         QVERIFY(!Control<QPushButton>(form, "cmdAnimImage")->isEnabled());
@@ -254,6 +260,9 @@ private slots:
         seam.folderAnswers << target;
         Click(form, "cmdExtract");
         QCOMPARE(seam.Messages().size(), 2);
+        QVERIFY2(seam.Messages()[1].startsWith(QStringLiteral("The video could not be read.\n") +
+                                               junk + QStringLiteral(": ")),
+                 qPrintable(seam.Messages()[1]));
         QCOMPARE(seam.shown.last().icon, MessageIcon::Warning);
         QVERIFY(Frames(target).isEmpty());
         QVERIFY(!Control<QPushButton>(form, "cmdThumb")->isEnabled());

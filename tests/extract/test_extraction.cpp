@@ -547,15 +547,15 @@ TEST_CASE("failuresAreReported") {
 
 // The disk fills while ffmpeg writes the frames: the disk itself says so, not
 // ffmpeg's wording, and the frame cut short is gone.
-TEST_CASE("diskFullSaysWhy") {
+TEST_CASE("diskFullSaysWhy" * doctest::test_suite("tmpfs")) {
     test::TempDir dir;
     const std::string disk = dir.File("small disk");
     fs::create_directory(P(disk));
     const test::ToolRun mount =
         test::RunTool("mount", {"-t", "tmpfs", "-o", "size=256k", "tmpfs", disk});
     if (mount.exitCode != 0) {
-        MESSAGE("skipped: a small tmpfs cannot be mounted here ("
-                << Split(std::string(Trimmed(mount.err)), '\n')[0] << ")");
+        test::Skip("a small tmpfs cannot be mounted here (" +
+                   Split(std::string(Trimmed(mount.err)), '\n')[0] + ")");
         return;
     }
     struct Unmount {

@@ -384,7 +384,7 @@ TEST_CASE("readOnlyKeepsTheOldFile") {
 
     WithoutPermissionOverride asPlainUser;
     if (geteuid() == 0 && !asPlainUser.ok) {
-        MESSAGE("skipped: root writes through read-only permissions, and cannot give that up here");
+        Skip("root writes through read-only permissions, and cannot give that up here");
         return;
     }
     fs::permissions(P(path), fs::perms::owner_read, fs::perm_options::replace);

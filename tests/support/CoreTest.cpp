@@ -1,8 +1,9 @@
-#define DOCTEST_CONFIG_IMPLEMENT_WITH_MAIN
+#define DOCTEST_CONFIG_IMPLEMENT
 #include "support/CoreTest.h"
 
 #include <chrono>
 #include <fstream>
+#include <iostream>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -19,6 +20,18 @@
 #endif
 
 namespace sparkloom::test {
+
+namespace {
+std::vector<std::string>& Skipped() {
+    static std::vector<std::string> skipped;
+    return skipped;
+}
+}  // namespace
+
+void Skip(const std::string& why) {
+    MESSAGE("SKIPPED: " << why);
+    Skipped().push_back(why);
+}
 
 TempDir::TempDir() {
     std::random_device random;
@@ -293,3 +306,15 @@ bool WriteSlowFfmpeg(const std::string& path) {
 #endif
 
 }  // namespace sparkloom::test
+
+int main(int argc, char** argv) {
+    doctest::Context context(argc, argv);
+    const int failed = context.run();
+    if (context.shouldExit() || failed != 0 || sparkloom::test::Skipped().empty()) {
+        return failed;
+    }
+    for (const std::string& why : sparkloom::test::Skipped()) {
+        std::cout << "SKIPPED: " << why << '\n';
+    }
+    return sparkloom::test::kSkippedExitCode;
+}

@@ -107,6 +107,11 @@ std::string HostPath(const std::string& path);
 
 // The most memory this process has held at once so far, in bytes; -1 when unknown.
 int64_t PeakMemoryBytes();
+// A case, or one row of it, that cannot run here says why and goes on. When
+// nothing failed, the program then ends with kSkippedExitCode, which ctest
+// shows as a skip.
+void Skip(const std::string& why);
+inline constexpr int kSkippedExitCode = 77;
 
 // Waits until condition holds, polling; false when timeoutMs passed first.
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 10000);

@@ -421,7 +421,7 @@ TEST_CASE("packageAsOnLinux") {
 
 // A user's folders carry letters of any script, which the ANSI code page
 // cannot: the clip, the frames folder, the package and the converter's own
-// folder, where it finds ffmpeg.exe beside itself.
+// folder, where it finds ffmpeg.exe beside itself, or says where to put one.
 TEST_CASE("pathsInAnyLetters") {
     const std::string home = F().root.File("Zoë");
     const std::string video = home + "\\Видео\\火.mp4";
@@ -453,6 +453,17 @@ TEST_CASE("pathsInAnyLetters") {
     const ToolRun check = RunCli({"--check", package});
     CHECK(check.exitCode == 0);
     CHECK(check.out == package + ": OK\n");
+
+    // With no ffmpeg.exe beside it nor on the PATH, the user is told where to put one.
+    REQUIRE(fs::remove(P(programs + "\\ffmpeg.exe")));
+    const ToolRun none =
+        RunTool(programs + "\\sparkloom-cli.exe",
+                Complete(home + "\\none.dzp", video) + Strings{"--name", "Fire"}, options);
+    CHECK(none.exitCode == 1);
+    CHECK(none.err ==
+          "ffmpeg was not found beside sparkloom-cli.exe nor on the PATH. Put ffmpeg.exe in the "
+          "folder of sparkloom-cli.exe, or in a folder on the PATH.\n");
+    CHECK(!Exists(home + "\\none.dzp"));
 }
 
 // Entry names are written in the system's ANSI code page, so a name it has

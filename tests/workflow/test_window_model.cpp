@@ -40,6 +40,7 @@ public:
     bool closed = false;
     // Stands for the clicks and keys a pump would deliver.
     std::function<void(bool withUserInput)> onPump;
+    std::function<void(const std::string&)> onMessage;  // before the answer
 
     ScriptedView() {
         for (const ControlLayout& layout : kWindowLayout) {
@@ -73,6 +74,9 @@ public:
     MessageAnswer ShowMessage(const std::string& text, MessageIcon icon,
                               MessageButtons buttons) override {
         messages.push_back({text, icon, buttons});
+        if (onMessage) {
+            onMessage(text);
+        }
         if (messageAnswers.empty()) {
             return MessageAnswer::Ok;
         }
@@ -271,7 +275,7 @@ TEST_CASE("a person's whole road through the workflow, with the enabling at each
     }
 }
 
-TEST_CASE("the build checks its inputs in order and writes nothing when one fails") {
+TEST_CASE("the build checks its inputs in order and packs nothing when one fails") {
     TempDir root;
     const fs::path project = root.Path() / "clips";
     const fs::path frames = root.Path() / "frames";
@@ -279,15 +283,22 @@ TEST_CASE("the build checks its inputs in order and writes nothing when one fail
     for (const fs::path& folder : {project, frames, out, out / "taken.dzp"}) {
         REQUIRE(MakeFolder(Utf8Of(folder)));
     }
-    REQUIRE(WriteFile(Utf8Of(frames / "Spark_00001.jpg"), "frame"));
-    REQUIRE(WriteFile(Utf8Of(frames / "Thumb.jpg"), "thumb"));
+    const std::vector<std::string> seeded{"Spark_00001.jpg", "Thumb.jpg", "Thumb.png"};
+    for (const std::string& name : seeded) {
+        REQUIRE(WriteFile(Utf8Of(frames / name), name));
+    }
 
     struct Row {
         const char* name;
         std::function<void(ScriptedView&)> change;
-        std::string savedAs;  // "" = out/Spark.dzp
-        std::string message;
+        std::string savedAs;  // "" = out/Spark.dzp; the picture chosen for cmdThumb
+        std::string message;  // every message shown, one a line; {why} is the system's reason
+        std::string click = "cmdDZP";
+        bool noFrames = false;        // nothing extracted yet
+        bool afterTemplates = false;  // refused once the templates are written
+        bool packs = false;           // refused only once packed
     };
+    std::string why;
     const std::string inProject =
         "You cannot create the Installation File in the Project Folder!\r\n"
         "Please Choose Another Destination Folder";
@@ -319,6 +330,54 @@ TEST_CASE("the build checks its inputs in order and writes nothing when one fail
          Native(out / "Spark."),
          Native(out / "Spark.") +
              " cannot be used: Windows drops the dot or blank at the end of a name."},
+        {"before any extraction",
+         {},
+         "",
+         "Please extract the video into a folder first!",
+         "cmdDZP",
+         true},
+        {"a thumbnail before any extraction",
+         {},
+         Native(frames / "Spark_00001.jpg"),
+         "Please extract the video into a folder first!",
+         "cmdThumb",
+         true},
+        {"a thumbnail that cannot be copied",
+         {},
+         Native(root.Path() / "gone.jpg"),
+         "Could not copy the thumbnail to " + Native(frames / "Thumb.jpg") +
+             ": No such file or directory",
+         "cmdThumb"},
+        {"a user's file with a name beyond the code page",
+         [&](ScriptedView&) { REQUIRE(WriteFile(Utf8Of(frames / u8"\u706b.txt"), "mine")); }, "",
+         "These names cannot be stored in the package (only Western European letters are "
+         "possible):\r\n" +
+             Native(frames / u8"\u706b.txt")},
+        {"the first frame gone",
+         [](ScriptedView& v) { v.texts[WindowControl::txtAnimImage] = "Spark_00009.jpg"; }, "",
+         "The package would lack Spark_00009.jpg, which the host editor needs:\r\nit is not in "
+         "the frames folder " +
+             Native(frames) + ".",
+         "cmdDZP", false, true},
+        {"an old package that cannot be replaced",
+         [&](ScriptedView& v) {
+             REQUIRE(WriteFile(Utf8Of(out / "Old.dzp"), "old"));
+             // While the question is open, a folder takes the old package's place.
+             v.onMessage = [&](const std::string&) {
+                 std::error_code error;
+                 fs::remove(out / "Old.dzp", error);
+                 fs::create_directories(out / "Old.dzp" / "kept", error);
+                 // The reason the system gives for a file renamed onto that folder.
+                 REQUIRE(WriteFile(Utf8Of(out / "probe"), "probe"));
+                 fs::rename(out / "probe", out / "Old.dzp", error);
+                 fs::remove(out / "probe");
+                 why = ReasonOf(error);
+             };
+         },
+         Native(out / "Old.dzp"),
+         "Overwrite Existing File?\nCould not save the package " + Native(out / "Old.dzp") +
+             ": {why}",
+         "cmdDZP", false, true, true},
     };
     for (const Row& row : rows) {
         CAPTURE(row.name);
@@ -328,13 +387,24 @@ TEST_CASE("the build checks its inputs in order and writes nothing when one fail
         if (row.change) {
             row.change(view);
         }
+        if (row.noFrames) {
+            model.Project().ExtractFolder.clear();
+        }
         view.fileAnswers = {row.savedAs.empty() ? Native(out / "Spark.dzp") : row.savedAs};
-        model.cmdDZP_Click();
-        CHECK(view.Texts() == std::vector<std::string>{row.message});
-        CHECK(view.messages.front().icon == MessageIcon::Warning);
+        model.Click(row.click);
+        if (row.packs) {
+            CHECK(view.RunTicks(model));
+        }
+        CHECK(Join(view.Texts(), "\n") == ReplaceAll(row.message, "{why}", why));
+        CHECK(view.messages.back().icon == MessageIcon::Warning);
         CHECK_FALSE(view.pendingTick);
-        CHECK_FALSE(Exists(Utf8Of(frames / "TitleTemplate.xml")));
+        CHECK(Exists(Utf8Of(frames / "TitleTemplate.xml")) == row.afterTemplates);
         CHECK_FALSE(Exists(Utf8Of(out / "Spark.dzp")));
+        for (const auto& entry : fs::directory_iterator(frames)) {
+            if (!Holds(seeded, Utf8Of(entry.path().filename()))) {
+                fs::remove(entry.path());
+            }
+        }
     }
 }
 

@@ -450,7 +450,7 @@ TEST_CASE("writerFailureEndsRun") {
     MESSAGE("skipped: needs /dev/full");
 #else
     if (!fs::exists("/dev/full")) {
-        MESSAGE("skipped: needs /dev/full");
+        Skip("needs /dev/full");
         return;
     }
     TempDir dir;
@@ -476,16 +476,15 @@ TEST_CASE("writerFailureEndsRun") {
 // A real disk that fills while packing: the step fails as it always did, and
 // the reason says the disk is full, on both roads. The half archive stays for
 // the caller to remove, and the builder is ready for the next run.
-TEST_CASE("fullDiskSaysWhy") {
-#ifdef _WIN32
-    MESSAGE("skipped: mounts a small tmpfs, Linux only");
-#else
+#ifndef _WIN32  // mounts a small tmpfs
+TEST_CASE("fullDiskSaysWhy" * doctest::test_suite("tmpfs")) {
     TempDir dir;
     const std::string small = dir.File("small");
     REQUIRE(fs::create_directory(P(small)));
     SmallDisk disk(small, "1m");
     if (!disk.Mounted()) {
-        MESSAGE("skipped: a 1 MiB tmpfs could not be mounted here (", disk.WhyNot(), ")");
+        Skip("a 1 MiB tmpfs could not be mounted here (" +
+             Split(std::string(Trimmed(disk.WhyNot())), '\n')[0] + ")");
         return;
     }
     std::vector<std::string> noise;
@@ -531,8 +530,8 @@ TEST_CASE("fullDiskSaysWhy") {
         CHECK(UnzipTestsClean(archive));
         REQUIRE(fs::remove(P(archive)));
     }
-#endif
 }
+#endif
 
 TEST_CASE("byteTotalOverflow") {
     TempDir dir;
@@ -568,7 +567,6 @@ TEST_CASE("timerDrivenBuild") {
     const std::string folder = dir.File("package");
     REQUIRE(fs::create_directories(P(folder)));
     ProvideZipLibrary(folder);
-    CHECK(!fs::exists(P(folder + "/zpk.dll")));
     Zipper zipper;
     std::vector<bool> complete;
     int progress = 0;
@@ -584,14 +582,12 @@ TEST_CASE("timerDrivenBuild") {
     REQUIRE(complete.size() == 1);
     CHECK(complete.front() == false);
     CHECK(progress == 25);
-    CHECK(!fs::exists(P(folder + "/zpk.dll")));
     ReleaseZipLibrary(folder);
     UnloadZipLibrary();
+    // Nothing but the package is left beside it.
     std::vector<std::string> files;
     for (const auto& entry : fs::directory_iterator(P(folder))) {
-        if (entry.is_regular_file()) {
-            files.push_back(Utf8Of(entry.path().filename()));
-        }
+        files.push_back(Utf8Of(entry.path().filename()));
     }
     CHECK(files == std::vector<std::string>{"timed.dzp"});
     std::string unzip;
