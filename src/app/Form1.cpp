@@ -100,6 +100,11 @@ QWidget* MakeControl(const ControlLayout& layout, QWidget* parent, const QFont& 
             bar->setTextVisible(false);
             return bar;
         }
+        case ControlLayout::Kind::Label: {
+            auto* label = new QLabel(caption, parent);
+            label->setFont(plainFont);
+            return label;
+        }
     }
     return nullptr;
 }

@@ -6,12 +6,13 @@
 #include <string_view>
 #include <vector>
 
+#include "extract/ClipFacts.h"
+#include "extract/Extraction.h"
 #include "workflow/WindowView.h"
 
 namespace sparkloom {
 
 class Zipper;
-class ExtractionJob;
 
 // The working state of one conversion. Nothing resets it between conversions:
 // each field keeps its value until its writer runs again.
@@ -70,6 +71,8 @@ public:
 
     void cmdProjectFile_Click();
     void cmdExtract_Click();
+    // The "Frames…" dialog: what the next extractions of this video write.
+    void cmdFrames_Click();
     void cmdThumb_Click();
     void cmdAnimImage_Click();
     void cmdDZP_Click();
@@ -80,6 +83,11 @@ public:
 
     // One tick of the running package; the next one is asked of the view.
     void Tick();
+    // The frames options in force for this video; none until the dialog's OK.
+    const FrameOptions& FramesChosen() const { return mFrames; }
+    // What the chosen video's header said when it was chosen.
+    const ClipFacts& Clip() const { return mClip; }
+
     // The window is closing: nothing may keep running that the user can no
     // longer see or stop. A cancelled package is closed before this returns.
     void Closing();
@@ -110,6 +118,8 @@ private:
     std::unique_ptr<ExtractionJob> mExtraction;
     // What the last completed extraction wrote; the build counts its frames.
     std::string mExtractedPrefix;
+    ClipFacts mClip;
+    FrameOptions mFrames;
 };
 
 }  // namespace sparkloom
