@@ -101,6 +101,8 @@ private:
 
     void BuildParticle();
     bool RefusedWhileBusy();
+    // "Frames…" takes clicks once a video is chosen, and not while work runs.
+    void EnableFrames();
     void SetProgress(double value);
     // "Err N in STEP", and the system's reason when the builder knows it.
     std::string PackingFailure() const;
