@@ -96,7 +96,7 @@ ClipFacts ReadClipFacts(const std::string& videoFile, const std::function<bool()
     ClipFacts facts;
     const std::string ffmpeg = FindFfmpeg();
     if (ffmpeg.empty()) {
-        facts.error = "ffmpeg was not found.";
+        facts.error = FfmpegNotFoundText();
         return facts;
     }
     std::error_code error;

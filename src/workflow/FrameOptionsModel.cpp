@@ -20,7 +20,7 @@ constexpr double kHostRate = 30;
 constexpr int kLowestRate = 1;
 constexpr int kHighestRate = 120;
 // Spread over the chosen part; each gives a few frames in a row.
-constexpr int kSamples = 5;
+constexpr int kSamples = 4;
 constexpr int kFramesPerSample = 2;
 // ffmpeg's own rate control starts from a fine quality and settles within
 // about a dozen frames; those are encoded but not measured.
@@ -199,11 +199,12 @@ std::string FramesEstimate::Line() const {
     if (!refusal.empty()) {
         return refusal;
     }
-    std::string line =
-        GroupedNumber(frames) + (frames == 1 ? " frame" : " frames") + " of " +
-        std::to_string(width) + " \u00d7 " + std::to_string(height) + ", " +
-        (bytes ? "about " + MegabytesText(*bytes) : std::string("measuring the size\u2026")) +
-        "; plays " + OneDecimal(frames / kHostRate) + " s in the host";
+    std::string line = GroupedNumber(frames) + (frames == 1 ? " frame" : " frames") + " of " +
+                       std::to_string(width) + " \u00d7 " + std::to_string(height) + ", " +
+                       (bytes         ? "about " + MegabytesText(*bytes)
+                        : sizeUnknown ? std::string("size unknown")
+                                      : std::string("measuring the size\u2026")) +
+                       "; plays " + OneDecimal(frames / kHostRate) + " s in the host";
     if (!overRoom.empty()) {
         line += "\n" + overRoom;
     }
@@ -382,6 +383,9 @@ void FrameOptionsModel::StopSampling() {
 }
 
 void FrameOptionsModel::ShowEstimate() {
+    if (mEstimate.refusal.empty() && mSampling && mSampling->done && !mSampling->ok) {
+        mEstimate.sizeUnknown = true;
+    }
     if (mEstimate.refusal.empty() && mSampling && mSampling->done && mSampling->ok) {
         mEstimate.width = mSampling->width;
         mEstimate.height = mSampling->height;

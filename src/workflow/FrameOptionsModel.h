@@ -26,6 +26,7 @@ struct FramesEstimate {
     int width = 0;        // of each frame written
     int height = 0;
     std::optional<int64_t> bytes;  // the frames' size, once the samples are encoded
+    bool sizeUnknown = false;      // ffmpeg could not encode the samples
     std::string overRoom;          // which room is passed and by how much; "" when it fits
     std::string Line() const;      // the line the dialog shows
 };

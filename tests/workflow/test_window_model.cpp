@@ -446,7 +446,8 @@ public:
                     poll.reset();
                     dialog.Poll();
                 }
-                return dialog.Estimate().bytes.has_value() || !dialog.Estimate().refusal.empty();
+                const FramesEstimate& shown = dialog.Estimate();
+                return shown.bytes || shown.sizeUnknown || !shown.refusal.empty();
             },
             120000);
     }
