@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <atomic>
 #include <charconv>
+#include <chrono>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 #include <vector>
 
@@ -14,6 +17,8 @@
 
 namespace sparkloom {
 
+namespace fs = std::filesystem;
+
 namespace {
 
 constexpr double kHostRate = 30;
@@ -21,10 +26,7 @@ constexpr int kLowestRate = 1;
 constexpr int kHighestRate = 120;
 // Spread over the chosen part; each gives a few frames in a row.
 constexpr int kSamples = 4;
-constexpr int kFramesPerSample = 2;
-// ffmpeg's own rate control starts from a fine quality and settles within
-// about a dozen frames; those are encoded but not measured.
-constexpr int kSettlingFrames = 10;
+constexpr int kFramesPerSample = 3;
 // A package entry's headers beside the frame's bytes (local and central,
 // with a name of about 20 bytes).
 constexpr int64_t kEntryOverhead = 120;
@@ -129,72 +131,74 @@ struct FrameOptionsModel::Sampling {
     }
 
     void Run(const std::string& ffmpeg, const std::string& video, double from, double window) {
-        std::vector<std::string> arguments{"-nostdin", "-hide_banner", "-v", "error"};
-        std::string graph;
-        std::string joined;
-        const bool settles = !key.quality;
+        std::error_code error;
+        const fs::path folder =
+            fs::temp_directory_path(error) /
+            ("sparkloom-sample-" + std::to_string(reinterpret_cast<uintptr_t>(this)) + "-" +
+             std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+        if (error || !fs::create_directories(folder, error)) {
+            done = true;
+            return;
+        }
+        const std::string folderText = Utf8Of(folder);
+        // The same scaling and quality arguments the extraction passes. ffmpeg's
+        // own choice settles, after a dozen frames, at the quality 24.8 gives
+        // from the first: every frame is a key frame, 0.8 of the worst, 31.
+        FrameOptions encoding;
+        encoding.width = key.width;
+        encoding.quality = key.quality;
+        FrameArguments chosen = FfmpegArgumentsFor(encoding);
+        if (!key.quality) {
+            chosen.output.insert(chosen.output.end(), {"-q:v", "24.8"});
+        }
+        std::vector<std::string> arguments{"-nostdin", "-hide_banner", "-v", "error", "-y"};
         for (int sample = 0; sample < kSamples; ++sample) {
             // At a keyframe near each point: no decoding from the last one on.
             const double at = from + window * (sample + 0.5) / kSamples;
             arguments.insert(arguments.end(),
                              {"-noaccurate_seek", "-ss", SecondsText(at), "-i", video});
-            const int frames = kFramesPerSample + (sample == 0 && settles ? kSettlingFrames : 0);
-            const std::string name = "[s" + std::to_string(sample) + "]";
-            graph += "[" + std::to_string(sample) +
-                     ":V:0]trim=end_frame=" + std::to_string(frames) + ",setpts=PTS-STARTPTS" +
-                     name + ";";
-            joined += name;
         }
-        graph += joined + "concat=n=" + std::to_string(kSamples) + ":v=1:a=0";
-        // The same scaling and quality arguments the extraction passes.
-        FrameOptions encoding;
-        encoding.width = key.width;
-        encoding.quality = key.quality;
-        const FrameArguments chosen = FfmpegArgumentsFor(encoding);
-        std::vector<std::string> output;
-        for (size_t i = 0; i < chosen.output.size(); ++i) {
-            if (chosen.output[i] == "-vf" && i + 1 < chosen.output.size()) {
-                graph += "," + chosen.output[++i];
-            } else {
-                output.push_back(chosen.output[i]);
-            }
+        for (int sample = 0; sample < kSamples; ++sample) {
+            arguments.insert(arguments.end(),
+                             {"-map", std::to_string(sample) + ":V:0", "-frames:v",
+                              std::to_string(kFramesPerSample), "-fps_mode", "passthrough"});
+            arguments.insert(arguments.end(), chosen.output.begin(), chosen.output.end());
+            arguments.push_back(ReplaceAll(folderText, "%", "%%") + "/s" + std::to_string(sample) +
+                                "_%02d.jpg");
         }
-        graph += "[out]";
-        arguments.insert(arguments.end(),
-                         {"-filter_complex", graph, "-map", "[out]", "-fps_mode", "passthrough"});
-        arguments.insert(arguments.end(), output.begin(), output.end());
-        arguments.insert(arguments.end(), {"-f", "image2pipe", "-c:v", "mjpeg", "-"});
-
-        std::string jpegs;
         platform::ChildRequest request;
         request.program = ffmpeg;
         request.arguments = arguments;
-        request.output = [&jpegs](const char* data, size_t size) { jpegs.append(data, size); };
-        request.errorOutput = [](const char*, size_t) {};
+        request.output = [](const char*, size_t) {};
         request.stop = [this] { return stop.load(); };
         const platform::ChildExit exit = platform::RunChild(request);
-        if (exit.stopped || !exit.exited || exit.exitCode != 0) {
-            done = true;
-            return;
+        if (!exit.stopped && exit.exited && exit.exitCode == 0) {
+            int64_t bytes = 0;
+            int frames = 0;
+            std::string first;
+            for (const auto& entry : fs::directory_iterator(folder, error)) {
+                const std::string name = Utf8Of(entry.path().filename());
+                if (name.ends_with(".jpg")) {
+                    bytes += static_cast<int64_t>(entry.file_size(error));
+                    ++frames;
+                    first = first.empty() || name < Utf8Of(PathFromUtf8(first).filename())
+                                ? Utf8Of(entry.path())
+                                : first;
+                }
+            }
+            if (frames > 0 && !error) {
+                bytesPerFrame = static_cast<double>(bytes) / frames;
+                std::ifstream file(PathFromUtf8(first), std::ios::binary);
+                std::string head(65536, '\0');
+                file.read(head.data(), static_cast<std::streamsize>(head.size()));
+                head.resize(static_cast<size_t>(file.gcount()));
+                ok = JpegSize(head, width, height);
+            }
         }
-        // Each frame starts with a start-of-image marker followed by another
-        // marker; inside the coded data 0xFF is always followed by 0x00.
-        std::vector<size_t> starts;
-        for (size_t at = jpegs.find("\xFF\xD8\xFF"); at != std::string::npos;
-             at = jpegs.find("\xFF\xD8\xFF", at + 3)) {
-            starts.push_back(at);
-        }
-        starts.push_back(jpegs.size());
-        const size_t skip = settles ? kSettlingFrames : 0;
-        if (starts.size() > skip + 1) {
-            const size_t measured = starts.size() - 1 - skip;
-            bytesPerFrame = static_cast<double>(jpegs.size() - starts[skip]) / measured;
-            ok = JpegSize(std::string_view(jpegs).substr(0, starts[1]), width, height);
-        }
+        fs::remove_all(folder, error);
         done = true;
     }
 };
-
 std::string FramesEstimate::Line() const {
     if (!refusal.empty()) {
         return refusal;
