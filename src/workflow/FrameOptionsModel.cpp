@@ -27,6 +27,7 @@ constexpr int kHighestRate = 120;
 // Spread over the chosen part; each gives a few frames in a row.
 constexpr int kSamples = 4;
 constexpr int kFramesPerSample = 3;
+constexpr const char* kSampleSeconds = "0.3";
 // A package entry's headers beside the frame's bytes (local and central,
 // with a name of about 20 bytes).
 constexpr int64_t kEntryOverhead = 120;
@@ -155,8 +156,10 @@ struct FrameOptionsModel::Sampling {
         for (int sample = 0; sample < kSamples; ++sample) {
             // At a keyframe near each point: no decoding from the last one on.
             const double at = from + window * (sample + 0.5) / kSamples;
-            arguments.insert(arguments.end(),
-                             {"-noaccurate_seek", "-ss", SecondsText(at), "-i", video});
+            // ffmpeg reads an input to its end even once its output has all its
+            // frames: a short -t keeps it from decoding the rest of the clip.
+            arguments.insert(arguments.end(), {"-noaccurate_seek", "-ss", SecondsText(at), "-t",
+                                               kSampleSeconds, "-i", video});
         }
         for (int sample = 0; sample < kSamples; ++sample) {
             arguments.insert(arguments.end(),
