@@ -15,6 +15,7 @@
 #include "cli/Converter.h"
 #include "cli/TerminalProgress.h"
 #include "common/Text.h"
+#include "extract/FrameOptionTexts.h"
 #include "platform/Allocator.h"
 #include "platform/Locale.h"
 #include "platform/StopSignals.h"
@@ -266,31 +267,6 @@ std::string Words(const CLI::App& parser, const std::vector<std::string>& argume
     return std::string();
 }
 
-std::optional<double> ParseNumber(std::string_view text) {
-    text = sparkloom::Trimmed(text);
-    if (text.starts_with('+')) {
-        text.remove_prefix(1);
-    }
-    double value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-std::optional<int> ParseWholeNumber(std::string_view text) {
-    text = sparkloom::Trimmed(text);
-    if (text.starts_with('+')) {
-        text.remove_prefix(1);
-    }
-    const std::optional<int64_t> value = sparkloom::ParseInteger(text);
-    if (!value || *value < INT32_MIN || *value > INT32_MAX) {
-        return std::nullopt;
-    }
-    return static_cast<int>(*value);
-}
-
 // The converter on its arguments, UTF-8 text: arguments[0] is the program as
 // it was called.
 int Run(const std::vector<std::string>& arguments) {
@@ -478,26 +454,11 @@ int Run(const std::vector<std::string>& arguments) {
     options.force = isSet(force);
     options.timings = isSet(timings);
 
-    sparkloom::FrameOptions& frames = options.frameOptions;
-    if (isSet(fps)) {
-        frames.fps = ParseNumber(value(fps));
-        if (!frames.fps) {
-            return UsageError("--fps needs a number, not \"" + value(fps) + "\".");
-        }
-    }
-    for (auto [option, number] :
-         {std::pair{quality, &frames.quality}, std::pair{width, &frames.width}}) {
-        if (isSet(option)) {
-            *number = ParseWholeNumber(value(option));
-            if (!*number) {
-                return UsageError("--" + longName(option) + " needs a whole number, not \"" +
-                                  value(option) + "\".");
-            }
-        }
-    }
-    frames.start = optional(start);
-    frames.duration = optional(duration);
-    if (const std::string refusal = sparkloom::FrameOptionsRefusal(frames); !refusal.empty()) {
+    std::string refusal;
+    options.frameOptions = sparkloom::FrameOptionsOf(
+        {optional(fps), optional(quality), optional(start), optional(duration), optional(width)},
+        refusal);
+    if (!refusal.empty()) {
         return UsageError(refusal);
     }
 

@@ -348,6 +348,10 @@ std::string FindFfmpeg() {
     return {};
 }
 
+std::string FfmpegNotFoundText() {
+    return NotFoundText();
+}
+
 CountOutcome CountFrames(const std::string& videoFile, const std::function<bool()>& stop,
                          bool serveEvents) {
     CountOutcome outcome;

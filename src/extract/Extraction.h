@@ -16,6 +16,8 @@ inline constexpr const char* kFfmpegExeNotFoundText =
 
 // ffmpeg from the program folder first, then from PATH; "" when there is none.
 std::string FindFfmpeg();
+// What the user is told when FindFfmpeg finds none.
+std::string FfmpegNotFoundText();
 
 // Milliseconds of an animation of frameCount frames at 30 per second, rounded.
 int32_t AnimationDurationFor(int32_t frameCount);

@@ -286,6 +286,8 @@ void MainWindow::CreateControls() {
             case Kind::Progress:
                 windowClass = PROGRESS_CLASSW;
                 break;
+            case Kind::Label:
+                break;
         }
         if (!control.enabled) {
             style |= WS_DISABLED;

@@ -15,6 +15,7 @@
 #include "package/SavePath.h"
 #include "package/Templates.h"
 #include "package/Thumbnail.h"
+#include "workflow/FrameOptionsModel.h"
 #include "workflow/WindowLayout.h"
 #include "zip/ZipLibrary.h"
 #include "zip/Zipper.h"
@@ -24,6 +25,10 @@ namespace sparkloom {
 namespace {
 
 constexpr int32_t kMaxFiles = 2000;
+// The frames dialog's choices kept per user, beside the remembered folder.
+constexpr const char* kRememberedRate = "framerate";
+constexpr const char* kRememberedWidth = "framewidth";
+constexpr const char* kRememberedQuality = "framequality";
 
 // The text before the last separator: the build compares folders as text, as
 // the video's and the package's folders are cut from their paths as text.
@@ -116,6 +121,7 @@ bool WindowModel::Click(std::string_view controlName) {
     static constexpr std::pair<std::string_view, Handler> kHandlers[]{
         {"cmdProjectFile", &WindowModel::cmdProjectFile_Click},
         {"cmdExtract", &WindowModel::cmdExtract_Click},
+        {"cmdFrames", &WindowModel::cmdFrames_Click},
         {"cmdThumb", &WindowModel::cmdThumb_Click},
         {"cmdAnimImage", &WindowModel::cmdAnimImage_Click},
         {"cmdDZP", &WindowModel::cmdDZP_Click},
@@ -158,8 +164,53 @@ void WindowModel::ChooseVideo(const std::string& path) {
         mView.SetText(WindowControl::txtParticleName, *name);
     }
     mProject.ProjectFolder = FolderOnEntry(ProjectFolderOf(path, fileName));
+    // A choice of frames holds for its video; the same video again keeps it.
+    const bool sameVideo = path == mProject.VideoFile && mClip.ok;
     mProject.VideoFile = path;
     mView.SetEnabled(WindowControl::cmdExtract, true);
+    if (sameVideo || path.empty()) {
+        return;
+    }
+    mFrames = {};
+    mClip = ReadClipFacts(path);
+    mView.SetEnabled(WindowControl::cmdFrames, !Busy());
+    if (const std::string notice = ClipPaceNotice(mClip); !notice.empty()) {
+        SetStatus(notice);
+    }
+}
+
+void WindowModel::cmdFrames_Click() {
+    if (RefusedWhileBusy() || mProject.VideoFile.empty()) {
+        return;
+    }
+    if (!mClip.ok) {
+        // It may have been read before ffmpeg was there, or the file replaced since.
+        mClip = ReadClipFacts(mProject.VideoFile);
+        if (!mClip.ok) {
+            Warn(mClip.error);
+            return;
+        }
+    }
+    RememberedFrames remembered{mView.RememberedSetting(kRememberedRate),
+                                mView.RememberedSetting(kRememberedWidth),
+                                mView.RememberedSetting(kRememberedQuality)};
+    FrameOptionsModel dialog(mProject.VideoFile, mClip, mFrames, remembered,
+                             FramesPerPackage(mProject.MaxFiles));
+    mView.ShowFramesDialog(dialog);
+    dialog.Closing();
+    if (!dialog.Accepted()) {
+        return;
+    }
+    mFrames = dialog.Chosen();
+    const RememberedFrames kept = dialog.ToRemember();
+    mView.RememberSetting(kRememberedRate, kept.rate);
+    mView.RememberSetting(kRememberedWidth, kept.width);
+    mView.RememberSetting(kRememberedQuality, kept.quality);
+    SetStatus(mFrames.Any() ? FramesStatusText(mFrames) : "Frames: every frame, as the clip");
+}
+
+void WindowModel::EnableFrames() {
+    mView.SetEnabled(WindowControl::cmdFrames, !mProject.VideoFile.empty() && !Busy());
 }
 
 // One extraction at a time, no build of half-written frames, no second build
@@ -250,6 +301,7 @@ void WindowModel::cmdExtract_Click() {
     request.folder = mProject.ExtractFolder;
     request.framePrefix = prefix;
     request.maxFiles = mProject.MaxFiles;
+    request.options = mFrames;
     ExtractionHooks hooks;
     hooks.replaceStale = [this, &prefix](const FrameFiles& stale) {
         return Confirmed(StaleFramesQuestion(stale, prefix), MessageIcon::Warning);
@@ -260,6 +312,10 @@ void WindowModel::cmdExtract_Click() {
     };
     int32_t expected = 0;
     hooks.onCounted = [&expected](int32_t counted) { expected = counted; };
+    if (mFrames.Any()) {
+        // The frames written are not the clip's: progress follows what is expected.
+        hooks.onExpected = [&expected](int32_t frames, bool) { expected = frames; };
+    }
     hooks.onFrame = [this, &expected](int32_t frame) {
         if (expected > 0) {
             SetProgress(std::min(100.0, 100.0 * frame / expected));
@@ -271,8 +327,10 @@ void WindowModel::cmdExtract_Click() {
     const bool cancelWasEnabled = mView.Enabled(WindowControl::Command3);
     mView.SetEnabled(WindowControl::Command3, true);
     mExtraction = std::make_unique<ExtractionJob>(request);
+    EnableFrames();
     const ExtractionOutcome outcome = mExtraction->Run(hooks);
     mExtraction.reset();
+    EnableFrames();
     mView.SetEnabled(WindowControl::Command3, cancelWasEnabled);
 
     using End = ExtractionOutcome::End;
@@ -501,6 +559,7 @@ void WindowModel::BuildParticle() {
         SetStatus(PackingFailure());
         return;
     }
+    EnableFrames();
     mView.StartTicks(mZipper->TickInterval());
 }
 
@@ -542,6 +601,7 @@ void WindowModel::Zipper_EndFile() {
 void WindowModel::Zipper_Error() {
     mPending.reset();
     SetStatus(PackingFailure());
+    EnableFrames();
 }
 
 void WindowModel::Zipper_Complete(bool Canceled) {
@@ -563,6 +623,7 @@ void WindowModel::Zipper_Complete(bool Canceled) {
     }
     mView.SetEnabled(WindowControl::Command3, false);
     mView.SetEnabled(WindowControl::cmdDZP, true);
+    EnableFrames();
 }
 
 void WindowModel::Command3_Click() {

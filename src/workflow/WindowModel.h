@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "extract/ClipFacts.h"
+#include "extract/Extraction.h"
 #include "workflow/WindowView.h"
 
 namespace sparkloom {
@@ -71,6 +73,8 @@ public:
 
     void cmdProjectFile_Click();
     void cmdExtract_Click();
+    // The "Frames…" dialog: what the next extractions of this video write.
+    void cmdFrames_Click();
     void cmdThumb_Click();
     void cmdAnimImage_Click();
     void cmdDZP_Click();
@@ -81,6 +85,11 @@ public:
 
     // One tick of the running package; the next one is asked of the view.
     void Tick();
+    // The frames options in force for this video; none until the dialog's OK.
+    const FrameOptions& FramesChosen() const { return mFrames; }
+    // What the chosen video's header said when it was chosen.
+    const ClipFacts& Clip() const { return mClip; }
+
     // The window is closing: nothing may keep running that the user can no
     // longer see or stop. A cancelled package is closed before this returns.
     void Closing();
@@ -101,6 +110,8 @@ private:
 
     void BuildParticle();
     bool RefusedWhileBusy();
+    // "Frames…" takes clicks once a video is chosen, and not while work runs.
+    void EnableFrames();
     void SetProgress(double value);
     // "Err N in STEP", and the system's reason when the builder knows it.
     std::string PackingFailure() const;
@@ -123,6 +134,8 @@ private:
     // From the click on "Build Particle" until its run has started.
     bool mPreparingBuild = false;
     bool mSessionEnded = false;
+    ClipFacts mClip;
+    FrameOptions mFrames;
 };
 
 }  // namespace sparkloom

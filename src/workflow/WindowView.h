@@ -5,6 +5,8 @@
 
 namespace sparkloom {
 
+class FrameOptionsModel;
+
 // The window's controls the workflow reads or changes, by their form names.
 enum class WindowControl {
     txtParticleName,
@@ -23,6 +25,7 @@ enum class WindowControl {
     cmdExit,
     txtStatus,
     ProgressBar1,
+    cmdFrames,
 };
 
 enum class MessageIcon { None, Information, Warning };
@@ -72,6 +75,21 @@ public:
     // The folder remembered between runs ("" when none), kept per user.
     virtual std::string RememberedFolder() = 0;
     virtual void RememberFolder(const std::string& folder) = 0;
+    // Other values kept per user in the same store ("" when none): the frames
+    // dialog's "framerate", "framewidth" and "framequality".
+    virtual std::string RememberedSetting(const std::string& name) {
+        (void)name;
+        return {};
+    }
+    virtual void RememberSetting(const std::string& name, const std::string& value) {
+        (void)name;
+        (void)value;
+    }
+
+    // Shows the "Frames…" dialog modally, built from kFramesLayout, with model
+    // as its workflow (model.Open first), and returns once it has closed. A
+    // toolkit without it leaves the model unopened: nothing is chosen.
+    virtual void ShowFramesDialog(FrameOptionsModel& model) { (void)model; }
 
     // Calls the workflow's Tick() once, after milliseconds; a second call
     // before then reschedules it.

@@ -51,7 +51,7 @@ bool Zipper::AddFile(const std::string& SourceFile, const std::string& AsFile, i
     if (error) {
         return true;  // gone since its attributes were read
     }
-    constexpr int64_t kMost = std::numeric_limits<int32_t>::max();
+    constexpr int64_t kMost = kMostBytes;
     if (measured > static_cast<uintmax_t>(kMost - int64_t{mBytesToZip})) {
         // What the caller shows the user: the limit is the builder's, not the disk's.
         throw std::overflow_error("the queued bytes would pass the builder's 2 GiB total (a " +

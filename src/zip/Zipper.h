@@ -34,6 +34,8 @@ public:
     static constexpr int32_t kChunkSize = 131072;
     static constexpr int kChunksPerTick = 10;
     static constexpr int kDefaultTickInterval = 16;
+    // The most bytes one run packs: its counts are signed 32-bit.
+    static constexpr int64_t kMostBytes = 2147483647;
 
     Zipper();
     ~Zipper();

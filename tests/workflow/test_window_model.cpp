@@ -4,7 +4,9 @@
 #include <map>
 #include <optional>
 
+#include "extract/Extraction.h"
 #include "support/CoreTest.h"
+#include "workflow/FrameOptionsModel.h"
 #include "workflow/WindowLayout.h"
 #include "workflow/WindowModel.h"
 #include "zip/Zipper.h"
@@ -94,6 +96,17 @@ public:
         }
     }
     void CloseWindow() override { closed = true; }
+    std::map<std::string, std::string> settings;
+    std::string RememberedSetting(const std::string& name) override { return settings[name]; }
+    void RememberSetting(const std::string& name, const std::string& value) override {
+        settings[name] = value;
+    }
+    std::function<void(FrameOptionsModel&)> framesDialog;
+    void ShowFramesDialog(FrameOptionsModel& dialog) override {
+        if (framesDialog) {
+            framesDialog(dialog);
+        }
+    }
 
     // The timer's part: ticks until the package is done; false if it never ends.
     bool RunTicks(WindowModel& model, const std::function<void()>& eachTick = {}) {
@@ -578,4 +591,279 @@ TEST_CASE("videos named on the command line or dropped: one existing file, else 
             CHECK_FALSE(view.Enabled(WindowControl::cmdExtract));
         }
     }
+}
+
+namespace {
+
+// The frames dialog as a person uses it: types into its boxes, watches the
+// estimate and presses its buttons.
+class ScriptedFrames : public FrameOptionsView {
+public:
+    std::map<FramesControl, std::string> texts;
+    std::map<FramesControl, std::vector<std::string>> items;
+    std::map<FramesControl, bool> enabled, red;
+    std::optional<int> poll;
+    std::vector<std::string> warnings;
+    bool ended = false;
+
+    std::string Text(FramesControl control) const override {
+        const auto found = texts.find(control);
+        return found == texts.end() ? std::string() : found->second;
+    }
+    void SetText(FramesControl control, const std::string& text) override { texts[control] = text; }
+    void SetItems(FramesControl control, const std::vector<std::string>& list) override {
+        items[control] = list;
+    }
+    void SetEnabled(FramesControl control, bool on) override { enabled[control] = on; }
+    void SetRed(FramesControl control, bool on) override { red[control] = on; }
+    void StartPolls(int milliseconds) override { poll = milliseconds; }
+    void ShowWarning(const std::string& text) override { warnings.push_back(text); }
+    void EndDialog() override { ended = true; }
+
+    // Types text (when given) and waits until the estimate is whole or refused.
+    bool Type(FrameOptionsModel& dialog, FramesControl control, const std::string& text) {
+        if (!text.empty()) {
+            texts[control] = text;
+            dialog.Changed(control);
+        }
+        return WaitFor(
+            [&] {
+                if (poll) {
+                    poll.reset();
+                    dialog.Poll();
+                }
+                const FramesEstimate& shown = dialog.Estimate();
+                return shown.bytes || shown.sizeUnknown || !shown.refusal.empty();
+            },
+            120000);
+    }
+};
+
+ToolOptions Patient() {
+    ToolOptions options;
+    options.timeoutMs = 300000;
+    return options;
+}
+
+// A clip that is no flat pattern: JPEG sizes then vary as a camera's do.
+bool MakeNoisyClip(const std::string& path, int fps, int seconds, const std::string& size) {
+    return RunTool("ffmpeg",
+                   {"-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
+                    "testsrc2=size=" + size + ":rate=" + std::to_string(fps) +
+                        ":duration=" + std::to_string(seconds) + ",noise=alls=18:allf=t+u",
+                    "-c:v", "mpeg4", "-q:v", "4", "-g", std::to_string(fps), path},
+                   Patient())
+               .exitCode == 0;
+}
+
+// The frames' bytes, and how many there are.
+std::pair<int64_t, int> FramesIn(const fs::path& folder) {
+    std::pair<int64_t, int> found;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        if (Utf8Of(entry.path().filename()).starts_with("Clip_")) {
+            found.first += static_cast<int64_t>(entry.file_size());
+            ++found.second;
+        }
+    }
+    return found;
+}
+
+}  // namespace
+
+TEST_CASE("the frames dialog's estimate holds for the frames and the package the window writes") {
+    const std::string realSpeed = "Real speed in the host (30 a second)";
+    struct Row {
+        int fps, seconds;
+        std::string size, rate, width, start, length, quality;
+        int frames;  // about
+    };
+    const Row rows[]{
+        {24, 4, "320x240", realSpeed, "", "", "", "", 120},
+        {30, 4, "320x240", "", "160", "1", "0:02", "5", 60},
+        {60, 4, "320x240", "", "240", "1.5", "", "2 (best)", 150},
+        {60, 40, "192x108", realSpeed, "", "", "", "", 1200},
+    };
+    for (const Row& row : rows) {
+        CAPTURE(row.fps);
+        CAPTURE(row.seconds);
+        TempDir root;
+        const fs::path frames = root.Path() / "frames";
+        const fs::path out = root.Path() / "out";
+        REQUIRE(MakeFolder(Utf8Of(frames)));
+        REQUIRE(MakeFolder(Utf8Of(out)));
+        const std::string clip = Native(root.Path() / "Clip.mp4");
+        REQUIRE(MakeNoisyClip(clip, row.fps, row.seconds, row.size));
+
+        ScriptedView view;
+        WindowModel model(view);
+        model.StartUp();
+        model.ChooseVideo(clip);
+        CHECK(view.enabled[WindowControl::cmdFrames]);
+        const std::string notice = "This clip runs at " + std::to_string(row.fps) +
+                                   " frames a second and the host plays 30: Frames\u2026 \u2192 "
+                                   "Real speed keeps its pace.";
+        CHECK(view.Text(WindowControl::txtStatus) ==
+              (row.fps == 30 ? "For FREE Templates pay us a visit by clicking on our banner :)"
+                             : notice));
+
+        FramesEstimate estimate;
+        view.framesDialog = [&](FrameOptionsModel& dialog) {
+            ScriptedFrames frames;
+            dialog.Open(frames);
+            CHECK(frames.texts[FramesControl::lblClip].starts_with(
+                ReplaceAll(row.size, "x", " \u00d7 ") + ", " + std::to_string(row.fps) +
+                " frames a second, 0:" + (row.seconds < 10 ? "0" : "") +
+                std::to_string(row.seconds) + ".00"));
+            CHECK(frames.items[FramesControl::cboRate].at(1) == realSpeed);
+            REQUIRE(frames.Type(dialog, FramesControl::cboRate, row.rate));
+            REQUIRE(frames.Type(dialog, FramesControl::cboWidth, row.width));
+            REQUIRE(frames.Type(dialog, FramesControl::txtStart, row.start));
+            REQUIRE(frames.Type(dialog, FramesControl::txtLength, row.length));
+            REQUIRE(frames.Type(dialog, FramesControl::cboQuality, row.quality));
+            estimate = dialog.Estimate();
+            CHECK_MESSAGE(estimate.refusal.empty(), estimate.refusal);
+            CHECK_FALSE(frames.red[FramesControl::lblEstimate]);
+            CHECK_FALSE(frames.enabled[FramesControl::cmdFit]);
+            dialog.Click(FramesControl::cmdOK);
+            CHECK(frames.ended);
+        };
+        model.cmdFrames_Click();
+        REQUIRE(model.FramesChosen().Any());
+        CHECK(view.Text(WindowControl::txtStatus) == FramesStatusText(model.FramesChosen()));
+        CHECK(abs(estimate.frames - row.frames) <= 1);
+
+        view.folderAnswers = {Native(frames)};
+        model.cmdExtract_Click();
+        const int32_t written = model.Project().FrameCount;
+        CHECK_MESSAGE(abs(written - estimate.frames) <= 1, written, " vs ", estimate.frames);
+        CHECK(model.Project().AnimationDuration == AnimationDurationFor(written));
+        CHECK(view.progress == 100);
+
+        // The converter with the same options writes the same frames, byte for byte.
+        const FrameOptions& chosen = model.FramesChosen();
+        std::vector<std::string> arguments{clip,
+                                           "-o",
+                                           Native(out / "cli.dzp"),
+                                           "--type",
+                                           "PRESET",
+                                           "--category",
+                                           "General",
+                                           "--name",
+                                           "Clip",
+                                           "--frames-dir",
+                                           Native(root.Path() / "cli frames")};
+        if (chosen.fps) {
+            arguments.insert(arguments.end(), {"--fps", RateText(*chosen.fps)});
+        }
+        for (auto [name, value] :
+             {std::pair{"--width", chosen.width}, std::pair{"--quality", chosen.quality}}) {
+            if (value) {
+                arguments.insert(arguments.end(), {name, std::to_string(*value)});
+            }
+        }
+        for (auto [name, value] :
+             {std::pair{"--start", chosen.start}, std::pair{"--duration", chosen.duration}}) {
+            if (value) {
+                arguments.insert(arguments.end(), {name, *value});
+            }
+        }
+        const ToolRun cli = RunTool(SPARKLOOM_CLI, arguments, Patient());
+        REQUIRE_MESSAGE(cli.exitCode == 0, cli.err);
+        for (int32_t frame : {1, written / 2, written}) {
+            char name[32];
+            std::snprintf(name, sizeof name, "Clip_%05d.jpg", frame);
+            const std::string ours = ReadAll(Utf8Of(frames / name));
+            CHECK_MESSAGE(
+                (!ours.empty() && ours == ReadAll(Utf8Of(root.Path() / "cli frames" / name))),
+                name);
+        }
+        CHECK(FramesIn(frames) == FramesIn(root.Path() / "cli frames"));
+
+        // The package the window builds from them.
+        view.fileAnswers = {Native(frames / "Clip_00001.jpg"), Native(frames / "Clip_00001.jpg"),
+                            Native(out / "Clip.dzp")};
+        model.cmdThumb_Click();
+        model.cmdAnimImage_Click();
+        view.texts[WindowControl::cboType] = "PRESET";
+        view.texts[WindowControl::cboCat] = "General";
+        model.cmdDZP_Click();
+        REQUIRE(view.RunTicks(model));
+        const std::string package = Utf8Of(out / "Clip.dzp");
+        const auto size = static_cast<double>(fs::file_size(P(package)));
+        REQUIRE(estimate.bytes);
+        CHECK_MESSAGE(std::abs(static_cast<double>(*estimate.bytes) / size - 1) <= 0.25,
+                      *estimate.bytes, " estimated, ", size, " written");
+        const ToolRun check = RunTool(SPARKLOOM_CLI, {"--check", package});
+        CHECK_MESSAGE(check.exitCode == 0, check.out, check.err);
+        CHECK(TemplateAttribute(ReadAll(Utf8Of(frames / "TitleTemplate.clt")), "ParticleAttribExt",
+                                "AnimationDuration") ==
+              std::to_string(AnimationDurationFor(written)));
+    }
+}
+
+TEST_CASE("the frames dialog refuses in the converter's words, fits a long clip and remembers") {
+    TempDir root;
+    const std::string clip = Native(root.Path() / "Long.mp4");
+    REQUIRE(MakeNoisyClip(clip, 60, 40, "96x54"));
+    const ClipFacts facts = ReadClipFacts(clip, {}, false);
+    REQUIRE(facts.ok);
+    CHECK(facts.Summary() == "96 \u00d7 54, 60 frames a second, 0:40.00, 2,400 frames");
+
+    FrameOptionsModel dialog(clip, facts, {}, {"24", "640", "5"}, FramesPerPackage(2000));
+    ScriptedFrames frames;
+    dialog.Open(frames);
+    // What the user chose last time fills the dialog; the widths offered lie below the clip's.
+    CHECK(frames.texts[FramesControl::cboRate] == "24");
+    CHECK(frames.texts[FramesControl::cboWidth] == "640");
+    CHECK(frames.texts[FramesControl::cboQuality] == "5");
+    CHECK(frames.items[FramesControl::cboWidth] == std::vector<std::string>{"As the clip (96)"});
+
+    const struct {
+        FramesControl control;
+        std::string text, refusal;
+    } refusals[]{
+        {FramesControl::txtStart, "0:41", StartBeyondEndText("0:41", facts.seconds)},
+        {FramesControl::txtLength, "0", "--duration must be longer than 0."},
+        {FramesControl::cboWidth, "9000", "--width 9000 is out of range: 16 to 8192 pixels."},
+        {FramesControl::cboRate, "fast", "--fps needs a number, not \"fast\"."},
+        {FramesControl::cboRate, "200", "The rate is a number of frames a second from 1 to 120."},
+        {FramesControl::txtStart, "1:2",
+         "--start \"1:2\" is no TIME: seconds (90, 1.5) or "
+         "[HH:]MM:SS[.fff] (01:30, 00:01:30.250)."},
+    };
+    for (const auto& row : refusals) {
+        CAPTURE(row.text);
+        const std::string before = frames.texts[row.control];
+        REQUIRE(frames.Type(dialog, row.control, row.text));
+        CHECK(frames.texts[FramesControl::lblEstimate] == row.refusal);
+        CHECK(frames.red[FramesControl::lblEstimate]);
+        dialog.Click(FramesControl::cmdOK);
+        CHECK(frames.warnings.back() == row.refusal);
+        CHECK_FALSE(frames.ended);
+        frames.texts[row.control] = before;
+    }
+
+    // Every frame of 40 s at 60 is 2,400: more than a package holds; Fit keeps the width.
+    REQUIRE(frames.Type(dialog, FramesControl::cboRate, "Every frame (60 a second)"));
+    REQUIRE(frames.Type(dialog, FramesControl::cboWidth, "As the clip (96)"));
+    CHECK(dialog.Estimate().frames == 2400);
+    CHECK(frames.texts[FramesControl::lblEstimate].ends_with(
+        "\n406 frames more than a package holds (1,994)."));
+    CHECK(frames.red[FramesControl::lblEstimate]);
+    CHECK(frames.enabled[FramesControl::cmdFit]);
+    dialog.Click(FramesControl::cmdFit);
+    REQUIRE(frames.Type(dialog, FramesControl::cboRate, ""));
+    CHECK(frames.texts[FramesControl::cboRate] == "49");
+    CHECK(dialog.Estimate().frames == 1960);
+    CHECK_FALSE(frames.red[FramesControl::lblEstimate]);
+    CHECK_FALSE(frames.enabled[FramesControl::cmdFit]);
+    dialog.Click(FramesControl::cmdOK);
+    CHECK(frames.ended);
+    REQUIRE(dialog.Accepted());
+    CHECK(dialog.Chosen().fps == 49);
+    CHECK(dialog.Chosen().quality == 5);
+    CHECK_FALSE(dialog.Chosen().width);
+    CHECK(FramesStatusText(dialog.Chosen()) == "Frames: 49 a second, quality 5");
+    CHECK(dialog.ToRemember().rate == "49");
+    CHECK(dialog.ToRemember().width.empty());
 }
