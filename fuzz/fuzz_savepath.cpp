@@ -2,6 +2,7 @@
 #include <string>
 
 #include "FuzzInput.h"
+#include "common/Files.h"
 #include "common/Text.h"
 #include "package/SavePath.h"
 
@@ -16,10 +17,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return text.find(part) != std::string::npos;
     };
 
-    // ".dzp" goes on only when no "." is typed anywhere and no blank at either end,
-    // and a path that has it keeps it as it is.
+    // ".dzp" goes on only when the file name holds no "." (the folders' dots do not
+    // count) and no blank stands at either end, and a path that has it keeps it as it is.
     const std::string withExtension = WithPackageExtension(path);
-    const bool takesExtension = !holds(path, ".") && !path.starts_with(' ') && !path.ends_with(' ');
+    const size_t lastSeparator = path.find_last_of(kPathSeparators);
+    const std::string fileName =
+        lastSeparator == std::string::npos ? path : path.substr(lastSeparator + 1);
+    const bool takesExtension =
+        !holds(fileName, ".") && !path.starts_with(' ') && !path.ends_with(' ');
     FUZZ_CHECK(withExtension == (takesExtension ? path + ".dzp" : path));
     FUZZ_CHECK(WithPackageExtension(withExtension) == withExtension);
 

@@ -27,7 +27,19 @@ PartialFile::~PartialFile() {
 }
 
 fs::path FreeNameBeside(const fs::path& target) {
-    const std::string base = "." + Utf8Of(target.filename()) + "-";
+    // A name of up to 255 bytes, as file systems allow, must still have a
+    // temporary beside it: the name is cut, at a whole character, to leave room.
+    // A longer one stays whole, so creating it fails at once with the system's reason.
+    constexpr size_t kMostNameBytes = 255 - 8;
+    std::string name = Utf8Of(target.filename());
+    if (name.size() > kMostNameBytes && name.size() <= 255) {
+        size_t cut = kMostNameBytes;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) {
+            --cut;
+        }
+        name.resize(cut);
+    }
+    const std::string base = "." + name + "-";
     static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
     std::random_device random;
     for (int attempt = 0; attempt < 100; ++attempt) {
