@@ -5,6 +5,7 @@
 //   sparkloom-bench extract VIDEO FOLDER PREFIX
 //   sparkloom-bench pack [--tick MS] FOLDER PACKAGE
 //   sparkloom-bench readback PACKAGE
+//   sparkloom-bench estimate VIDEO WIDTH
 //
 // pack prints "ticks=N tick_work_ms=W walk_ms=K pack_ms=P maxrss_kib=R": the
 // builder's ticks, the time spent inside them, the walk before the first tick,
@@ -12,6 +13,9 @@
 // readback prints "readback_ms=T entries=N faults=F": the check every build runs
 // on its package before "Success" (a frames folder without templates has faults,
 // which does not change what is read).
+// estimate prints "facts_ms=F estimate_ms=E frames=N bytes=B": the frames
+// dialog's header read, then the time from typing WIDTH to its whole estimate
+// line (sample frames encoded in the background, polled as a window would).
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -20,6 +24,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/Converter.h"
@@ -27,6 +32,7 @@
 #include "extract/Extraction.h"
 #include "package/PackageCheck.h"
 #include "platform/Allocator.h"
+#include "workflow/FrameOptionsModel.h"
 
 namespace {
 
@@ -46,7 +52,8 @@ int Usage() {
         "usage: sparkloom-bench count VIDEO\n"
         "       sparkloom-bench extract VIDEO FOLDER PREFIX\n"
         "       sparkloom-bench pack [--tick MS] FOLDER PACKAGE\n"
-        "       sparkloom-bench readback PACKAGE\n",
+        "       sparkloom-bench readback PACKAGE\n"
+        "       sparkloom-bench estimate VIDEO WIDTH\n",
         stderr);
     return 2;
 }
@@ -54,6 +61,57 @@ int Usage() {
 int Fail(const std::string& text) {
     std::fprintf(stderr, "%s\n", text.c_str());
     return 1;
+}
+
+// The dialog without a window: keeps its texts and when its poll is due.
+class HeadlessFrames : public sparkloom::FrameOptionsView {
+public:
+    std::string texts[10];
+    std::optional<Clock::time_point> poll;
+    std::string Text(sparkloom::FramesControl control) const override {
+        return texts[static_cast<int>(control)];
+    }
+    void SetText(sparkloom::FramesControl control, const std::string& text) override {
+        texts[static_cast<int>(control)] = text;
+    }
+    void SetItems(sparkloom::FramesControl, const std::vector<std::string>&) override {}
+    void SetEnabled(sparkloom::FramesControl, bool) override {}
+    void SetRed(sparkloom::FramesControl, bool) override {}
+    void StartPolls(int milliseconds) override {
+        poll = Clock::now() + std::chrono::milliseconds(milliseconds);
+    }
+    void ShowWarning(const std::string&) override {}
+    void EndDialog() override {}
+};
+
+int Estimate(const std::string& video, const std::string& width) {
+    Clock::time_point start = Clock::now();
+    const sparkloom::ClipFacts facts = sparkloom::ReadClipFacts(video, {}, false);
+    const double factsMs = MillisecondsSince(start);
+    if (!facts.ok) {
+        return Fail(facts.error);
+    }
+    sparkloom::FrameOptionsModel dialog(video, facts, {}, {}, sparkloom::FramesPerPackage(2000));
+    HeadlessFrames view;
+    dialog.Open(view);
+    start = Clock::now();
+    view.texts[static_cast<int>(sparkloom::FramesControl::cboWidth)] = width;
+    dialog.Changed(sparkloom::FramesControl::cboWidth);
+    // A window's timer comes back within a few milliseconds of the time it was asked for.
+    while (!dialog.Estimate().bytes && MillisecondsSince(start) < 60000) {
+        if (view.poll && Clock::now() >= *view.poll) {
+            view.poll.reset();
+            dialog.Poll();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (!dialog.Estimate().bytes) {
+        return Fail("no estimate within 60 s: " + dialog.Estimate().Line());
+    }
+    std::printf("facts_ms=%.1f estimate_ms=%.1f frames=%d bytes=%lld\n", factsMs,
+                MillisecondsSince(start), dialog.Estimate().frames,
+                static_cast<long long>(*dialog.Estimate().bytes));
+    return 0;
 }
 
 }  // namespace
@@ -85,6 +143,9 @@ int main(int argc, char* argv[]) {
         }
         std::printf("last_frame=%d\n", extracted.written);
         return 0;
+    }
+    if (mode == "estimate" && args.size() == 2) {
+        return Estimate(args[0], args[1]);
     }
     if (mode == "readback" && args.size() == 1) {
         const Clock::time_point start = Clock::now();

@@ -10,7 +10,8 @@
 # clip, default 5), PACK_REPS (packing runs per repetition, default 3),
 # REPS_TICK (window builder at 16 ms, default 3), BIG_MB (MiB in the memory
 # folder, default 500), REPS_OPTIONS (the whole road with frame options on the
-# large clip, default 3), ROWS (all, or "options" for that row alone).
+# large clip, default 3), REPS_FRAMES (the frames dialog's rows, default 3),
+# ROWS (all, "options" or "frames" for those rows alone).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -23,6 +24,7 @@ REPS_TICK=${REPS_TICK:-3}
 BIG_MB=${BIG_MB:-500}
 PACK_REPS=${PACK_REPS:-3}
 REPS_OPTIONS=${REPS_OPTIONS:-3}
+REPS_FRAMES=${REPS_FRAMES:-3}
 ROWS=${ROWS:-all}
 TICK_MS=16
 
@@ -63,6 +65,18 @@ make_clip() { # name seconds size
 }
 make_clip small 10 640x360
 make_clip large 20 1280x720
+# 60 fps as phones record it, at an ordinary bitrate (light noise, x264 veryfast,
+# CRF 23): decoding, not encoding, sets the pace of a Real speed extraction.
+make_clip60() { # name seconds size
+    local out=$WORK/$1.mp4
+    CLIP_DESC[$1]="$2 s ${3/x/×} at 60 fps"
+    [[ -s $out ]] && return
+    log "generating $1.mp4 ($2 s $3 at 60 fps)"
+    ffmpeg -nostdin -v error -y -f lavfi -i "testsrc2=size=$3:rate=60:duration=$2" \
+        -vf noise=alls=8:allf=t+u:all_seed=42 -pix_fmt yuv420p \
+        -c:v libx264 -preset veryfast -crf 23 "$out.part.mp4"
+    mv "$out.part.mp4" "$out"
+}
 
 # ----- timing helpers ----------------------------------------------------------
 declare -A T # key -> "ms ms ms"
@@ -219,6 +233,63 @@ options_row() {
         "$(paired_ratio "${C[large.options.cli]}" "${C[large.options.hand]}")"
 }
 
+# ----- the frames dialog: its live estimate, and Real speed against every frame
+declare -A SIZE # key -> "bytes bytes"
+run_frames() {
+    make_clip60 hd60 10 1920x1080
+    make_clip60 phone60 20 1280x720
+    local d=$WORK/frames line rep
+    rm -rf "$d"
+    mkdir -p "$d"
+    for ((rep = 1; rep <= REPS_FRAMES; rep++)); do
+        log "frames dialog estimate on hd60: repetition $rep of $REPS_FRAMES"
+        line=$("$DRV" estimate "$WORK/hd60.mp4" 1280 2>>"$errlog") || die "estimate failed"
+        eval "$(tr ' ' '\n' <<<"$line" | grep -E '^(facts_ms|estimate_ms)=')"
+        T[frames.facts]+="$(awk -v v="$facts_ms" 'BEGIN { printf "%d", v * 1000 }') "
+        T[frames.estimate]+="$(awk -v v="$estimate_ms" 'BEGIN { printf "%d", v * 1000 }') "
+        T[frames.target]+="500000 "
+        log "phone60, every frame and Real speed: repetition $rep of $REPS_FRAMES"
+        rm -rf "$d/every" "$d/real"
+        mkdir -p "$d/every" "$d/real"
+        pair $rep 'timed frames.every "$CLI" "$WORK/phone60.mp4" -o "$d/every/p.dzp" --type CUSTOM --category General --force --quiet' \
+            'timed frames.real "$CLI" "$WORK/phone60.mp4" -o "$d/real/p.dzp" --type CUSTOM --category General --force --quiet --fps 30'
+        check_zip "$d/every/p.dzp"
+        check_zip "$d/real/p.dzp"
+        SIZE[frames.every]+="$(stat -c %s "$d/every/p.dzp") "
+        SIZE[frames.real]+="$(stat -c %s "$d/real/p.dzp") "
+    done
+    rm -rf "$d"
+}
+frames_rows() {
+    local mib='BEGIN { printf "%.1f", v / 1048576 }'
+    printf '| hd60: frames dialog, the clip'"'"'s facts (`ReadClipFacts`) | %s | | | |\n' \
+        "$(median "${T[frames.facts]}")"
+    printf '| hd60: frames dialog, a width typed → whole estimate line | %s | the 500 ms asked for | 500.0 | %s |\n' \
+        "$(median "${T[frames.estimate]}")" "$(paired_ratio "${T[frames.estimate]}" "${T[frames.target]}")"
+    printf '| phone60: whole road with Real speed (`--fps 30`) | %s | every frame | %s | %s |\n' \
+        "$(median "${T[frames.real]}")" "$(median "${T[frames.every]}")" \
+        "$(paired_ratio "${T[frames.real]}" "${T[frames.every]}")"
+    printf '| phone60: whole road with Real speed, CPU time | %s | every frame | %s | %s |\n' \
+        "$(median "${C[frames.real]}")" "$(median "${C[frames.every]}")" \
+        "$(paired_ratio "${C[frames.real]}" "${C[frames.every]}")"
+    printf '| phone60: package with Real speed (MiB) | %s | every frame | %s | %s |\n' \
+        "$(awk -v v="$(printf '%s\n' ${SIZE[frames.real]} | head -n 1)" "$mib")" \
+        "$(awk -v v="$(printf '%s\n' ${SIZE[frames.every]} | head -n 1)" "$mib")" \
+        "$(paired_ratio "${SIZE[frames.real]}" "${SIZE[frames.every]}")"
+}
+
+if [[ $ROWS == frames ]]; then
+    run_frames
+    echo "Load average before the run: $load_before, after it: $(cut -d' ' -f1-3 /proc/loadavg)." \
+        "Run took $(($(date +%s) - started)) s; hd60 = ${CLIP_DESC[hd60]}, phone60 =" \
+        "${CLIP_DESC[phone60]}; medians of $REPS_FRAMES runs."
+    echo
+    echo "| step | ours (ms) | anchor | anchor (ms) | ratio |"
+    echo "|---|---:|---|---:|---:|"
+    frames_rows
+    exit 0
+fi
+
 if [[ $ROWS == options ]]; then
     run_options large "$REPS_OPTIONS"
     echo "Load average before the run: $load_before, after it: $(cut -d' ' -f1-3 /proc/loadavg)." \
@@ -235,6 +306,7 @@ declare -A FRAMES JPEG_MB
 run_clip small "$REPS"
 run_clip large "$REPS_LARGE"
 run_options large "$REPS_OPTIONS"
+run_frames
 
 # ----- the window's builder at its 16 ms tick, through the core --------------
 # Its design floor: one 16 ms wait per tick plus the work done inside ticks.
@@ -362,6 +434,7 @@ for c in small large; do
     pack_worst=$(awk -v a="$pack_worst" -v b="$r" 'BEGIN { print (b > a) ? b : a }')
 done
 options_row
+frames_rows
 options_ratio=$(paired_ratio "${T[large.options.cli]}" "${T[large.options.hand]}")
 bz=$(median "${T[big.zip]}")
 bo=$(median "$big_ours")

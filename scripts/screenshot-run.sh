@@ -8,8 +8,9 @@ build=${1:-"$here/build"}
 # No "." in the folder names: the package name would then be kept as typed.
 work=$(mktemp -d /tmp/sparkloomXXXXXX)
 mkdir -p "$work/clips" "$work/frames" "$work/out" "$work/cfg"
-ffmpeg -v error -nostdin -f lavfi -i "testsrc2=size=320x240:rate=30:duration=2" \
-  -pix_fmt yuv420p "$work/clips/Blue Spark.mp4"
+# 60 fps, as a phone records: the Frames dialog takes it to the host's 30.
+ffmpeg -v error -nostdin -f lavfi -i "testsrc2=size=320x240:rate=60:duration=2" \
+  -vf noise=alls=12:allf=t+u -pix_fmt yuv420p "$work/clips/Blue Spark.mp4"
 export DISPLAY=:97
 Xvfb "$DISPLAY" -screen 0 1024x768x24 >/dev/null 2>&1 &
 xvfb=$!
@@ -24,6 +25,23 @@ shot() { ffmpeg -v error -y -f x11grab -video_size 1024x768 -i "$DISPLAY" -frame
 pick() { xdotool mousemove "$1" "$2" click 1; sleep 1.2; xdotool type --delay 10 "$3"; \
   xdotool key Return; sleep 1; }
 pick 733 227 "$work/clips/Blue Spark.mp4"
+# Frames…: Real speed and a width typed in, the estimate shown, then OK.
+# The button takes clicks once the clip's header has been read.
+tries=0
+until xdotool search --onlyvisible --name '^Frames$' >/dev/null 2>&1; do
+  tries=$((tries + 1)); [ $tries -lt 20 ] || { echo "no Frames dialog" >&2; exit 1; }
+  xdotool mousemove 605 299 click 1; sleep 1
+done
+sleep 0.5
+eval "$(xdotool search --onlyvisible --name '^Frames$' getwindowgeometry --shell)"
+field() { xdotool mousemove $((X + $1)) $((Y + $2)) click 1 key ctrl+a; xdotool type --delay 10 "$3"; }
+field 200 45 "Real speed in the host (30 a second)"
+field 150 72 "160"
+xdotool mousemove $((X + 430)) $((Y + 10))
+sleep 2
+ffmpeg -v error -y -f x11grab -video_size 1024x768 -i "$DISPLAY" -frames:v 1 \
+  -vf "crop=$WIDTH:$HEIGHT:$X:$Y" "${SHOTS:-$here/docs}/screenshot-frames.png"
+xdotool mousemove $((X + 304)) $((Y + 228)) click 1; sleep 0.5
 pick 709 299 "$work/frames"
 xdotool key Return; sleep 3            # "Extracting Video. Please be patient!"
 shot screenshot-extracted.png

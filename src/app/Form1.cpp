@@ -16,6 +16,8 @@
 #include <QScreen>
 #include <QSocketNotifier>
 
+#include "app/FramesDialog.h"
+#include "app/LayoutControls.h"
 #include "app/QtText.h"
 #include "app/RememberedFolder.h"
 #include "platform/StopSignals.h"
@@ -27,8 +29,6 @@ static void InitFormResources() {
 }
 
 namespace sparkloom {
-
-namespace {
 
 QRect Twips(const ControlLayout& layout) {
     return QRect(layout.left / kTwipsPerPixelAt96Dpi, layout.top / kTwipsPerPixelAt96Dpi,
@@ -108,8 +108,6 @@ QWidget* MakeControl(const ControlLayout& layout, QWidget* parent, const QFont& 
     }
     return nullptr;
 }
-
-}  // namespace
 
 const QUrl Form1::kTemplatesPage(ToQt(sparkloom::kTemplatesPage));
 const QUrl Form1::kDonationPage(ToQt(sparkloom::kDonationPage));
@@ -350,6 +348,19 @@ std::string Form1::RememberedFolder() {
 
 void Form1::RememberFolder(const std::string& folder) {
     WriteRememberedFolder(ToQt(folder));
+}
+
+std::string Form1::RememberedSetting(const std::string& name) {
+    return ToUtf8(ReadRememberedSetting(ToQt(name)));
+}
+
+void Form1::RememberSetting(const std::string& name, const std::string& value) {
+    WriteRememberedSetting(ToQt(name), ToQt(value));
+}
+
+void Form1::ShowFramesDialog(FrameOptionsModel& model) {
+    FramesDialog dialog(model, this);
+    dialog.exec();
 }
 
 void Form1::StartTicks(int milliseconds) {

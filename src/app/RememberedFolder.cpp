@@ -33,4 +33,14 @@ void WriteRememberedFolder(const QString& folder) {
     store.sync();
 }
 
+QString ReadRememberedSetting(const QString& name) {
+    return Store().value(QStringLiteral("frames/") + name, QString()).toString();
+}
+
+void WriteRememberedSetting(const QString& name, const QString& value) {
+    QSettings store = Store();
+    store.setValue(QStringLiteral("frames/") + name, value);
+    store.sync();
+}
+
 }  // namespace sparkloom

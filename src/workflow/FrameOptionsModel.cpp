@@ -20,17 +20,17 @@ constexpr double kHostRate = 30;
 constexpr int kLowestRate = 1;
 constexpr int kHighestRate = 120;
 // Spread over the chosen part; each gives a few frames in a row.
-constexpr int kSamples = 6;
+constexpr int kSamples = 5;
 constexpr int kFramesPerSample = 2;
 // ffmpeg's own rate control starts from a fine quality and settles within
 // about a dozen frames; those are encoded but not measured.
-constexpr int kSettlingFrames = 12;
+constexpr int kSettlingFrames = 10;
 // A package entry's headers beside the frame's bytes (local and central,
 // with a name of about 20 bytes).
 constexpr int64_t kEntryOverhead = 120;
 constexpr int kPollMilliseconds = 40;
 // Typing waits this long for the next key before ffmpeg is started.
-constexpr int kSettleMilliseconds = 120;
+constexpr int kSettleMilliseconds = 80;
 constexpr int64_t kMegabyte = 1024 * 1024;
 
 const std::vector<int> kCommonWidths{3840, 2560, 1920, 1280, 960, 854, 640, 480, 320};
