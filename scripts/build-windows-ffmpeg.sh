@@ -8,7 +8,8 @@
 # sparkloom-cli runs is enabled: the common camera and download formats read,
 # the first video stream copied to the null muxer (the count), decoded,
 # trimmed, rotated, thinned to a frame rate and scaled into numbered JPEG
-# files.
+# files; and the frames dialog's samples, a few short runs of the clip joined
+# and written as JPEGs to a pipe.
 #
 # A cold build takes a while, so DIR/build/.stamp records the source version
 # and the configure line; a second run with both unchanged only copies.
@@ -28,7 +29,7 @@ parsers=$(list h264 hevc mpeg4video h263 mpegvideo vp8 vp9 vc1 mjpeg png)
 demuxers=$(list mov matroska avi asf mpegps mpegts mpegvideo flv)
 # The ffmpeg program itself selects trim, transpose, hflip, vflip and format;
 # they are named here all the same, as the road relies on them.
-filters=$(list fps scale trim transpose hflip vflip rotate format null)
+filters=$(list fps scale trim transpose hflip vflip rotate format null setpts concat)
 configure="--target-os=mingw32 --arch=x86_64 --enable-cross-compile
   --cross-prefix=$host- --cc=$host-gcc-posix --pkg-config=false
   --extra-ldflags=-static --disable-debug
@@ -37,7 +38,7 @@ configure="--target-os=mingw32 --arch=x86_64 --enable-cross-compile
   --disable-ffplay --disable-ffprobe --disable-avdevice --disable-swresample
   --enable-protocol=file,pipe --enable-demuxer=$demuxers --enable-parser=$parsers
   --enable-decoder=$decoders --enable-filter=$filters
-  --enable-encoder=mjpeg --enable-muxer=image2,null"
+  --enable-encoder=mjpeg --enable-muxer=image2,image2pipe,null"
 
 mkdir -p "$dir/src"
 cd "$dir/src"

@@ -289,7 +289,8 @@ controls
 frames_controls
 pick cboRate "Real speed in the host (30 a second)"
 click cboWidth
-xdotool key ctrl+a
+# Wine's combo boxes take no Ctrl+A: the text is selected from its end.
+xdotool key End shift+Home
 xdotool type --delay 15 160
 estimated() {
   frames_controls && case $(field lblEstimate 5) in "60 frames of 160 × 120, about "*) true ;; *) false ;; esac
