@@ -292,8 +292,12 @@ click cboWidth
 # Wine's combo boxes take no Ctrl+A: the text is selected from its end.
 xdotool key End shift+Home
 xdotool type --delay 15 160
+# With the size measured from sample frames encoded by ffmpeg.exe.
 estimated() {
-  frames_controls && case $(field lblEstimate 5) in "60 frames of 160 × 120, about "*) true ;; *) false ;; esac
+  frames_controls && case $(field lblEstimate 5) in
+    "60 frames of 160 × 120, about "*) true ;;
+    *) false ;;
+  esac
 }
 until_true 60 "the estimate of 60 frames of 160 × 120" estimated
 dialog=$(window_named Frames)
