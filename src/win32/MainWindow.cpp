@@ -4,7 +4,6 @@
 #include <shellapi.h>
 
 #include <algorithm>
-#include <cwchar>
 
 #include "common/Text.h"
 #include "platform/Environment.h"
@@ -12,8 +11,10 @@
 #include "platform/WideText_win.h"
 #include "win32/ControlIds.h"
 #include "win32/Dialogs.h"
+#include "win32/FramesDialog.h"
 #include "win32/Pictures.h"
 #include "win32/Resources.h"
+#include "win32/Settings.h"
 #include "workflow/WindowModel.h"
 
 namespace sparkloom::win32 {
@@ -25,8 +26,9 @@ namespace {
 
 // Message boxes carry the program's name, not the window's caption.
 constexpr wchar_t kProgramName[] = L"Sparkloom";
-constexpr wchar_t kSettingsKey[] = L"Software\\Sparkloom\\folders";
-constexpr wchar_t kRememberedValue[] = L"lastfolder";
+// Under HKCU\Software\Sparkloom: the folder in "folders", other values in "settings".
+constexpr wchar_t kFoldersKey[] = L"folders";
+constexpr wchar_t kSettingsKey[] = L"settings";
 constexpr UINT_PTR kTickTimer = 1;
 constexpr COLORREF kRed = RGB(255, 0, 0);
 // A fixed layout: no sizing border, no maximize box.
@@ -500,31 +502,25 @@ bool MainWindow::OpenUrl(const std::string& url) {
 }
 
 std::string MainWindow::RememberedFolder() {
-    DWORD bytes = 0;
-    if (RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, kRememberedValue, RRF_RT_REG_SZ, nullptr,
-                     nullptr, &bytes) != ERROR_SUCCESS ||
-        bytes < sizeof(wchar_t)) {
-        return {};
-    }
-    std::wstring folder(bytes / sizeof(wchar_t), L'\0');
-    if (RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, kRememberedValue, RRF_RT_REG_SZ, nullptr,
-                     folder.data(), &bytes) != ERROR_SUCCESS) {
-        return {};
-    }
-    folder.resize(std::wcslen(folder.c_str()));
-    return Utf8OfWide(folder);
+    return UserSetting(kFoldersKey, "lastfolder");
 }
 
 void MainWindow::RememberFolder(const std::string& folder) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                        &key, nullptr) != ERROR_SUCCESS) {
-        return;
+    KeepUserSetting(kFoldersKey, "lastfolder", folder);
+}
+
+std::string MainWindow::RememberedSetting(const std::string& name) {
+    return UserSetting(kSettingsKey, name);
+}
+
+void MainWindow::RememberSetting(const std::string& name, const std::string& value) {
+    KeepUserSetting(kSettingsKey, name, value);
+}
+
+void MainWindow::ShowFramesDialog(FrameOptionsModel& model) {
+    if (mWindow != nullptr) {
+        FramesDialog(mInstance, mWindow, mFont, mDpi).Run(model);
     }
-    const std::wstring value = WideOf(folder);
-    RegSetValueExW(key, kRememberedValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
 }
 
 // ----- Ticks and the event loop -------------------------------------------------

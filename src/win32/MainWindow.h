@@ -50,6 +50,9 @@ public:
     bool OpenUrl(const std::string& url) override;
     std::string RememberedFolder() override;
     void RememberFolder(const std::string& folder) override;
+    std::string RememberedSetting(const std::string& name) override;
+    void RememberSetting(const std::string& name, const std::string& value) override;
+    void ShowFramesDialog(FrameOptionsModel& model) override;
     void StartTicks(int milliseconds) override;
     void PumpEvents(bool withUserInput) override;
     void CloseWindow() override;

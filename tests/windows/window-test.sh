@@ -5,12 +5,15 @@
 # dialogs, and every message box is read. Then the package is read back
 # (sparkloom-cli.exe --check, unzip -t), the remembered folder is looked up in
 # the registry, the builder's tick intervals are reported, and a screenshot of
-# the window is kept (WORK/screenshot-windows.png). A second start takes a
-# video from the command line and is closed while ffmpeg.exe extracts; a third
-# lays the window out at 144 dpi, and a fourth, opened at 96 dpi, is moved to
-# a screen of 144 dpi and must then look the same. A log-off during a build
-# (sent by CONTROLS.exe, as Windows would) is asked to wait, stops the build
-# as Cancel does and leaves a whole package.
+# the window is kept (WORK/screenshot-windows.png). A 60 fps clip then goes
+# through the "Frames…" dialog (Real speed, 160 wide; a screenshot of it with
+# its estimate in WORK/screenshot-windows-frames.png) into a second package. A
+# log-off during a third build (sent by CONTROLS.exe, as Windows would) is
+# asked to wait, stops the build as Cancel does and leaves a whole package. A
+# second start takes a video from the command line and is closed while
+# ffmpeg.exe extracts; a third lays the window and the dialog out at 144 dpi,
+# and a fourth, opened at 96 dpi, is moved to a screen of 144 dpi and must
+# then look the same.
 # Usage: window-test.sh SPARKLOOM.exe CLI.exe CONTROLS.exe FFMPEG_DIR PREFIX WORK
 set -eu
 window_exe=$1
@@ -60,9 +63,11 @@ until_true() {
 }
 
 rm -rf "$work"
-mkdir -p "$work/clips" "$work/frames" "$work/long" "$work/out"
+mkdir -p "$work/clips" "$work/frames" "$work/fast" "$work/long" "$work/out"
 ffmpeg -nostdin -v error -f lavfi -i testsrc=duration=3:size=320x240:rate=30 -pix_fmt yuv420p \
   "$work/clips/Fire.mp4"
+ffmpeg -nostdin -v error -f lavfi -i testsrc=duration=2:size=320x240:rate=60 -pix_fmt yuv420p \
+  "$work/clips/Fast.mp4"
 ffmpeg -nostdin -v error -f lavfi -i testsrc=duration=1:size=160x120:rate=1 -frames:v 1 \
   "$work/thumb.jpg"
 ffmpeg -nostdin -v error -f lavfi -i testsrc=duration=60:size=320x240:rate=30 -pix_fmt yuv420p \
@@ -120,6 +125,25 @@ click() {
   y=$(field "$1" 3)
   [ -n "$x" ] || fail "no control $1"
   xdotool mousemove "$x" "$y" click 1
+}
+# The "Frames…" dialog's controls, read as those of the window are.
+frames_controls() {
+  wine "$controls_exe" --frames >"$work/controls.out" 2>/dev/null &&
+    tr -d '\r' <"$work/controls.out" >"$work/controls.txt"
+}
+frames_text_is() { frames_controls && [ "$(field "$1" 5)" = "$2" ]; }
+status_has() { controls && case $(field txtStatus 5) in *"$1"*) true ;; *) false ;; esac; }
+# pick COMBO ENTRY: the entry as a person picks it from the keyboard, with the
+# arrow keys from the top of the list.
+pick() {
+  frames_controls
+  entries=$(field "$1" 10 | tr '|' '\n')
+  index=$(echo "$entries" | grep -nxF "$2" | cut -d: -f1)
+  [ -n "$index" ] || fail "$1 offers no \"$2\" but: $(field "$1" 10)"
+  click "$1"
+  # shellcheck disable=SC2046  # one key name a word
+  xdotool key --delay 40 $(echo "$entries" | sed 's/.*/Up/') $(yes Down | head -n $((index - 1)))
+  until_true 30 "$1 to show \"$2\"" frames_text_is "$1" "$2"
 }
 window_named() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1; }
 shown() { [ -n "$(window_named "$1")" ]; }
@@ -251,9 +275,82 @@ sort -n -k2 "$work/ticks.txt" | awk '
   }' >"$work/ticks-summary.txt" || fail "the ticks came late: $(cat "$work/ticks-summary.txt")"
 say "$(cat "$work/ticks-summary.txt")"
 
-say "logging off while a second package is built"
+say "shaping the frames of a 60 fps clip: Real speed, 160 wide"
+click cmdProjectFile
+answer "Select Video File" "$(windows_path "$work/clips/Fast.mp4")"
+until_true 30 "Frames… to be enabled" is_enabled cmdFrames
+until_true 30 "the note on the clip's pace" status_has "Real speed keeps its pace"
+click cmdFrames
+until_true 60 "the dialog \"Frames\"" frames_controls
+[ "$(field window 2)x$(field window 3)" = 440x249 ] ||
+  fail "the dialog's client area is $(field window 2)x$(field window 3), not 440x249 at 96 dpi"
+case $(field lblClip 5) in
+  "320 × 240, 60 frames a second"*) ;;
+  *) fail "the clip's facts read: $(field lblClip 5)" ;;
+esac
+controls
+[ "$(field window 4)" = 0 ] || fail "the main window takes input while the dialog is open"
+frames_controls
+pick cboRate "Real speed in the host (30 a second)"
+click cboWidth
+# Wine's combo boxes take no Ctrl+A: the text is selected from its end.
+xdotool key End shift+Home
+xdotool type --delay 15 160
+# With the size measured from sample frames encoded by ffmpeg.exe.
+estimated() {
+  frames_controls && case $(field lblEstimate 5) in
+    "60 frames of 160 × 120, about "*) true ;;
+    *) false ;;
+  esac
+}
+until_true 60 "the estimate of 60 frames of 160 × 120" estimated
+dialog=$(window_named Frames)
+eval "$(xdotool getwindowgeometry --shell "$dialog")"
+ffmpeg -nostdin -v error -f x11grab -draw_mouse 0 -video_size "${WIDTH}x$HEIGHT" -grab_x "$X" \
+  -grab_y "$Y" -i "$DISPLAY" -frames:v 1 -y "$work/screenshot-windows-frames.png"
+say "the estimate: $(field lblEstimate 5)"
+click cmdOK
+until_true 60 "the dialog \"Frames\" to close" gone Frames
+until_true 30 "the status line of the frames chosen" status_has "Frames: 30 a second, 160 wide"
+[ "$(field window 4)" = 1 ] || fail "the main window stays disabled after the dialog"
+setting() {
+  wine reg query 'HKCU\Software\Sparkloom\settings' /v "$1" 2>/dev/null |
+    tr -d '\r' | sed -n "s/^ *$1 *REG_SZ *//p"
+}
+[ "$(setting framerate)/$(setting framewidth)" = 30/160 ] ||
+  fail "remembered are rate '$(setting framerate)' and width '$(setting framewidth)'"
+
+click cmdExtract
+answer "Please select a folder:" "$(windows_path "$work/fast")"
+message "Extracting Video. Please be patient!"
+fast_extracted() {
+  [ "$(find "$work/fast" -name 'Fast_*.jpg' | wc -l)" -ge 60 ] && controls &&
+    [ "$(field Command3 4)" = 0 ]
+}
+until_true 300 "the frames of Fast.mp4" fast_extracted
+frames=$(find "$work/fast" -name 'Fast_*.jpg' | wc -l)
+[ "$frames" -eq 60 ] || fail "$frames frames extracted at Real speed, not 60"
+click cmdThumb
+answer "Select Thumbnail Image" "$(windows_path "$work/thumb.jpg")"
+click cmdAnimImage
+answer "Select Thumbnail Image" "$(windows_path "$work/fast/Fast_00001.jpg")"
+until_true 30 "the first frame's name" text_is txtAnimImage Fast_00001.jpg
+click cmdDZP
+answer "Save As" "$(windows_path "$work/out/Fast.dzp")"
+until_true 300 "the end of the build" shown Sparkloom
+message "Success!"
+package=$work/out/Fast.dzp
+wine "$cli_exe" --check "$(windows_path "$package")" >"$work/check.txt" 2>&1 ||
+  fail "sparkloom-cli.exe --check: $(cat "$work/check.txt")"
+[ "$(unzip -Z1 "$package" | grep -c '^\.\\Fast_[0-9]*\.jpg$')" -eq 60 ] ||
+  fail "the package does not hold the 60 frames"
+size=$(python3 -c 'import sys, zipfile; sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]))' \
+  "$package" '.\Fast_00060.jpg' |
+  ffprobe -v error -f jpeg_pipe -show_entries stream=width,height -of csv=p=0:s=x -)
+[ "$size" = 160x120 ] || fail "the package's frames are $size, not 160x120"
+say "logging off while a third package is built"
 # A large file that deflate cannot shrink makes packing last.
-head -c 400000000 /dev/urandom >"$work/frames/big.bin"
+head -c 400000000 /dev/urandom >"$work/fast/big.bin"
 is_packing() { case $(text_of txtStatus) in Packing*) ;; *) return 1 ;; esac; }
 click cmdDZP
 answer "Save As" "$(windows_path "$work/out/Fire2.dzp")"
@@ -271,7 +368,7 @@ esac
 until_true 60 "the status Canceled" text_is txtStatus Canceled
 unzip -t "$work/out/Fire2.dzp" >"$work/unzip2.txt" || fail "unzip -t: $(tail -n 3 "$work/unzip2.txt")"
 [ -z "$(find "$work/out" -name '.Fire2.dzp-*')" ] || fail "a temporary package was left behind"
-rm -f "$work/frames/big.bin"
+rm -f "$work/fast/big.bin"
 
 # Alt+X is E&XIT's access key.
 closes() {
@@ -306,11 +403,11 @@ timeout 60 wineserver -w || fail "Wine programs still run 60 s after the window 
 frames=$(find "$work/long" -name 'Brûlure_*.jpg' | wc -l)
 [ "$frames" -lt 1800 ] || fail "all $frames frames were extracted although the window closed"
 
-say "scaling the layout for 144 dpi"
+say "scaling the layout and the dialog for 144 dpi"
 dpi 144
-wine "$window_exe" >"$work/window3.log" 2>&1 &
+(cd "$work/clips" && exec wine "$window_exe" Fire.mp4 >"$work/window3.log" 2>&1) &
 app=$!
-until_true 120 "the main window at 144 dpi" controls
+until_true 120 "the main window at 144 dpi" text_is txtVideoFile Fire.mp4
 [ "$(field window 2)x$(field window 3)" = 800x938 ] ||
   fail "at 144 dpi the client area is $(field window 2)x$(field window 3), not 800x938"
 # The client area, and each control's size and centre in it.
@@ -319,6 +416,11 @@ layout() {
     "$work/controls.txt"
 }
 layout >"$work/layout-144.txt"
+click cmdFrames
+until_true 60 "the dialog \"Frames\" at 144 dpi" frames_controls
+[ "$(field window 2)x$(field window 3)" = 660x374 ] ||
+  fail "at 144 dpi the dialog's client area is $(field window 2)x$(field window 3), not 660x374"
+answer Frames "" Escape
 closes
 
 say "moving a window opened at 96 dpi to a screen of 144 dpi"

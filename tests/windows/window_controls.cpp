@@ -1,15 +1,18 @@
 // What a person sees of the running sparkloom.exe, for the scripted run under
 // Wine (window-test.sh): one line per control of the layout, tab separated:
 // form name, centre on the screen (x, y), 1 when enabled, its text, then its
-// width, height and centre in the client area. A first line "window" gives
-// the client area's size. With --message, the text of the program's open
-// message box instead. Exits 1 while there is none to read.
+// width, height and centre in the client area, and for a combo box its entries,
+// separated by "|". A first line "window" gives the client area's size and
+// whether it takes input. With --frames, the same for the open "Frames…"
+// dialog. With --message, the text of the program's open message box instead.
+// Exits 1 while there is none to read.
 // What Windows sends and Wine cannot: --dpi N, the window moved to a screen
 // of N dpi (WM_DPICHANGED with the rectangle Windows would suggest);
 // --end-session, a log-off (WM_QUERYENDSESSION, then WM_ENDSESSION), printing
 // "query" and the answer, and the reason the window gave for waiting.
 #include <windows.h>
 
+#include <array>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -34,6 +37,49 @@ std::string TextOf(HWND control) {
         }
     }
     return utf8;
+}
+
+std::string EntriesOf(HWND combo) {
+    std::string entries;
+    const LRESULT count = SendMessageW(combo, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        wchar_t entry[1024] = L"";
+        if (SendMessageW(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0) <
+            static_cast<LRESULT>(std::size(entry))) {
+            SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i),
+                         reinterpret_cast<LPARAM>(entry));
+        }
+        entries += (i == 0 ? "" : "|") + platform::Utf8OfWide(entry);
+    }
+    return entries;
+}
+
+template <std::size_t N>
+void PrintControls(HWND window, const std::array<ControlLayout, N>& layout,
+                   int (*idOf)(std::string_view)) {
+    RECT client{};
+    GetClientRect(window, &client);
+    POINT origin{0, 0};
+    ClientToScreen(window, &origin);
+    std::printf("window\t%ld\t%ld\t%d\t\n", client.right, client.bottom,
+                IsWindowEnabled(window) ? 1 : 0);
+    for (const ControlLayout& row : layout) {
+        HWND control = GetDlgItem(window, idOf(row.name));
+        if (control == nullptr) {
+            continue;
+        }
+        RECT box{};
+        GetWindowRect(control, &box);
+        std::printf("%.*s\t%ld\t%ld\t%d\t%s\t%ld\t%ld\t%ld\t%ld",
+                    static_cast<int>(row.name.size()), row.name.data(), (box.left + box.right) / 2,
+                    (box.top + box.bottom) / 2, IsWindowEnabled(control) ? 1 : 0,
+                    TextOf(control).c_str(), box.right - box.left, box.bottom - box.top,
+                    (box.left + box.right) / 2 - origin.x, (box.top + box.bottom) / 2 - origin.y);
+        if (row.kind == ControlLayout::Kind::Combo) {
+            std::printf("\t%s", EntriesOf(control).c_str());
+        }
+        std::printf("\n");
+    }
 }
 
 }  // namespace
@@ -101,6 +147,15 @@ int wmain(int argc, wchar_t** argv) {
         std::printf("%s\n", TextOf(text).c_str());
         return 0;
     }
+    if (argc > 1 && std::wstring_view(argv[1]) == L"--frames") {
+        HWND dialog = FindWindowW(L"#32770", platform::WideOf(kFramesCaption).c_str());
+        if (dialog == nullptr) {
+            return 1;
+        }
+        PrintControls(dialog, kFramesLayout,
+                      [](std::string_view name) { return win32::FramesControlIdOf(name); });
+        return 0;
+    }
     HWND window = FindWindowW(win32::kWindowClass, nullptr);
     if (window == nullptr) {
         return 1;
@@ -111,24 +166,7 @@ int wmain(int argc, wchar_t** argv) {
     if (argc > 1 && std::wstring_view(argv[1]) == L"--end-session") {
         return EndSession(window);
     }
-    RECT client{};
-    GetClientRect(window, &client);
-    POINT origin{0, 0};
-    ClientToScreen(window, &origin);
-    std::printf("window\t%ld\t%ld\t%d\t\n", client.right, client.bottom,
-                IsWindowEnabled(window) ? 1 : 0);
-    for (const ControlLayout& row : kWindowLayout) {
-        HWND control = GetDlgItem(window, win32::ControlIdOf(row.name));
-        if (control == nullptr) {
-            continue;
-        }
-        RECT box{};
-        GetWindowRect(control, &box);
-        std::printf("%.*s\t%ld\t%ld\t%d\t%s\t%ld\t%ld\t%ld\t%ld\n",
-                    static_cast<int>(row.name.size()), row.name.data(), (box.left + box.right) / 2,
-                    (box.top + box.bottom) / 2, IsWindowEnabled(control) ? 1 : 0,
-                    TextOf(control).c_str(), box.right - box.left, box.bottom - box.top,
-                    (box.left + box.right) / 2 - origin.x, (box.top + box.bottom) / 2 - origin.y);
-    }
+    PrintControls(window, kWindowLayout,
+                  [](std::string_view name) { return win32::ControlIdOf(name); });
     return 0;
 }
