@@ -41,7 +41,15 @@ const std::string kSelect = "Select";
 
 std::string Absolute(const std::string& path) {
     std::error_code error;
-    fs::path absolute = fs::absolute(PlainPathFromUtf8(path), error).lexically_normal();
+    // Joined by hand where it can be: the system's own absolute form turns
+    // "out\CON" into "\\.\CON" and drops a trailing dot or blank, which the
+    // refusals of such names must still see.
+    const fs::path plain = PlainPathFromUtf8(path);
+    fs::path absolute = plain.is_absolute() ? plain : fs::current_path(error) / plain;
+    if (!absolute.is_absolute()) {
+        absolute = fs::absolute(plain, error);  // "C:name", relative to another drive
+    }
+    absolute = absolute.lexically_normal();
     // "/a/b/" and "/a/b/.." end in an empty name; the folder is meant.
     if (!absolute.has_filename() && absolute.has_relative_path()) {
         absolute = absolute.parent_path();
