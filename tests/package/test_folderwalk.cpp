@@ -9,7 +9,9 @@
 #include "zip/Zipper.h"
 
 #ifdef _WIN32
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #include <windows.h>
 #else
 #include <sys/stat.h>
