@@ -7,6 +7,7 @@
 
 #include "platform/WideText_win.h"
 #include "win32/ControlIds.h"
+#include "win32/Controls.h"
 #include "win32/Dialogs.h"
 #include "workflow/FrameOptionsModel.h"
 
@@ -30,13 +31,6 @@ struct alignas(DWORD) EmptyDialog {
     WORD title;
 };
 static_assert(offsetof(EmptyDialog, menu) == 18, "a dialog template's arrays follow its header");
-
-std::wstring WindowText(HWND window) {
-    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(
-        GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-    return text;
-}
 
 // The control the model knows by this name, if it knows it.
 bool ControlNamed(std::string_view name, FramesControl& control) {
@@ -233,12 +227,7 @@ void FramesDialog::SetItems(FramesControl control, const std::vector<std::string
         return;
     }
     ++mSetting;
-    const std::wstring shown = WindowText(handle);
-    SendMessageW(handle, CB_RESETCONTENT, 0, 0);
-    for (const std::string& item : items) {
-        SendMessageW(handle, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(WideOf(item).c_str()));
-    }
-    ShowInCombo(handle, shown);
+    ShowInCombo(handle, ReplaceComboItems(handle, items));
     --mSetting;
 }
 
@@ -247,14 +236,7 @@ void FramesDialog::SetEnabled(FramesControl control, bool enabled) {
     if (handle == nullptr) {
         return;
     }
-    const bool hadFocus = GetFocus() == handle;
-    EnableWindow(handle, enabled);
-    // A disabled control keeps the focus, and with it the keyboard, otherwise.
-    if (!enabled && hadFocus) {
-        if (HWND next = GetNextDlgTabItem(mDialog, handle, FALSE)) {
-            SetFocus(next);
-        }
-    }
+    EnableKeepingKeyboard(mDialog, handle, enabled);
 }
 
 void FramesDialog::SetRed(FramesControl control, bool red) {

@@ -10,6 +10,7 @@
 #include "platform/FileStream.h"
 #include "platform/WideText_win.h"
 #include "win32/ControlIds.h"
+#include "win32/Controls.h"
 #include "win32/Dialogs.h"
 #include "win32/FramesDialog.h"
 #include "win32/Pictures.h"
@@ -44,13 +45,6 @@ const ControlLayout* FrameOf(const ControlLayout& control) {
         }
     }
     return nullptr;
-}
-
-std::wstring WindowText(HWND window) {
-    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(
-        GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-    return text;
 }
 
 // Per-monitor scale where Windows has it (10 1607 on), the system's otherwise.
@@ -423,14 +417,7 @@ void MainWindow::SetEnabled(WindowControl control, bool enabled) {
     if (handle == nullptr) {
         return;
     }
-    const bool hadFocus = GetFocus() == handle;
-    EnableWindow(handle, enabled);
-    // A disabled control keeps the focus, and with it the keyboard, otherwise.
-    if (!enabled && hadFocus) {
-        if (HWND next = GetNextDlgTabItem(mWindow, handle, FALSE)) {
-            SetFocus(next);
-        }
-    }
+    EnableKeepingKeyboard(mWindow, handle, enabled);
 }
 
 void MainWindow::SetVisible(WindowControl control, bool visible) {
@@ -444,12 +431,7 @@ void MainWindow::SetItems(WindowControl control, const std::vector<std::string>&
     if (handle == nullptr) {
         return;
     }
-    // Emptying the list empties the edit field too, which keeps its text.
-    const std::wstring shown = WindowText(handle);
-    SendMessageW(handle, CB_RESETCONTENT, 0, 0);
-    for (const std::string& item : items) {
-        SendMessageW(handle, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(WideOf(item).c_str()));
-    }
+    const std::wstring shown = ReplaceComboItems(handle, items);
     SendMessageW(handle, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
     SetWindowTextW(handle, shown.c_str());
 }
