@@ -6,6 +6,7 @@
 #include <QDropEvent>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -30,6 +31,39 @@ static void InitFormResources() {
 }
 
 namespace sparkloom {
+
+std::string TextOf(const QWidget* widget) {
+    if (const auto* box = qobject_cast<const QLineEdit*>(widget)) {
+        return ToUtf8(box->text());
+    }
+    if (const auto* combo = qobject_cast<const QComboBox*>(widget)) {
+        return ToUtf8(combo->currentText());
+    }
+    if (const auto* status = qobject_cast<const QPlainTextEdit*>(widget)) {
+        return ToUtf8(status->toPlainText());
+    }
+    if (const auto* button = qobject_cast<const QPushButton*>(widget)) {
+        return ToUtf8(button->text());
+    }
+    if (const auto* label = qobject_cast<const QLabel*>(widget)) {
+        return ToUtf8(label->text());
+    }
+    return {};
+}
+
+void SetTextOf(QWidget* widget, const std::string& text) {
+    if (auto* box = qobject_cast<QLineEdit*>(widget)) {
+        box->setText(ToQt(text));
+    } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+        combo->setEditText(ToQt(text));
+    } else if (auto* status = qobject_cast<QPlainTextEdit*>(widget)) {
+        status->setPlainText(ToQt(text));
+    } else if (auto* button = qobject_cast<QPushButton*>(widget)) {
+        button->setText(ToQt(text));
+    } else if (auto* label = qobject_cast<QLabel*>(widget)) {
+        label->setText(ToQt(text));
+    }
+}
 
 QRect Twips(const ControlLayout& layout) {
     return QRect(layout.left / kTwipsPerPixelAt96Dpi, layout.top / kTwipsPerPixelAt96Dpi,
@@ -274,33 +308,11 @@ void Form1::dropEvent(QDropEvent* event) {
 // ----- The workflow's view ------------------------------------------------------
 
 std::string Form1::Text(WindowControl control) const {
-    QWidget* widget = Widget(control);
-    if (auto* box = qobject_cast<QLineEdit*>(widget)) {
-        return ToUtf8(box->text());
-    }
-    if (auto* combo = qobject_cast<QComboBox*>(widget)) {
-        return ToUtf8(combo->currentText());
-    }
-    if (auto* status = qobject_cast<QPlainTextEdit*>(widget)) {
-        return ToUtf8(status->toPlainText());
-    }
-    if (auto* button = qobject_cast<QPushButton*>(widget)) {
-        return ToUtf8(button->text());
-    }
-    return {};
+    return TextOf(Widget(control));
 }
 
 void Form1::SetText(WindowControl control, const std::string& text) {
-    QWidget* widget = Widget(control);
-    if (auto* box = qobject_cast<QLineEdit*>(widget)) {
-        box->setText(ToQt(text));
-    } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
-        combo->setEditText(ToQt(text));
-    } else if (auto* status = qobject_cast<QPlainTextEdit*>(widget)) {
-        status->setPlainText(ToQt(text));
-    } else if (auto* button = qobject_cast<QPushButton*>(widget)) {
-        button->setText(ToQt(text));
-    }
+    SetTextOf(Widget(control), text);
 }
 
 bool Form1::Enabled(WindowControl control) const {

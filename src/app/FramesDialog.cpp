@@ -76,29 +76,12 @@ QWidget* FramesDialog::Widget(FramesControl control) const {
 }
 
 std::string FramesDialog::Text(FramesControl control) const {
-    QWidget* widget = Widget(control);
-    if (auto* combo = qobject_cast<QComboBox*>(widget)) {
-        return ToUtf8(combo->currentText());
-    }
-    if (auto* box = qobject_cast<QLineEdit*>(widget)) {
-        return ToUtf8(box->text());
-    }
-    if (auto* label = qobject_cast<QLabel*>(widget)) {
-        return ToUtf8(label->text());
-    }
-    return {};
+    return TextOf(Widget(control));
 }
 
 void FramesDialog::SetText(FramesControl control, const std::string& text) {
     mSetting = true;
-    QWidget* widget = Widget(control);
-    if (auto* combo = qobject_cast<QComboBox*>(widget)) {
-        combo->setEditText(ToQt(text));
-    } else if (auto* box = qobject_cast<QLineEdit*>(widget)) {
-        box->setText(ToQt(text));
-    } else if (auto* label = qobject_cast<QLabel*>(widget)) {
-        label->setText(ToQt(text));
-    }
+    SetTextOf(Widget(control), text);
     mSetting = false;
 }
 

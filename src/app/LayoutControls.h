@@ -5,6 +5,7 @@
 #include <QPalette>
 #include <QRect>
 #include <QWidget>
+#include <string>
 
 #include "workflow/WindowLayout.h"
 
@@ -15,5 +16,9 @@ QRect Twips(const ControlLayout& layout);
 void Colour(QWidget* widget, QPalette::ColorRole role, const QColor& colour);
 // The Qt widget for a layout row, with its caption and colours.
 QWidget* MakeControl(const ControlLayout& layout, QWidget* parent, const QFont& windowFont);
+// The text a box, combo box, status box, button or label shows, as the
+// workflow reads and sets it; "" and nothing for any other widget.
+std::string TextOf(const QWidget* widget);
+void SetTextOf(QWidget* widget, const std::string& text);
 
 }  // namespace sparkloom
