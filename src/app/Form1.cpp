@@ -15,7 +15,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QSessionManager>
 #include <QSocketNotifier>
 
 #include "app/FramesDialog.h"
@@ -272,15 +271,10 @@ void Form1::CloseOnStopSignals() {
 }
 
 void Form1::EndWithTheSession() {
-#ifndef QT_NO_SESSIONMANAGER
-    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) {
-        // Qt has no later word that the session really ends, and the session
-        // manager does not wait for work to finish.
-        if (!mModel->SessionEnding().empty()) {
-            mModel->SessionEnded();
-        }
-    });
-#endif
+    // Only the quit that ends the session stops the work. The session
+    // manager's earlier request to save comes before a log-out the user may
+    // still cancel, and has nothing to save here: the work goes on, and the
+    // window keeps asking and warning.
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { mModel->SessionEnded(); });
 }
 

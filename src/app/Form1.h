@@ -55,8 +55,9 @@ public:
     // SIGTERM and SIGINT close the window as E&XIT does, so running work stops with it.
     void CloseOnStopSignals();
     // A log-out or shutdown stops running work as closing does, so a package
-    // being built is closed whole: at the session manager's request to save,
-    // and when the application is told to quit.
+    // being built is closed whole, when the application is told to quit; the
+    // session manager's request to save, which a cancelled log-out follows,
+    // stops nothing.
     void EndWithTheSession();
 
     // Takes path as the video, exactly as the video "Browse" does once its

@@ -211,6 +211,10 @@ bool MakePlan(const ConvertOptions& options, Plan& plan, std::string& error) {
         error = Shown(plan.packagePath) + " is a folder; please name the package file.";
         return false;
     }
+    if (NamesNoFile(options.package)) {
+        error = Shown(Absolute(options.package)) + " is a folder; please name the package file.";
+        return false;
+    }
     const bool framesFolderExists = Exists(plan.framesFolder);
     if (framesFolderExists && !IsFolder(plan.framesFolder)) {
         error = "The frames folder " + Shown(plan.framesFolder) + " is a file.";
@@ -275,7 +279,7 @@ void RemoveFile(const std::string& path) {
 
 PackOutcome DriveZipper(Zipper& zipper, const std::string& packagePath, int tickInterval,
                         const std::function<void(int64_t done, int64_t total)>& onProgress,
-                        const StopCheck& stop) {
+                        const StopCheck& stop, const std::function<void()>& onOpened) {
     PackOutcome outcome;
     zipper.SetTickInterval(tickInterval);
     if (tickInterval == 0) {
@@ -311,6 +315,9 @@ PackOutcome DriveZipper(Zipper& zipper, const std::string& packagePath, int tick
     if (zipper.Zip(packagePath)) {
         outcome.error = ZipperFailure(zipper);
         return outcome;
+    }
+    if (onOpened) {
+        onOpened();
     }
     const auto interval = std::chrono::milliseconds(std::max(zipper.TickInterval(), 0));
     bool cancelAsked = false;
@@ -388,11 +395,14 @@ int Convert(const ConvertOptions& options, TerminalProgress& progress, std::stri
     }
     lap("checks");
 
-    // What a stop leaves: never a package, always the frames written so far.
+    // What a stop leaves: never a package, always the frames written so far,
+    // and an old package as it was.
     auto stopped = [&](const std::string& during) {
         const int signalNumber = platform::StopSignals::Received();
+        const std::string oldKept =
+            IsFile(plan.packagePath) ? "; " + OldPackageKeptText(plan.packagePath) : "";
         progress.Error("Stopped by " + platform::StopSignals::NameOf(signalNumber) + " while " +
-                       during + "; no package was written; the frames folder " +
+                       during + "; no package was written" + oldKept + "; the frames folder " +
                        Shown(plan.framesFolder) + " is kept.");
         return platform::StopSignals::ExitStatusFor(signalNumber);
     };
@@ -525,8 +535,9 @@ int Convert(const ConvertOptions& options, TerminalProgress& progress, std::stri
             }
             progress.UpdateBar(done);
         },
-        stopRequested);
+        stopRequested, [&] { pending.Writing(); });
     if (packed.stopped) {
+        pending.Discard();
         progress.EndBar();
         return stopped("packing");
     }
@@ -543,7 +554,7 @@ int Convert(const ConvertOptions& options, TerminalProgress& progress, std::stri
                       std::to_string(kMaxFiles) + " entries.");
     }
     // A package that does not read back is no package, whatever the writing said.
-    if (const std::string failed = pending.Finish(false); !failed.empty()) {
+    if (const std::string failed = pending.Finish(false).failure; !failed.empty()) {
         return fail(failed);
     }
     lap("read-back");

@@ -72,10 +72,11 @@ struct PackOutcome {
 // Drives a filled zipper to the end of its archive: a tick every tickInterval
 // milliseconds (0: one after the other) while it zips. stop, and a stop signal,
 // are polled between ticks and cancel the run. A failed or stopped run removes
-// the archive: a package left on disk is a finished one.
+// the archive: a package left on disk is a finished one. onOpened runs once the
+// archive is open.
 PackOutcome DriveZipper(Zipper& zipper, const std::string& packagePath, int tickInterval,
                         const std::function<void(int64_t done, int64_t total)>& onProgress,
-                        const StopCheck& stop);
+                        const StopCheck& stop, const std::function<void()>& onOpened = {});
 
 // The packing half of a build: walks folder into a Zipper and drives it with
 // the given tick interval until it completes. Entries left out by the walk's

@@ -6,20 +6,11 @@
 
 #include "common/Text.h"
 #include "platform/Disk.h"
+#include "platform/FileIdentity.h"
 #include "platform/PathForms.h"
 #include "platform/ProgramPath.h"
 
 namespace sparkloom {
-
-bool FileExists(const std::string& path) {
-    if (path.empty() || path.find('\0') != std::string::npos) {
-        return false;
-    }
-    const std::filesystem::path file = PathFromUtf8(path);
-    std::error_code error;
-    const std::string name = Utf8Of(file.filename());
-    return std::filesystem::is_regular_file(file, error) && !name.starts_with('.');
-}
 
 namespace {
 
@@ -28,16 +19,24 @@ bool UsablePath(const std::string& path) {
     return !path.empty() && path.find('\0') == std::string::npos;
 }
 
+// Asked of the system itself: a runtime's own reading of a long path could
+// miss an old package, and its overwrite question with it.
+std::optional<platform::FileFacts::Kind> KindAt(const std::string& path) {
+    return UsablePath(path) ? platform::KindOf(PathFromUtf8(path)) : std::nullopt;
+}
+
 }  // namespace
 
+bool FileExists(const std::string& path) {
+    return KindAt(path) == platform::FileFacts::Kind::Regular && !FileNameOf(path).starts_with('.');
+}
+
 bool IsFolder(const std::string& path) {
-    std::error_code error;
-    return UsablePath(path) && std::filesystem::is_directory(PathFromUtf8(path), error);
+    return KindAt(path) == platform::FileFacts::Kind::Directory;
 }
 
 bool IsFile(const std::string& path) {
-    std::error_code error;
-    return UsablePath(path) && std::filesystem::is_regular_file(PathFromUtf8(path), error);
+    return KindAt(path) == platform::FileFacts::Kind::Regular;
 }
 
 std::string FileNameOf(const std::string& path) {

@@ -26,4 +26,16 @@ std::string WithPackageExtension(const std::string& packagePath) {
     return packagePath + ".dzp";
 }
 
+bool NamesNoFile(const std::string& packagePath) {
+    if (packagePath.empty()) {
+        return false;
+    }
+    if (kPathSeparators.find(packagePath.back()) != std::string_view::npos) {
+        return true;
+    }
+    const std::string withExtension = WithPackageExtension(packagePath);
+    const size_t cut = withExtension.find_last_of(kPathSeparators);
+    return withExtension.substr(cut == std::string::npos ? 0 : cut + 1) == ".dzp";
+}
+
 }  // namespace sparkloom

@@ -9,4 +9,9 @@ std::string PackageFolderOf(const std::string& packagePath, const std::string& f
 // Appends ".dzp" when the file name holds no "." and the path no blank at either end.
 std::string WithPackageExtension(const std::string& packagePath);
 
+// The path names a folder rather than a package file: it ends in a separator,
+// or the ".dzp" rule leaves the name nothing before its extension (which would
+// write a hidden ".dzp").
+bool NamesNoFile(const std::string& packagePath);
+
 }  // namespace sparkloom

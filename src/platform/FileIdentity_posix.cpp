@@ -23,6 +23,11 @@ std::optional<FileFacts> FactsOf(const std::filesystem::path& path) {
     return facts;
 }
 
+std::optional<FileFacts::Kind> KindOf(const std::filesystem::path& path) {
+    const auto facts = FactsOf(path);
+    return facts ? std::optional(facts->kind) : std::nullopt;
+}
+
 std::error_code FlushToDisk(const std::filesystem::path& path) {
     const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (file < 0) {

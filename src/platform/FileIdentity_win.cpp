@@ -33,6 +33,21 @@ std::optional<FileFacts> FactsOf(const std::filesystem::path& path) {
     return facts;
 }
 
+std::optional<FileFacts::Kind> KindOf(const std::filesystem::path& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (path.empty() || !GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+        return std::nullopt;
+    }
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        // A link's own attributes say nothing of what it leads to.
+        const auto facts = FactsOf(path);
+        return facts ? std::optional(facts->kind) : std::nullopt;
+    }
+    return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? FileFacts::Kind::Directory
+           : (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE)  ? FileFacts::Kind::Other
+                                                              : FileFacts::Kind::Regular;
+}
+
 std::error_code FlushToDisk(const std::filesystem::path& path) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

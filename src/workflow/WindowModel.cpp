@@ -479,7 +479,7 @@ void WindowModel::BuildParticle() {
         Warn("The frames folder " + Shown(mProject.ExtractFolder) + " does not exist any more.");
         return;
     }
-    if (IsFolder(packagePath)) {
+    if (IsFolder(packagePath) || NamesNoFile(packagePath)) {
         Warn(Shown(packagePath) + " is a folder; please name the package file.");
         return;
     }
@@ -559,6 +559,7 @@ void WindowModel::BuildParticle() {
         SetStatus(PackingFailure());
         return;
     }
+    mPending->Writing();
     EnableFrames();
     mView.StartTicks(mZipper->TickInterval());
 }
@@ -608,13 +609,17 @@ void WindowModel::Zipper_Complete(bool Canceled) {
     ReleaseZipLibrary(mProject.PackageFolder);
     // Read back before it counts as made. The window repaints meanwhile but takes
     // no clicks, so no second build can start on the package being read.
-    const std::string failure =
+    // A cancelled run's shorter package never takes an old one's place.
+    const PendingPackage::End end =
         mPending ? mPending->Finish(Canceled, [this] { mView.PumpEvents(false); })
-                 : std::string("The package was not written.");
+                 : PendingPackage::End{"The package was not written."};
+    const std::string target = mPending ? mPending->Target() : std::string();
     mPending.reset();
-    if (!failure.empty()) {
-        SetStatus(failure);
-        Warn(failure);
+    if (!end.failure.empty()) {
+        SetStatus(end.failure);
+        Warn(end.failure);
+    } else if (end.keptOld) {
+        SetStatus("Canceled; " + OldPackageKeptText(target) + ".");
     } else if (Canceled) {
         SetStatus("Canceled");
     } else {

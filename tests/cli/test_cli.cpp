@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "common/Files.h"
+#include "common/Text.h"
+#include "platform/WriterLock.h"
 #include "support/CoreTest.h"
 
 using namespace sparkloom;
@@ -361,13 +363,13 @@ TEST_CASE("failuresOnceStartedSayWhy") {
     const std::string locked = F().root.File("locked-out");
     REQUIRE((MakeFolder(locked) && WriteFile(locked + "/Old.dzp", "old")));
     fs::permissions(P(locked), fs::perms::owner_read | fs::perms::owner_exec);
-    rows.push_back({"an old package that cannot be replaced",
-                    {"-o", locked + "/Old.dzp", "--force", "--frames-dir", Fresh("old-frames")},
-                    "Err -1 in OpenZip: " +
-                        ReasonOf(std::make_error_code(std::errc::permission_denied)),
-                    false,
-                    {},
-                    WhyNoFolderIn(locked).empty() ? kWithoutOverride : Strings{}});
+    rows.push_back(
+        {"an old package that cannot be replaced",
+         {"-o", locked + "/Old.dzp", "--force", "--frames-dir", Fresh("old-frames")},
+         "Err -1 in OpenZip: " + ReasonOf(std::make_error_code(std::errc::permission_denied)),
+         false,
+         {},
+         WhyNoFolderIn(locked).empty() ? kWithoutOverride : Strings{}});
 #endif
     for (const Row& row : rows) {
         CAPTURE(row.tag);
@@ -590,7 +592,10 @@ TEST_CASE("refusesWhatTheWindowRefuses") {
          "You cannot create the Installation File in the Project Folder!\nPlease Choose "
          "Another Destination Folder"},
         // Windows' device names and the names it changes, refused on every system.
-        {"package named CON", {"-o", "out/CON"}, clip, Shown(F().out + "/CON.dzp") + kDevice("CON")},
+        {"package named CON",
+         {"-o", "out/CON"},
+         clip,
+         Shown(F().out + "/CON.dzp") + kDevice("CON")},
         {"device, other case and extension",
          {"-o", "out/nul.tar.gz"},
          clip,
@@ -599,7 +604,10 @@ TEST_CASE("refusesWhatTheWindowRefuses") {
          {"-o", "out/Com\u00b9.dzp"},
          clip,
          Shown(F().out + "/Com\u00b9.dzp") + kDevice("Com\u00b9")},
-        {"package ending in a blank", {"-o", "out/Fire "}, clip, Shown(F().out + "/Fire ") + kDropped},
+        {"package ending in a blank",
+         {"-o", "out/Fire "},
+         clip,
+         Shown(F().out + "/Fire ") + kDropped},
         {"frames folder named LPT9",
          {"--frames-dir", "out/lpt9"},
          clip,
@@ -616,6 +624,14 @@ TEST_CASE("refusesWhatTheWindowRefuses") {
          {"-o", "out/taken.dzp"},
          clip,
          Shown(F().out + "/taken.dzp") + " is a folder; please name the package file."},
+        {"-o a folder ending in a separator",
+         {"-o", "out/"},
+         clip,
+         Shown(F().out) + " is a folder; please name the package file."},
+        {"-o a folder ending in the system's separator",
+         {"-o", "out" + std::string(1, kPathSeparators.front())},
+         clip,
+         Shown(F().out) + " is a folder; please name the package file."},
         {"frames folder a file",
          {"--frames-dir", "out/taken.txt"},
          clip,
@@ -763,15 +779,17 @@ TEST_CASE("longClipsKeepThePackageWhole") {
 #ifndef _WIN32
 // A stop signal sent to the converter's process alone, as kill, timeout or a
 // service manager send it: ffmpeg is stopped, no package is left, the frames
-// folder is kept, and the exit status is the shell's for that signal. A kill
-// that cannot be caught leaves the old package as it was, never a cut one.
+// folder is kept, an old package stays as it was, and the exit status is the
+// shell's for that signal. A kill that cannot be caught leaves the old package
+// as it was too, never a cut one, and a temporary the next build removes.
 // Linux only: signals, /proc and a shell-script stand-in ffmpeg.
 TEST_CASE("stopSignals") {
     struct Row {
         std::string tag;
         int signalNumber;
         std::string step;
-        bool several;  // the first of two clips is stopped
+        bool several;      // the first of two clips is stopped
+        bool old = false;  // over an old package, with --force
     };
     const Row rows[] = {
         {"SIGINT while extracting", SIGINT, "extracting frames", false},
@@ -779,7 +797,9 @@ TEST_CASE("stopSignals") {
         {"SIGINT while packing", SIGINT, "packing", false},
         {"SIGTERM while packing", SIGTERM, "packing", false},
         {"SIGTERM, several clips", SIGTERM, "extracting frames", true},
-        {"SIGKILL while packing over an old package", SIGKILL, "packing", false},
+        {"SIGINT while packing over an old package", SIGINT, "packing", false, true},
+        {"SIGTERM while packing over an old package", SIGTERM, "packing", false, true},
+        {"SIGKILL while packing over an old package", SIGKILL, "packing", false, true},
     };
     for (const Row& row : rows) {
         CAPTURE(row.tag);
@@ -789,7 +809,7 @@ TEST_CASE("stopSignals") {
         Strings arguments = Complete(package) + Strings{"--frames-dir", frames};
         const bool killed = row.signalNumber == SIGKILL;
         std::string old;
-        if (killed) {
+        if (row.old) {
             REQUIRE(RunCli(Complete(package) + Strings{"--frames-dir", Fresh("old")}).exitCode ==
                     0);
             old = ReadAll(package);
@@ -858,20 +878,45 @@ TEST_CASE("stopSignals") {
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - *signalled);
         MESSAGE(row.tag << ": ended " << afterSignal.count() << " ms after the signal");
         CHECK(afterSignal < std::chrono::seconds(10));
+        // The temporaries beside the package: the one a kill left, or none.
+        const std::string hidden = "." + FileNameOf(package) + "-";
+        auto temporaries = [&] {
+            Strings found;
+            for (const std::string& name : EntriesOf(F().out)) {
+                if (name.starts_with(hidden)) {
+                    found.push_back(name);
+                }
+            }
+            return found;
+        };
         if (killed) {
             CHECK(run.termSignal == SIGKILL);
             CHECK(ReadAll(package) == old);
             CHECK(UnzipTestsClean(package));
+            // The next build removes what the killed run left, never what a
+            // live one still writes.
+            const Strings left = temporaries();
+            CHECK(left.size() == 1);
+            platform::WriterLock live;
+            REQUIRE(!live.Create(PathFromUtf8(F().out + "/" + hidden + "live00")));
+            const ToolRun next =
+                RunCli(Complete(package) + Strings{"--frames-dir", Fresh("next"), "--force"});
+            CHECK_MESSAGE(next.exitCode == 0, next.err);
+            CHECK(temporaries() == Strings{hidden + "live00"});
+            live.Release();
+            std::filesystem::remove(PathFromUtf8(F().out + "/" + hidden + "live00"));
             continue;
         }
+        CHECK(temporaries().empty());
         CHECK(run.termSignal == 0);
         CHECK(run.exitCode == 128 + row.signalNumber);
         const std::string name = row.signalNumber == SIGINT ? "SIGINT" : "SIGTERM";
+        const std::string oldKept = row.old ? "; the old package " + package + " is kept" : "";
         CHECK_MESSAGE(run.err.ends_with("Stopped by " + name + " while " + row.step +
-                                        "; no package was written; the frames folder " + frames +
-                                        " is kept.\n"),
+                                        "; no package was written" + oldKept +
+                                        "; the frames folder " + frames + " is kept.\n"),
                       run.err);
-        CHECK(!Exists(package));
+        CHECK(ReadAll(package) == old);
         CHECK(EntriesOf(frames).size() > 3);
         CHECK(!ProcessExists(ffmpeg));
         if (row.several) {  // the second clip was never started

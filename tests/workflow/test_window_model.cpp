@@ -330,6 +330,10 @@ TEST_CASE("the build checks its inputs in order and packs nothing when one fails
          {},
          Native(out / "taken.dzp"),
          Native(out / "taken.dzp") + " is a folder; please name the package file."},
+        {"ending in a separator",
+         {},
+         Native(out / "gone" / ""),
+         Native(out / "gone" / "") + " is a folder; please name the package file."},
         {"into a missing folder",
          {},
          Native(out / "gone" / "Spark.dzp"),
@@ -466,50 +470,65 @@ TEST_CASE("Cancel, closing and the session's end stop a package, which stays a w
     REQUIRE(WriteFile(Utf8Of(frames / "Thumb.png"), "thumb"));
     // Enough that packing takes many ticks.
     REQUIRE(WriteNoise(Utf8Of(frames / "big.bin"), 16 << 20, 3));
+    const std::string package = Utf8Of(out / "Spark.dzp");
+    const std::string oldBytes = "the old package, whole";
 
+    // A stop never puts its shorter package in an old one's place.
     enum class Stop { Cancel, Closing, SessionEnd };
-    for (const Stop stop : {Stop::Cancel, Stop::Closing, Stop::SessionEnd}) {
-        CAPTURE(static_cast<int>(stop));
-        ScriptedView view;
-        WindowModel model(view);
-        ReadyToBuild(view, model, root.Path(), frames);
-        const std::string package = Utf8Of(out / "Spark.dzp");
-        view.fileAnswers = {Native(out / "Spark.dzp")};
-        view.messageAnswers = {MessageAnswer::Ok};  // overwrite the first run's package
-        model.cmdDZP_Click();
-        const std::string shown = view.Text(WindowControl::txtStatus) + " " +
-                                  (view.messages.empty() ? "" : view.messages[0].text);
-        REQUIRE_MESSAGE(view.pendingTick, shown);
-        int ticks = 0;
-        while (model.ArchiveBuilder().BytesZipped() == 0 && ticks++ < 1000) {
-            model.Tick();
+    for (const bool oldThere : {false, true}) {
+        for (const Stop stop : {Stop::Cancel, Stop::Closing, Stop::SessionEnd}) {
+            CAPTURE(oldThere);
+            CAPTURE(static_cast<int>(stop));
+            std::error_code ignored;
+            fs::remove(PathFromUtf8(package), ignored);
+            if (oldThere) {
+                REQUIRE(WriteFile(package, oldBytes));
+            }
+            ScriptedView view;
+            WindowModel model(view);
+            ReadyToBuild(view, model, root.Path(), frames);
+            view.fileAnswers = {Native(out / "Spark.dzp")};
+            view.messageAnswers = {MessageAnswer::Ok};  // overwrite the old package
+            model.cmdDZP_Click();
+            const std::string shown = view.Text(WindowControl::txtStatus) + " " +
+                                      (view.messages.empty() ? "" : view.messages[0].text);
+            REQUIRE_MESSAGE(view.pendingTick, shown);
+            CHECK(view.messages.size() == (oldThere ? 1u : 0u));
+            int ticks = 0;
+            while (model.ArchiveBuilder().BytesZipped() == 0 && ticks++ < 1000) {
+                model.Tick();
+            }
+            REQUIRE(model.ArchiveBuilder().Zipping());
+            view.messages.clear();
+            if (stop == Stop::SessionEnd) {
+                CHECK(model.SessionEnding() == "Sparkloom is building Spark.dzp");
+                model.SessionEnded();
+                CHECK_FALSE(model.ArchiveBuilder().Zipping());
+                CHECK(model.SessionEnding().empty());
+                CHECK(view.messages.empty());
+            } else if (stop == Stop::Closing) {
+                model.Closing();
+                CHECK_FALSE(model.ArchiveBuilder().Zipping());
+            } else {
+                model.Command3_Click();
+                CHECK(view.RunTicks(model));
+                CHECK_FALSE(view.Enabled(WindowControl::Command3));
+            }
+            CHECK(EntriesOf(Utf8Of(out)) == std::vector<std::string>{"Spark.dzp"});
+            if (oldThere) {
+                CHECK(view.Text(WindowControl::txtStatus) ==
+                      "Canceled; the old package " + Native(out / "Spark.dzp") + " is kept.");
+                CHECK(ReadAll(package) == oldBytes);
+                continue;
+            }
+            CHECK(view.Text(WindowControl::txtStatus) == "Canceled");
+            CHECK(UnzipTestsClean(package));
+            // The entry being written ends where the cancel found it.
+            std::vector<ArchiveEntry> entries;
+            REQUIRE(ReadArchive(package, entries));
+            CHECK(entries.back().rawName == ".\\big.bin");
+            CHECK(entries.back().data.size() < size_t{16} << 20);
         }
-        REQUIRE(model.ArchiveBuilder().Zipping());
-        // Under the chosen name: nothing yet, or the last run's package, whole.
-        CHECK((!Exists(package) || UnzipTestsClean(package)));
-        view.messages.clear();
-        if (stop == Stop::SessionEnd) {
-            CHECK(model.SessionEnding() == "Sparkloom is building Spark.dzp");
-            model.SessionEnded();
-            CHECK_FALSE(model.ArchiveBuilder().Zipping());
-            CHECK(model.SessionEnding().empty());
-            CHECK(view.messages.empty());
-        } else if (stop == Stop::Closing) {
-            model.Closing();
-            CHECK_FALSE(model.ArchiveBuilder().Zipping());
-        } else {
-            model.Command3_Click();
-            CHECK(view.RunTicks(model));
-            CHECK_FALSE(view.Enabled(WindowControl::Command3));
-        }
-        CHECK(view.Text(WindowControl::txtStatus) == "Canceled");
-        CHECK(UnzipTestsClean(package));
-        // The entry being written ends where the cancel found it.
-        std::vector<ArchiveEntry> entries;
-        REQUIRE(ReadArchive(package, entries));
-        CHECK(entries.back().rawName == ".\\big.bin");
-        CHECK(entries.back().data.size() < size_t{16} << 20);
-        CHECK(EntriesOf(Utf8Of(out)) == std::vector<std::string>{"Spark.dzp"});
     }
 }
 
