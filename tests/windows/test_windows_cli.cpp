@@ -21,6 +21,7 @@
 #include "platform/CommandLine.h"
 #include "platform/Disk.h"
 #include "platform/WideText_win.h"
+#include "platform/WriterLock.h"
 #include "support/CoreTest.h"
 
 #ifndef PROC_THREAD_ATTRIBUTE_PSEUDOCONSOLE
@@ -724,6 +725,44 @@ TEST_CASE("pathsOf300Characters") {
     const ToolRun check = RunCli({"--check", package + ".dzp"});
     CHECK(check.exitCode == 0);
     CHECK(check.out == package + ".dzp: OK\n");
+    // Seen as there, as any path: no new package over it without --force.
+    const ToolRun again = RunCli(Complete(package) + Strings{"--name", "Long"});
+    CHECK(again.exitCode == 1);
+    CHECK_MESSAGE(Contains(again.err, "Use --force to overwrite it."), again.err);
+}
+
+// An old package that another program holds open without delete sharing, as an
+// archive tool or a scanner does: the new package is kept beside it, and the
+// message names the held file; the old one is untouched. At the same build a
+// killed run's temporary goes, and one that a live writer holds stays.
+TEST_CASE("heldPackageKeepsTheNewOneBeside") {
+    const std::string folder = Fresh("held");
+    REQUIRE(MakeFolder(folder));
+    const std::string package = folder + "\\Fire.dzp";
+    REQUIRE(WriteFile(package, "the old package"));
+    REQUIRE(WriteFile(folder + "\\.Fire.dzp-stale0", "left by a killed run"));
+    platform::WriterLock live;
+    REQUIRE(!live.Create(P(folder + "\\.Fire.dzp-live00")));
+    HANDLE held = CreateFileW(P(package).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    REQUIRE(held != INVALID_HANDLE_VALUE);
+    const ToolRun run =
+        RunCli(Complete(package) + Strings{"--frames-dir", folder + "\\frames", "--force"});
+    CloseHandle(held);
+    CHECK(run.exitCode == 1);
+    CHECK_MESSAGE(Contains(run.err, "Could not save the package " + package + ": "), run.err);
+    CHECK_MESSAGE(
+        Contains(run.err, "; the new package is saved as " + folder + "\\Fire (2).dzp.\n"),
+        run.err);
+    CHECK(ReadAll(package) == "the old package");
+    CHECK(UnzipTestsClean(folder + "\\Fire (2).dzp"));
+    Strings names;
+    std::error_code error;
+    for (const platform::FolderEntry& entry : platform::ListFolder(P(folder), error)) {
+        names.push_back(entry.name);
+    }
+    std::sort(names.begin(), names.end());
+    CHECK(names == Strings{".Fire.dzp-live00", "Fire (2).dzp", "Fire.dzp", "frames"});
 }
 
 // Names Windows keeps for devices, and a dotted folder: refused before ffmpeg.exe
@@ -743,6 +782,8 @@ TEST_CASE("deviceNamesAndDottedFolders") {
          out + "\\aux.dzp" + device + "aux for a device."},
         {{"--frames-dir", out + "\\LPT\u00b2"},
          out + "\\LPT\u00b2" + device + "LPT\u00b2 for a device."},
+        {{"-o", out + "\\"}, out + " is a folder; please name the package file."},
+        {{"-o", out + "/"}, out + " is a folder; please name the package file."},
         {{"--frames-dir", out + "\\frames."},
          out + "\\frames. cannot be used: Windows drops the dot or blank at the end of a name."},
     };

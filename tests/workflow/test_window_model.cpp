@@ -457,6 +457,13 @@ TEST_CASE("paths of 300 characters extract and build") {
     std::vector<ArchiveEntry> entries;
     REQUIRE(ReadArchive(Utf8Of(deep / "Long.dzp"), entries));
     CHECK(entries.size() == 34);
+    // Seen as there, as any path: a second build over it asks first.
+    view.messages.clear();
+    view.fileAnswers = {Native(deep / "Long")};
+    view.messageAnswers = {MessageAnswer::Cancel};
+    model.cmdDZP_Click();
+    CHECK(Join(view.Texts(), "\n") == "Overwrite Existing File?");
+    CHECK_FALSE(view.pendingTick);
 }
 
 TEST_CASE("Cancel, closing and the session's end stop a package, which stays a whole archive") {
