@@ -182,7 +182,9 @@ std::string PendingPackage::Place(const std::function<void()>& pulse) {
     platform::SetHidden(from, false);
     const auto giveUp = std::chrono::steady_clock::now() + kHeldWait;
     std::error_code error;
-    while ((error = platform::MoveReplacing(from, to)) && platform::IsHeldError(error) &&
+    // Windows says "access denied" of a folder in the way too, which no wait mends.
+    const auto held = [&] { return platform::IsHeldError(error) && IsFile(mPlace); };
+    while ((error = platform::MoveReplacing(from, to)) && held() &&
            std::chrono::steady_clock::now() < giveUp) {
         const auto next = std::chrono::steady_clock::now() + kHeldRetry;
         while (std::chrono::steady_clock::now() < next) {
@@ -197,7 +199,7 @@ std::string PendingPackage::Place(const std::function<void()>& pulse) {
         return std::string();
     }
     std::string text = "Could not save the package " + Shown(mTarget) + ": " + ReasonOf(error);
-    if (!platform::IsHeldError(error)) {
+    if (!held()) {
         return text;
     }
     // The new package is good: it is kept under a name of its own, never lost

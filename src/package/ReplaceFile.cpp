@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "common/Text.h"
+#include "platform/FileMove.h"
 
 namespace sparkloom {
 
@@ -107,8 +108,8 @@ bool PartialFile::Commit(std::string& reason) {
                  " bytes were written";
         return false;
     }
-    fs::rename(mPartial, mTarget, error);
-    if (error) {
+    // Through the system's own move, whose error names a file held open on Windows.
+    if ((error = platform::MoveReplacing(mPartial, mTarget))) {
         reason = ReasonOf(error);
         return false;
     }

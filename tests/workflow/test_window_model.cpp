@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "extract/Extraction.h"
+#include "platform/FileMove.h"
 #include "support/CoreTest.h"
 #include "workflow/FrameOptionsModel.h"
 #include "workflow/WindowLayout.h"
@@ -386,7 +387,7 @@ TEST_CASE("the build checks its inputs in order and packs nothing when one fails
                  fs::create_directories(out / "Old.dzp" / "kept", error);
                  // The reason the system gives for a file renamed onto that folder.
                  REQUIRE(WriteFile(Utf8Of(out / "probe"), "probe"));
-                 fs::rename(out / "probe", out / "Old.dzp", error);
+                 error = platform::MoveReplacing(out / "probe", out / "Old.dzp");
                  fs::remove(out / "probe");
                  why = ReasonOf(error);
              };
