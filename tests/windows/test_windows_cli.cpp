@@ -726,9 +726,11 @@ TEST_CASE("pathsOf300Characters") {
     CHECK(check.exitCode == 0);
     CHECK(check.out == package + ".dzp: OK\n");
     // Seen as there, as any path: no new package over it without --force.
-    const ToolRun again = RunCli(Complete(package) + Strings{"--name", "Long"});
+    const ToolRun again =
+        RunCli(Complete(package) + Strings{"--name", "Long", "--frames-dir", deep + "\\again"});
     CHECK(again.exitCode == 1);
-    CHECK_MESSAGE(Contains(again.err, "Use --force to overwrite it."), again.err);
+    CHECK_MESSAGE(Contains(again.err, "The package " + package + ".dzp already exists."),
+                  again.err);
 }
 
 // An old package that another program holds open without delete sharing, as an
