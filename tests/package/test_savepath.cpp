@@ -1,14 +1,18 @@
 #include "package/SavePath.h"
 
+#include "package/PendingPackage.h"
+#include "platform/WriterLock.h"
 #include "support/CoreTest.h"
 
 using namespace sparkloom;
+using namespace sparkloom::test;
 
 TEST_CASE("extension") {
     struct Row {
         const char* name;
         std::string path;
         std::string expected;
+        bool namesNoFile = false;  // refused as a folder
     };
     const Row rows[] = {
         {"bare name", "/out/Fire", "/out/Fire.dzp"},
@@ -16,7 +20,10 @@ TEST_CASE("extension") {
         {"other extension", "/out/Fire.zip", "/out/Fire.zip"},
         {"dot in folder", "/tmp/My.Work/Fire", "/tmp/My.Work/Fire.dzp"},
         {"dot in folder, name has one", "/tmp/My.Work/Fire.v2", "/tmp/My.Work/Fire.v2"},
-        {"dotted folder, trailing separator", "/tmp/My.Work/", "/tmp/My.Work/.dzp"},
+        {"dotted folder, trailing separator", "/tmp/My.Work/", "/tmp/My.Work/.dzp", true},
+        {"trailing separator", "/out/", "/out/.dzp", true},
+        {"only the extension", "/out/.dzp", "/out/.dzp", true},
+        {"a hidden name of its own", "/out/.Fire", "/out/.Fire"},
         {"leading blank", " Fire", " Fire"},
         {"trailing blank", "Fire ", "Fire "},
         {"inner blank", "/out/My Fire", "/out/My Fire.dzp"},
@@ -25,6 +32,7 @@ TEST_CASE("extension") {
     for (const Row& row : rows) {
         CAPTURE(row.name);
         CHECK(WithPackageExtension(row.path) == row.expected);
+        CHECK(NamesNoFile(row.path) == row.namesNoFile);
     }
 }
 
@@ -45,4 +53,35 @@ TEST_CASE("packageFolder") {
         CAPTURE(row.name);
         CHECK(PackageFolderOf(row.path, row.fileName) == row.expected);
     }
+}
+
+// What killed runs left beside packages goes at the next build; what a live
+// writer holds, and whatever only looks alike, stays.
+TEST_CASE("leftoversAndFreeNames") {
+    TempDir folder;
+    const std::vector<std::string> gone{".Fire.dzp-abc123", ".My Fire.DZP-0z9y8x"};
+    const std::vector<std::string> kept{".Fire.dzp-ABC123", "Fire.dzp-abc123", ".notes.txt-abc123",
+                                        ".Fire.dzp-abc12",  "Fire.dzp",        "Fire (2).dzp"};
+    for (const std::vector<std::string>& names : {gone, kept}) {
+        for (const std::string& name : names) {
+            REQUIRE(WriteFile(folder.File(name), name));
+        }
+    }
+    REQUIRE(MakeFolder(folder.File(".Folder.dzp-abc123")));
+    platform::WriterLock live;
+    REQUIRE(!live.Create(PathFromUtf8(folder.File(".Fire.dzp-live00"))));
+    CHECK(RemoveAbandonedPackages(folder.Text()) == 2);
+    for (const std::string& name : gone) {
+        CHECK_MESSAGE(!Exists(folder.File(name)), name);
+    }
+    for (const std::string& name : kept) {
+        CHECK_MESSAGE(Exists(folder.File(name)), name);
+    }
+    CHECK(Exists(folder.File(".Fire.dzp-live00")));
+    CHECK(Exists(folder.File(".Folder.dzp-abc123")));
+    live.Release();
+    CHECK(RemoveAbandonedPackages(folder.Text()) == 1);  // its writer has gone now
+
+    CHECK(NextFreeName(folder.File("Fire.dzp")) == folder.File("Fire (3).dzp"));
+    CHECK(NextFreeName(folder.File("New.dzp")) == folder.File("New (2).dzp"));
 }
