@@ -60,7 +60,7 @@ TEST_CASE("packageFolder") {
 TEST_CASE("leftoversAndFreeNames") {
     TempDir folder;
     const std::vector<std::string> gone{".Fire.dzp-abc123", ".My Fire.DZP-0z9y8x"};
-    const std::vector<std::string> kept{".Fire.dzp-ABC123", "Fire.dzp-abc123", ".notes.txt-abc123",
+    const std::vector<std::string> kept{".Fire.dzp-XYZ789", "Fire.dzp-abc123", ".notes.txt-abc123",
                                         ".Fire.dzp-abc12",  "Fire.dzp",        "Fire (2).dzp"};
     for (const std::vector<std::string>& names : {gone, kept}) {
         for (const std::string& name : names) {
