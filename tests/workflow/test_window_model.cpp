@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "extract/Extraction.h"
+#include "platform/Disk.h"
 #include "platform/FileMove.h"
 #include "support/CoreTest.h"
 #include "workflow/FrameOptionsModel.h"
@@ -507,6 +508,18 @@ TEST_CASE("Cancel, closing and the session's end stop a package, which stays a w
                 model.Tick();
             }
             REQUIRE(model.ArchiveBuilder().Zipping());
+            // Meanwhile the package is a temporary beside it, out of sight on Windows too.
+            int temporaries = 0;
+            std::error_code listed;
+            for (const platform::FolderEntry& entry : platform::ListFolder(out, listed)) {
+                if (entry.name.starts_with(".Spark.dzp-")) {
+                    ++temporaries;
+#ifdef _WIN32
+                    CHECK(entry.hidden);
+#endif
+                }
+            }
+            CHECK(temporaries == 1);
             view.messages.clear();
             if (stop == Stop::SessionEnd) {
                 CHECK(model.SessionEnding() == "Sparkloom is building Spark.dzp");
