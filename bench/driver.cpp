@@ -168,12 +168,14 @@ public:
 
     int64_t Milliseconds() const override { return clock.elapsed(); }
     sparkloom::PixelSize PictureArea() const override {
-        const auto& box = sparkloom::kPreviewLayout[0];
+        const auto& box =
+            sparkloom::kPreviewLayout[static_cast<size_t>(sparkloom::PreviewControl::picFrame)];
         return {box.width / sparkloom::kTwipsPerPixelAt96Dpi,
                 box.height / sparkloom::kTwipsPerPixelAt96Dpi};
     }
     sparkloom::PixelSize StripCellArea() const override {
-        const auto& strip = sparkloom::kPreviewLayout[4];
+        const auto& strip =
+            sparkloom::kPreviewLayout[static_cast<size_t>(sparkloom::PreviewControl::picStrip)];
         return {strip.width / sparkloom::kTwipsPerPixelAt96Dpi / sparkloom::kPreviewStripCells - 8,
                 strip.height / sparkloom::kTwipsPerPixelAt96Dpi - 8};
     }
