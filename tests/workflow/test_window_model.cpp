@@ -898,7 +898,6 @@ TEST_CASE("the Preview dialog's two buttons set what the choosers' Browse sets")
         model.StartUp();
         view.fileAnswers = {root.File("Fire Ball.mp4")};
         model.cmdProjectFile_Click();
-        CHECK_FALSE(view.enabled[WindowControl::cmdPreview]);
         view.folderAnswers = {Native(frames)};
         model.cmdExtract_Click();
         CHECK(view.enabled[WindowControl::cmdPreview]);
@@ -906,9 +905,8 @@ TEST_CASE("the Preview dialog's two buttons set what the choosers' Browse sets")
             view.previewDialog = [](PreviewModel& dialog) {
                 BlindPreview blind;
                 dialog.Open(blind, blind);
-                for (const PreviewKey key : {PreviewKey::End, PreviewKey::Left}) {
-                    dialog.Key(key);
-                }
+                dialog.Key(PreviewKey::End);
+                dialog.Key(PreviewKey::Left);
                 dialog.Click(PreviewControl::cmdThumbnail);
                 dialog.SliderMoved(4);
                 dialog.Click(PreviewControl::cmdFirstFrame);
@@ -929,8 +927,6 @@ TEST_CASE("the Preview dialog's two buttons set what the choosers' Browse sets")
                                         Join(view.Texts(), "|")};
     };
     const std::vector<std::string> browsed = road(false);
-    CHECK(browsed[0] == "Fire_Ball_00029.jpg");
-    CHECK(browsed[1] == "Fire_Ball_00005.jpg");
     CHECK(browsed[3] == ReadAll(root.File("browsed/Fire_Ball_00029.jpg")));
     CHECK(road(true) == browsed);
 }
