@@ -47,6 +47,18 @@ xdotool key Return; sleep 3            # "Extracting Video. Please be patient!"
 shot screenshot-extracted.png
 pick 469 371 "$work/frames/Blue_Spark_00010.jpg"
 pick 733 371 "$work/frames/Blue_Spark_00001.jpg"
+# Preview…: the frames played from the middle, paused, the strip filled.
+xdotool mousemove 517 299 click 1; sleep 1
+xdotool search --onlyvisible --name '^Preview$' >/dev/null || { echo "no Preview dialog" >&2; exit 1; }
+eval "$(xdotool search --onlyvisible --name '^Preview$' getwindowgeometry --shell)"
+# No window manager gives the dialog the keyboard. A second in, half a second
+# of playing (the two seconds loop), paused.
+xdotool windowfocus --sync "$WINDOW"
+xdotool key Home Page_Down alt+p; sleep 0.5; xdotool key alt+p; sleep 1.5
+xdotool mousemove $((X + 700)) $((Y + 415))
+ffmpeg -v error -y -f x11grab -video_size 1024x768 -i "$DISPLAY" -frames:v 1 \
+  -vf "crop=$WIDTH:$HEIGHT:$X:$Y" "${SHOTS:-$here/docs}/screenshot-preview.png"
+xdotool key Escape; sleep 0.5
 xdotool mousemove 483 441 click 1; sleep 0.6; xdotool mousemove 300 459 click 1; sleep 0.4
 xdotool mousemove 747 441 click 1; sleep 0.6; xdotool mousemove 560 473 click 1; sleep 0.4
 pick 521 575 "$work/out/Blue Spark"

@@ -19,6 +19,7 @@
 
 #include "app/FramesDialog.h"
 #include "app/LayoutControls.h"
+#include "app/PreviewDialog.h"
 #include "app/QtText.h"
 #include "app/RememberedFolder.h"
 #include "platform/StopSignals.h"
@@ -139,6 +140,9 @@ QWidget* MakeControl(const ControlLayout& layout, QWidget* parent, const QFont& 
             label->setFont(plainFont);
             return label;
         }
+        case ControlLayout::Kind::Slider:
+        case ControlLayout::Kind::Canvas:
+            break;  // a dialog that has them makes its own
     }
     return nullptr;
 }
@@ -380,6 +384,11 @@ void Form1::RememberSetting(const std::string& name, const std::string& value) {
 
 void Form1::ShowFramesDialog(FrameOptionsModel& model) {
     FramesDialog dialog(model, this);
+    dialog.exec();
+}
+
+void Form1::ShowPreviewDialog(PreviewModel& model) {
+    PreviewDialog dialog(model, this);
     dialog.exec();
 }
 

@@ -11,7 +11,19 @@ namespace sparkloom {
 // twips (15 to a pixel at 96 dpi); a control inside a frame is placed relative
 // to its frame.
 struct ControlLayout {
-    enum class Kind { Picture, Frame, TextBox, Button, Combo, Image, Status, Progress, Label };
+    enum class Kind {
+        Picture,
+        Frame,
+        TextBox,
+        Button,
+        Combo,
+        Image,
+        Status,
+        Progress,
+        Label,
+        Slider,  // a horizontal track bar
+        Canvas,  // an area the dialog paints itself: a frame, a strip of frames
+    };
     std::string_view name;
     Kind kind;
     std::string_view frame;    // the enclosing frame's name; "" for the window
@@ -33,7 +45,7 @@ inline constexpr std::string_view kTemplatesPage = "https://example.org/sparkloo
 inline constexpr std::string_view kDonationPage = "https://example.org/sparkloom/donate";
 
 // From top to bottom, each frame before what it holds.
-inline constexpr std::array<ControlLayout, 27> kWindowLayout{{
+inline constexpr std::array<ControlLayout, 28> kWindowLayout{{
     {"Picture1", ControlLayout::Kind::Picture, "", "", 0, 0, 7995, 1665, true, false, "Visit Us"},
     {"Frame7", ControlLayout::Kind::Frame, "", "PARTICLE NAME", 120, 1800, 3855, 975, true, true,
      ""},
@@ -47,8 +59,10 @@ inline constexpr std::array<ControlLayout, 27> kWindowLayout{{
      false, ""},
     {"Frame8", ControlLayout::Kind::Frame, "", "Folder To Extract To", 120, 2880, 7815, 975, true,
      true, ""},
-    {"txtExtractPath", ControlLayout::Kind::TextBox, "Frame8", "", 120, 360, 4455, 375, true, true,
+    {"txtExtractPath", ControlLayout::Kind::TextBox, "Frame8", "", 120, 360, 3135, 375, true, true,
      ""},
+    {"cmdPreview", ControlLayout::Kind::Button, "Frame8", "Pre&view…", 3360, 360, 1215, 375, false,
+     false, "Play the frames as the host will, and pick the first frame and the thumbnail"},
     {"cmdFrames", ControlLayout::Kind::Button, "Frame8", "Fra&mes…", 4680, 360, 1215, 375, false,
      false, "Rate, size, part of the clip and quality of the frames"},
     {"cmdExtract", ControlLayout::Kind::Button, "Frame8", "Extract Video", 6000, 360, 1695, 375,
@@ -87,11 +101,11 @@ inline constexpr std::array<ControlLayout, 27> kWindowLayout{{
 
 // The form name of a control the workflow drives, as the layout names it.
 constexpr std::string_view NameOf(WindowControl control) {
-    constexpr std::array<std::string_view, 17> names{
+    constexpr std::array<std::string_view, 18> names{
         "txtParticleName", "txtVideoFile", "cmdProjectFile", "txtExtractPath", "cmdExtract",
         "txtJPGThumb",     "cmdThumb",     "txtAnimImage",   "cmdAnimImage",   "cboType",
         "cboCat",          "Command3",     "cmdDZP",         "cmdExit",        "txtStatus",
-        "ProgressBar1",    "cmdFrames"};
+        "ProgressBar1",    "cmdFrames",    "cmdPreview"};
     return names[static_cast<size_t>(control)];
 }
 
