@@ -45,8 +45,11 @@ bool ControlNamed(std::string_view name, FramesControl& control) {
 
 }  // namespace
 
-FramesDialog::FramesDialog(HINSTANCE instance, HWND owner, HFONT font, UINT dpi)
-    : mInstance(instance), mOwner(owner), mFont(font), mDpi(dpi) {}
+FramesDialog::FramesDialog(HINSTANCE instance, HWND owner, UINT dpi)
+    : mInstance(instance),
+      mOwner(owner),
+      mDpi(dpi),
+      mControls(instance, kFramesLayout, kFirstFramesControlId, NameOf(FramesControl::cmdOK)) {}
 
 bool FramesDialog::Run(FrameOptionsModel& model) {
     mModel = &model;
@@ -57,121 +60,38 @@ bool FramesDialog::Run(FrameOptionsModel& model) {
                                    reinterpret_cast<LPARAM>(this)) != -1;
 }
 
-int FramesDialog::Scaled(int twips) const {
-    return MulDiv(twips, static_cast<int>(mDpi), kTwipsPerPixelAt96Dpi * 96);
+void FramesDialog::ScaleTo(UINT dpi, const RECT* suggested) {
+    mDpi = dpi;
+    const SIZE client{kFramesClientWidthTwips, kFramesClientHeightTwips};
+    const POINT at = suggested != nullptr ? POINT{suggested->left, suggested->top}
+                                          : CentredOver(mOwner, OuterSizeFor(mDialog, client, dpi));
+    SizeClientArea(mDialog, client, dpi, at);
+    if (mControls.Made()) {
+        mControls.ScaleTo(dpi);
+    }
 }
 
-void FramesDialog::Place() {
-    // The frame around a client area of the layout's size, centred over the
-    // main window and kept on its screen.
-    RECT outer{};
-    RECT client{};
-    GetWindowRect(mDialog, &outer);
-    GetClientRect(mDialog, &client);
-    const int width = Scaled(kFramesClientWidthTwips) + (outer.right - outer.left) - client.right;
-    const int height =
-        Scaled(kFramesClientHeightTwips) + (outer.bottom - outer.top) - client.bottom;
-    RECT owner{};
-    GetWindowRect(mOwner, &owner);
-    MONITORINFO monitor{};
-    monitor.cbSize = sizeof monitor;
-    GetMonitorInfoW(MonitorFromWindow(mOwner, MONITOR_DEFAULTTOPRIMARY), &monitor);
-    const RECT& work = monitor.rcWork;
-    const int left = std::clamp<int>((owner.left + owner.right - width) / 2, work.left,
-                                     std::max<int>(work.left, work.right - width));
-    const int top = std::clamp<int>((owner.top + owner.bottom - height) / 2, work.top,
-                                    std::max<int>(work.top, work.bottom - height));
-    SetWindowPos(mDialog, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+void FramesDialog::FollowOwner(UINT dpi) {
+    if (mDialog != nullptr && !mEnded && dpi != mDpi) {
+        ScaleTo(dpi, nullptr);
+    }
 }
 
 void FramesDialog::Build() {
     SetWindowTextW(mDialog, WideOf(kFramesCaption).c_str());
-    mToolTip =
-        CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
-                        WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
-                        CW_USEDEFAULT, CW_USEDEFAULT, mDialog, nullptr, mInstance, nullptr);
     // Made in the table's order, which is the tab order; a label's access key
     // moves to the box made after it.
-    for (std::size_t row = 0; row < kFramesLayout.size(); ++row) {
-        const ControlLayout& control = kFramesLayout[row];
-        const int x = Scaled(control.left);
-        const int y = Scaled(control.top);
-        const int width = Scaled(control.left + control.width) - x;
-        int height = Scaled(control.top + control.height) - y;
-
-        const wchar_t* windowClass = L"STATIC";
-        DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
-        DWORD exStyle = 0;
-        using Kind = ControlLayout::Kind;
-        switch (control.kind) {
-            case Kind::TextBox:
-                windowClass = WC_EDITW;
-                style |= WS_TABSTOP | ES_AUTOHSCROLL;
-                exStyle |= WS_EX_CLIENTEDGE;
-                break;
-            case Kind::Button:
-                windowClass = WC_BUTTONW;
-                style |=
-                    WS_TABSTOP | (control.name == NameOf(FramesControl::cmdOK) ? BS_DEFPUSHBUTTON
-                                                                               : BS_PUSHBUTTON);
-                break;
-            case Kind::Combo:
-                windowClass = WC_COMBOBOXW;
-                style |= WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL;
-                // The height given is the closed box's; the list drops below it.
-                height *= 8;
-                break;
-            default:
-                // A label the model fills shows its text as given, "&" and all.
-                style |= SS_LEFT | (control.caption.empty() ? SS_NOPREFIX : 0);
-                break;
-        }
-        if (!control.enabled) {
-            style |= WS_DISABLED;
-        }
-        const int id = kFirstFramesControlId + static_cast<int>(row);
-        HWND handle = CreateWindowExW(
-            exStyle, windowClass, WideOf(control.caption).c_str(), style, x, y, width, height,
-            mDialog, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), mInstance, nullptr);
-        mControls[row] = handle;
-        if (handle == nullptr) {
-            continue;
-        }
-        SendMessageW(handle, WM_SETFONT, reinterpret_cast<WPARAM>(mFont), FALSE);
-        if (!control.toolTip.empty()) {
-            AddToolTip(handle, control.toolTip);
-        }
-    }
+    mControls.Create(mDialog, mDpi);
     // Enter presses OK wherever the focus is, as in any dialog.
     SendMessageW(mDialog, DM_SETDEFID, FramesControlIdOf(NameOf(FramesControl::cmdOK)), 0);
 }
 
-void FramesDialog::AddToolTip(HWND control, std::string_view text) {
-    if (mToolTip == nullptr) {
-        return;
-    }
-    std::wstring wide = WideOf(text);
-    TTTOOLINFOW tool{};
-    tool.cbSize = sizeof tool;
-    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-    tool.hwnd = mDialog;
-    tool.uId = reinterpret_cast<UINT_PTR>(control);
-    tool.lpszText = wide.data();
-    SendMessageW(mToolTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
-}
-
 int FramesDialog::RowOf(HWND control) const {
-    const int row = GetDlgCtrlID(control) - kFirstFramesControlId;
-    if (control == nullptr || row < 0 || row >= static_cast<int>(kFramesLayout.size()) ||
-        mControls[static_cast<std::size_t>(row)] != control) {
-        return -1;
-    }
-    return row;
+    return mControls.RowOf(control);
 }
 
 HWND FramesDialog::Of(FramesControl control) const {
-    const int id = FramesControlIdOf(NameOf(control));
-    return id == 0 ? nullptr : mControls[static_cast<std::size_t>(id - kFirstFramesControlId)];
+    return mControls.Of(NameOf(control));
 }
 
 // ----- What the model reads and changes --------------------------------------
@@ -286,8 +206,7 @@ INT_PTR CALLBACK FramesDialog::Procedure(HWND dialog, UINT message, WPARAM wPara
     if (message == WM_NCDESTROY) {
         SetWindowLongPtrW(dialog, DWLP_USER, 0);
         self->mDialog = nullptr;
-        self->mToolTip = nullptr;
-        self->mControls.fill(nullptr);
+        self->mControls.Forget();
         return FALSE;
     }
     return self->Handle(message, wParam, lParam);
@@ -296,7 +215,8 @@ INT_PTR CALLBACK FramesDialog::Procedure(HWND dialog, UINT message, WPARAM wPara
 INT_PTR FramesDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG:
-            Place();
+            KeepDialogScaling(mDialog);
+            ScaleTo(mDpi, nullptr);
             Build();
             mModel->Open(*this);
             if (HWND first = GetNextDlgTabItem(mDialog, nullptr, FALSE)) {
@@ -326,6 +246,22 @@ INT_PTR FramesDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
             return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_BTNFACE));
         }
+        case kGetDpiScaledSize:
+            // So the rectangle Windows suggests with WM_DPICHANGED is exact.
+            *reinterpret_cast<SIZE*>(lParam) = OuterSizeFor(
+                mDialog, SIZE{kFramesClientWidthTwips, kFramesClientHeightTwips}, LOWORD(wParam));
+            SetWindowLongPtrW(mDialog, DWLP_MSGRESULT, TRUE);
+            return TRUE;
+        case WM_DPICHANGED:
+            ScaleTo(LOWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+            return TRUE;
+        case WM_DISPLAYCHANGE:
+        case WM_SETTINGCHANGE:
+            // The system's scale changed where no per-monitor notice comes.
+            if (const UINT dpi = DpiOf(mDialog); dpi != mDpi) {
+                ScaleTo(dpi, nullptr);
+            }
+            return FALSE;
         case WM_DESTROY:
             KillTimer(mDialog, kPollTimer);
             return FALSE;

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "win32/LayoutControls.h"
 #include "workflow/WindowLayout.h"
 #include "workflow/WindowView.h"
 
@@ -16,6 +17,8 @@ class WindowModel;
 }
 
 namespace sparkloom::win32 {
+
+class FramesDialog;
 
 // Form1 on Windows: the layout's controls as native controls, every click
 // handed to the model, and the dialogs, message boxes and timer it asks for.
@@ -60,18 +63,12 @@ public:
 private:
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
-    void CreateControls();
     // Lays the window out at dpi: the frame's size, the controls and the
     // fonts; at suggested's corner when given.
     void ScaleTo(UINT dpi, const RECT* suggested);
     SIZE OuterSizeAt(UINT dpi) const;
-    RECT BoxOf(const ControlLayout& control) const;
-    void AddRedCaption(std::size_t frameRow);
-    void PlaceRedCaption(HWND label, const ControlLayout& frame);
-    void AddToolTip(HWND control, std::string_view text);
     HWND Of(WindowControl control) const;
     const ControlLayout* LayoutOf(HWND control) const;
-    int Scaled(int twips) const;
     void OnTick();
     void OnDropFiles(HDROP drop);
     void DrawPicture(const DRAWITEMSTRUCT& item);
@@ -81,13 +78,9 @@ private:
     HINSTANCE mInstance;
     WindowModel* mModel = nullptr;
     HWND mWindow = nullptr;
-    UINT mDpi = 96;
-    std::array<HWND, kWindowLayout.size()> mControls{};
-    // The red frame captions, labels over their frames' lines, with their frames' rows.
-    std::vector<std::pair<HWND, std::size_t>> mRedCaptions;
-    HWND mToolTip = nullptr;
-    HFONT mFont = nullptr;
-    HFONT mBoldFont = nullptr;
+    LayoutControls mControls;
+    // The "Frames…" dialog while it is open.
+    FramesDialog* mFramesDialog = nullptr;
     HBITMAP mBanner = nullptr;
     SIZE mBannerSize{};
     HBITMAP mDonation = nullptr;

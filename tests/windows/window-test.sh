@@ -12,8 +12,9 @@
 # asked to wait, stops the build as Cancel does and leaves a whole package. A
 # second start takes a video from the command line and is closed while
 # ffmpeg.exe extracts; a third lays the window and the dialog out at 144 dpi,
-# and a fourth, opened at 96 dpi, is moved to a screen of 144 dpi and must
-# then look the same.
+# and a fourth, opened at 96 dpi with the "Frames…" dialog open, is moved to
+# a screen of 144 dpi and must then look the same, the dialog with it; the
+# dialog moved back on its own must look as at 96 dpi.
 # Usage: window-test.sh SPARKLOOM.exe CLI.exe CONTROLS.exe FFMPEG_DIR PREFIX WORK
 set -eu
 window_exe=$1
@@ -132,6 +133,11 @@ frames_controls() {
     tr -d '\r' <"$work/controls.out" >"$work/controls.txt"
 }
 frames_text_is() { frames_controls && [ "$(field "$1" 5)" = "$2" ]; }
+# The client area, and each control's size and centre in it.
+layout() {
+  awk -F '\t' '$1 == "window" { print $1, $2, $3 } $1 != "window" { print $1, $6, $7, $8, $9 }' \
+    "$work/controls.txt"
+}
 status_has() { controls && case $(field txtStatus 5) in *"$1"*) true ;; *) false ;; esac; }
 # pick COMBO ENTRY: the entry as a person picks it from the keyboard, with the
 # arrow keys from the top of the list.
@@ -284,6 +290,7 @@ click cmdFrames
 until_true 60 "the dialog \"Frames\"" frames_controls
 [ "$(field window 2)x$(field window 3)" = 440x249 ] ||
   fail "the dialog's client area is $(field window 2)x$(field window 3), not 440x249 at 96 dpi"
+layout >"$work/frames-layout-96.txt"
 case $(field lblClip 5) in
   "320 × 240, 60 frames a second"*) ;;
   *) fail "the clip's facts read: $(field lblClip 5)" ;;
@@ -410,29 +417,43 @@ app=$!
 until_true 120 "the main window at 144 dpi" text_is txtVideoFile Fire.mp4
 [ "$(field window 2)x$(field window 3)" = 800x938 ] ||
   fail "at 144 dpi the client area is $(field window 2)x$(field window 3), not 800x938"
-# The client area, and each control's size and centre in it.
-layout() {
-  awk -F '\t' '$1 == "window" { print $1, $2, $3 } $1 != "window" { print $1, $6, $7, $8, $9 }' \
-    "$work/controls.txt"
-}
 layout >"$work/layout-144.txt"
 click cmdFrames
 until_true 60 "the dialog \"Frames\" at 144 dpi" frames_controls
 [ "$(field window 2)x$(field window 3)" = 660x374 ] ||
   fail "at 144 dpi the dialog's client area is $(field window 2)x$(field window 3), not 660x374"
+layout >"$work/frames-layout-144.txt"
 answer Frames "" Escape
 closes
 
-say "moving a window opened at 96 dpi to a screen of 144 dpi"
+say "moving a window opened at 96 dpi to a screen of 144 dpi, its Frames dialog open"
 dpi 96
-wine "$window_exe" >"$work/window4.log" 2>&1 &
+(cd "$work/clips" && exec wine "$window_exe" Fire.mp4 >"$work/window4.log" 2>&1) &
 app=$!
-until_true 120 "the main window at 96 dpi" controls
+until_true 120 "the main window at 96 dpi" is_enabled cmdFrames
+click cmdFrames
+until_true 60 "the dialog \"Frames\" at 96 dpi" frames_controls
 wine "$controls_exe" --dpi 144 || fail "WM_DPICHANGED could not be sent"
 controls
 layout >"$work/layout-moved.txt"
 diff "$work/layout-144.txt" "$work/layout-moved.txt" >"$work/layout.diff" ||
   fail "moved to 144 dpi, the window differs from one opened there: $(cat "$work/layout.diff")"
+# same_layout NAME: the open dialog is laid out as in frames-layout-NAME.txt.
+same_layout() {
+  frames_controls && layout >"$work/frames-layout-now.txt" &&
+    diff "$work/frames-layout-$1.txt" "$work/frames-layout-now.txt" >"$work/layout.diff"
+}
+same_layout 144 || fail "the dialog did not follow its window to 144 dpi: $(cat "$work/layout.diff")"
+wine "$controls_exe" --dpi 96 --frames || fail "WM_DPICHANGED could not be sent to the dialog"
+same_layout 96 || fail "the dialog moved to 96 dpi differs from one opened there: $(cat "$work/layout.diff")"
+# Still drawing and answering: its estimate comes, and Escape closes it.
+some_estimate() { frames_controls && case $(field lblEstimate 5) in *" frames of "*) ;; *) false ;; esac; }
+until_true 60 "the estimate after the moves" some_estimate
+dialog=$(window_named Frames)
+eval "$(xdotool getwindowgeometry --shell "$dialog")"
+ffmpeg -nostdin -v error -f x11grab -draw_mouse 0 -video_size "${WIDTH}x$HEIGHT" -grab_x "$X" \
+  -grab_y "$Y" -i "$DISPLAY" -frames:v 1 -y "$work/screenshot-frames-moved-96dpi.png"
+answer Frames "" Escape
 main=$(window_named "Sparkloom v1.0.1")
 eval "$(xdotool getwindowgeometry --shell "$main")"
 # What of it lies on the 1280 x 1024 screen.

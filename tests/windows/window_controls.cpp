@@ -6,8 +6,9 @@
 // whether it takes input. With --frames, the same for the open "Frames…"
 // dialog. With --message, the text of the program's open message box instead.
 // Exits 1 while there is none to read.
-// What Windows sends and Wine cannot: --dpi N, the window moved to a screen
-// of N dpi (WM_DPICHANGED with the rectangle Windows would suggest);
+// What Windows sends and Wine cannot: --dpi N [--frames], the window (or the
+// open "Frames…" dialog) moved to a screen of N dpi (WM_DPICHANGED with the
+// rectangle Windows would suggest);
 // --end-session, a log-off (WM_QUERYENDSESSION, then WM_ENDSESSION), printing
 // "query" and the answer, and the reason the window gave for waiting.
 #include <windows.h>
@@ -70,11 +71,11 @@ void PrintControls(HWND window, const std::array<ControlLayout, N>& layout,
         }
         RECT box{};
         GetWindowRect(control, &box);
-        std::printf("%.*s\t%ld\t%ld\t%d\t%s\t%ld\t%ld\t%ld\t%ld",
-                    static_cast<int>(row.name.size()), row.name.data(), (box.left + box.right) / 2,
-                    (box.top + box.bottom) / 2, IsWindowEnabled(control) ? 1 : 0,
-                    TextOf(control).c_str(), box.right - box.left, box.bottom - box.top,
-                    (box.left + box.right) / 2 - origin.x, (box.top + box.bottom) / 2 - origin.y);
+        std::printf("%.*s\t%ld\t%ld\t%d\t%s\t%ld\t%ld\t%ld\t%ld", static_cast<int>(row.name.size()),
+                    row.name.data(), (box.left + box.right) / 2, (box.top + box.bottom) / 2,
+                    IsWindowEnabled(control) ? 1 : 0, TextOf(control).c_str(), box.right - box.left,
+                    box.bottom - box.top, (box.left + box.right) / 2 - origin.x,
+                    (box.top + box.bottom) / 2 - origin.y);
         if (row.kind == ControlLayout::Kind::Combo) {
             std::printf("\t%s", EntriesOf(control).c_str());
         }
@@ -147,8 +148,12 @@ int wmain(int argc, wchar_t** argv) {
         std::printf("%s\n", TextOf(text).c_str());
         return 0;
     }
+    HWND dialog = FindWindowW(L"#32770", platform::WideOf(kFramesCaption).c_str());
+    if (argc > 3 && std::wstring_view(argv[1]) == L"--dpi" &&
+        std::wstring_view(argv[3]) == L"--frames") {
+        return dialog == nullptr ? 1 : MoveToDpi(dialog, static_cast<UINT>(_wtoi(argv[2])));
+    }
     if (argc > 1 && std::wstring_view(argv[1]) == L"--frames") {
-        HWND dialog = FindWindowW(L"#32770", platform::WideOf(kFramesCaption).c_str());
         if (dialog == nullptr) {
             return 1;
         }
