@@ -140,6 +140,9 @@ QWidget* MakeControl(const ControlLayout& layout, QWidget* parent, const QFont& 
             label->setFont(plainFont);
             return label;
         }
+        case ControlLayout::Kind::Slider:
+        case ControlLayout::Kind::Canvas:
+            break;  // a dialog that has them makes its own
     }
     return nullptr;
 }

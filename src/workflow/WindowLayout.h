@@ -11,7 +11,19 @@ namespace sparkloom {
 // twips (15 to a pixel at 96 dpi); a control inside a frame is placed relative
 // to its frame.
 struct ControlLayout {
-    enum class Kind { Picture, Frame, TextBox, Button, Combo, Image, Status, Progress, Label };
+    enum class Kind {
+        Picture,
+        Frame,
+        TextBox,
+        Button,
+        Combo,
+        Image,
+        Status,
+        Progress,
+        Label,
+        Slider,  // a horizontal track bar
+        Canvas,  // an area the dialog paints itself: a frame, a strip of frames
+    };
     std::string_view name;
     Kind kind;
     std::string_view frame;    // the enclosing frame's name; "" for the window
@@ -33,7 +45,7 @@ inline constexpr std::string_view kTemplatesPage = "https://example.org/sparkloo
 inline constexpr std::string_view kDonationPage = "https://example.org/sparkloom/donate";
 
 // From top to bottom, each frame before what it holds.
-inline constexpr std::array<ControlLayout, 27> kWindowLayout{{
+inline constexpr std::array<ControlLayout, 28> kWindowLayout{{
     {"Picture1", ControlLayout::Kind::Picture, "", "", 0, 0, 7995, 1665, true, false, "Visit Us"},
     {"Frame7", ControlLayout::Kind::Frame, "", "PARTICLE NAME", 120, 1800, 3855, 975, true, true,
      ""},
@@ -61,8 +73,10 @@ inline constexpr std::array<ControlLayout, 27> kWindowLayout{{
      ""},
     {"Frame4", ControlLayout::Kind::Frame, "", "Select 1st Animation Image", 4080, 3960, 3855, 975,
      true, false, ""},
-    {"txtAnimImage", ControlLayout::Kind::TextBox, "Frame4", "", 120, 360, 2535, 375, false, false,
+    {"txtAnimImage", ControlLayout::Kind::TextBox, "Frame4", "", 120, 360, 1335, 375, false, false,
      ""},
+    {"cmdPreview", ControlLayout::Kind::Button, "Frame4", "Pre&view…", 1560, 360, 1095, 375, false,
+     false, "Play the frames as the host will, and pick the first frame and the thumbnail"},
     {"cmdAnimImage", ControlLayout::Kind::Button, "Frame4", "Browse", 2760, 360, 975, 375, false,
      false, ""},
     {"Frame6", ControlLayout::Kind::Frame, "", "Select Project Type", 120, 5040, 3855, 975, true,
@@ -87,11 +101,11 @@ inline constexpr std::array<ControlLayout, 27> kWindowLayout{{
 
 // The form name of a control the workflow drives, as the layout names it.
 constexpr std::string_view NameOf(WindowControl control) {
-    constexpr std::array<std::string_view, 17> names{
+    constexpr std::array<std::string_view, 18> names{
         "txtParticleName", "txtVideoFile", "cmdProjectFile", "txtExtractPath", "cmdExtract",
         "txtJPGThumb",     "cmdThumb",     "txtAnimImage",   "cmdAnimImage",   "cboType",
         "cboCat",          "Command3",     "cmdDZP",         "cmdExit",        "txtStatus",
-        "ProgressBar1",    "cmdFrames"};
+        "ProgressBar1",    "cmdFrames",    "cmdPreview"};
     return names[static_cast<size_t>(control)];
 }
 

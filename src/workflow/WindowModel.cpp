@@ -6,6 +6,7 @@
 
 #include "common/EventPump.h"
 #include "common/Files.h"
+#include "common/FrameSequence.h"
 #include "common/Text.h"
 #include "extract/Extraction.h"
 #include "extract/VideoNames.h"
@@ -16,6 +17,7 @@
 #include "package/Templates.h"
 #include "package/Thumbnail.h"
 #include "workflow/FrameOptionsModel.h"
+#include "workflow/PreviewModel.h"
 #include "workflow/WindowLayout.h"
 #include "zip/ZipLibrary.h"
 #include "zip/Zipper.h"
@@ -107,13 +109,9 @@ bool WindowModel::Confirmed(const std::string& question, MessageIcon icon) {
            mView.ShowMessage(question, icon, MessageButtons::OkCancel) == MessageAnswer::Ok;
 }
 
-std::string WindowModel::ShowOpen(const FileRequest& request) {
-    const std::string path = mView.ChooseFile(request);
-    if (!path.empty()) {
-        CommonDialog1.FileName = path;
-        CommonDialog1.FileTitle = FileNameOf(path);
-    }
-    return path;
+void WindowModel::RecordChosen(const std::string& path) {
+    CommonDialog1.FileName = path;
+    CommonDialog1.FileTitle = FileNameOf(path);
 }
 
 bool WindowModel::Click(std::string_view controlName) {
@@ -124,6 +122,7 @@ bool WindowModel::Click(std::string_view controlName) {
         {"cmdFrames", &WindowModel::cmdFrames_Click},
         {"cmdThumb", &WindowModel::cmdThumb_Click},
         {"cmdAnimImage", &WindowModel::cmdAnimImage_Click},
+        {"cmdPreview", &WindowModel::cmdPreview_Click},
         {"cmdDZP", &WindowModel::cmdDZP_Click},
         {"Command3", &WindowModel::Command3_Click},
         {"cmdExit", &WindowModel::cmdExit_Click},
@@ -211,6 +210,7 @@ void WindowModel::cmdFrames_Click() {
 
 void WindowModel::EnableFrames() {
     mView.SetEnabled(WindowControl::cmdFrames, !mProject.VideoFile.empty() && !Busy());
+    mView.SetEnabled(WindowControl::cmdPreview, !mPreviewFolder.empty() && !Busy());
 }
 
 // One extraction at a time, no build of half-written frames, no second build
@@ -350,6 +350,9 @@ void WindowModel::cmdExtract_Click() {
     mProject.FrameCount = outcome.written;
     mProject.AnimationDuration = AnimationDurationFor(mProject.FrameCount);
     mExtractedPrefix = prefix;
+    mPreviewFolder = mProject.ExtractFolder;
+    mPreviewPrefix = prefix;
+    EnableFrames();
     SetProgress(100);
     mView.SetEnabled(WindowControl::cmdAnimImage, true);
     mView.SetEnabled(WindowControl::cmdThumb, true);
@@ -387,19 +390,33 @@ void WindowModel::Closing() {
 // ----- First frame and thumbnail --------------------------------------------
 
 void WindowModel::cmdAnimImage_Click() {
-    const std::string path =
-        ShowOpen(PictureRequest("JPG Files (*.jpg)|*.jpg|PNG Files(*.png)|*.png"));
+    ChooseFirstFrame(
+        mView.ChooseFile(PictureRequest("JPG Files (*.jpg)|*.jpg|PNG Files(*.png)|*.png")));
+}
+
+void WindowModel::ChooseFirstFrame(const std::string& path) {
     if (!path.empty()) {
+        RecordChosen(path);
         mView.SetText(WindowControl::txtAnimImage, FileNameOf(path));
+        // A numbered frame chosen in any folder gives the Preview its frames.
+        if (const FrameSequence frames = FramesFrom(FileNameOf(path), {}); frames.numbered) {
+            mPreviewFolder = FolderOf(path);
+            mPreviewPrefix = frames.prefix;
+            EnableFrames();
+        }
     }
     mView.SetEnabled(WindowControl::cmdDZP, true);
 }
 
 void WindowModel::cmdThumb_Click() {
-    const std::string path = ShowOpen(PictureRequest("Image Files (*.jpg)|*.jpg|(*.png)|*.png"));
+    ChooseThumbnail(mView.ChooseFile(PictureRequest("Image Files (*.jpg)|*.jpg|(*.png)|*.png")));
+}
+
+void WindowModel::ChooseThumbnail(const std::string& path) {
     if (path.empty()) {
         return;  // keep the previous choice; nothing to copy
     }
+    RecordChosen(path);
     if (mProject.ExtractFolder.empty()) {
         Warn("Please extract the video into a folder first!");
         return;
@@ -411,6 +428,24 @@ void WindowModel::cmdThumb_Click() {
         mView.SetText(WindowControl::txtJPGThumb, "");
         Warn(error);
     }
+}
+
+void WindowModel::cmdPreview_Click() {
+    if (RefusedWhileBusy() || mPreviewFolder.empty()) {
+        return;
+    }
+    const FrameFiles found = FindFrameFiles(mPreviewFolder, mPreviewPrefix);
+    if (found.names.empty()) {
+        Warn("There are no frames in " + Shown(mPreviewFolder) + " any more.");
+        return;
+    }
+    PreviewChoosers choosers;
+    choosers.firstFrame = [this](const std::string& path) { ChooseFirstFrame(path); };
+    choosers.thumbnail = [this](const std::string& path) { ChooseThumbnail(path); };
+    PreviewModel dialog(mPreviewFolder, found.names, mView.Text(WindowControl::txtAnimImage),
+                        std::move(choosers));
+    mView.ShowPreviewDialog(dialog);
+    dialog.Closing();
 }
 
 // ----- Build Particle ---------------------------------------------------------

@@ -77,6 +77,14 @@ public:
     void cmdFrames_Click();
     void cmdThumb_Click();
     void cmdAnimImage_Click();
+    // The "Preview" dialog over the frames: after an extraction, or once a
+    // first frame has been chosen in a folder of frames.
+    void cmdPreview_Click();
+    // What the two picture choosers do with the file chosen ("" when their
+    // dialog was cancelled), whether it came from their Browse or from the
+    // Preview dialog.
+    void ChooseFirstFrame(const std::string& path);
+    void ChooseThumbnail(const std::string& path);
     void cmdDZP_Click();
     void Command3_Click();
     void cmdExit_Click();
@@ -118,7 +126,8 @@ private:
     void Warn(const std::string& text);
     void Inform(const std::string& text);
     bool Confirmed(const std::string& question, MessageIcon icon);
-    std::string ShowOpen(const FileRequest& request);
+    // The shared dialog keeps the file chosen last, by whichever way it was chosen.
+    void RecordChosen(const std::string& path);
 
     WindowView& mView;
     ParticleProject mProject;
@@ -136,6 +145,10 @@ private:
     bool mSessionEnded = false;
     ClipFacts mClip;
     FrameOptions mFrames;
+    // The frames the Preview dialog plays: their folder and name prefix; ""
+    // until there are any.
+    std::string mPreviewFolder;
+    std::string mPreviewPrefix;
 };
 
 }  // namespace sparkloom

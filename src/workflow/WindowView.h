@@ -6,6 +6,7 @@
 namespace sparkloom {
 
 class FrameOptionsModel;
+class PreviewModel;
 
 // The window's controls the workflow reads or changes, by their form names.
 enum class WindowControl {
@@ -26,6 +27,7 @@ enum class WindowControl {
     txtStatus,
     ProgressBar1,
     cmdFrames,
+    cmdPreview,
 };
 
 enum class MessageIcon { None, Information, Warning };
@@ -90,6 +92,10 @@ public:
     // as its workflow (model.Open first), and returns once it has closed. A
     // toolkit without it leaves the model unopened: nothing is chosen.
     virtual void ShowFramesDialog(FrameOptionsModel& model) { (void)model; }
+    // Shows the "Preview" dialog modally, built from kPreviewLayout, with its
+    // own FrameDecoder, calls model.Open(dialog, decoder) and returns once it
+    // has closed. A toolkit without it leaves the model unopened.
+    virtual void ShowPreviewDialog(PreviewModel& model) { (void)model; }
 
     // Calls the workflow's Tick() once, after milliseconds; a second call
     // before then reschedules it.
