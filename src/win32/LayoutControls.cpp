@@ -166,7 +166,13 @@ void LayoutControls::Create(HWND parent, UINT dpi) {
         switch (control.kind) {
             case Kind::Picture:
             case Kind::Image:
+            case Kind::Canvas:
+                // Drawn by the window (WM_DRAWITEM); a click comes as STN_CLICKED.
                 style |= SS_OWNERDRAW | SS_NOTIFY;
+                break;
+            case Kind::Slider:
+                windowClass = TRACKBAR_CLASSW;
+                style |= WS_TABSTOP | TBS_HORZ | TBS_NOTICKS;
                 break;
             case Kind::Frame:
                 windowClass = WC_BUTTONW;

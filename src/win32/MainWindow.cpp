@@ -15,6 +15,7 @@
 #include "win32/FramesDialog.h"
 #include "win32/LayoutControls.h"
 #include "win32/Pictures.h"
+#include "win32/PreviewDialog.h"
 #include "win32/Resources.h"
 #include "win32/Settings.h"
 #include "workflow/WindowModel.h"
@@ -135,8 +136,8 @@ void MainWindow::ScaleTo(UINT dpi, const RECT* suggested) {
         mControls.ScaleTo(dpi);
     }
     // A dialog open over the window goes where the window goes.
-    if (mFramesDialog != nullptr) {
-        mFramesDialog->FollowOwner(dpi);
+    if (mOpenDialog != nullptr) {
+        mOpenDialog->FollowOwner(dpi);
     }
 }
 
@@ -265,13 +266,22 @@ void MainWindow::RememberSetting(const std::string& name, const std::string& val
     KeepUserSetting(kSettingsKey, name, value);
 }
 
-void MainWindow::ShowFramesDialog(FrameOptionsModel& model) {
+template <typename Dialog, typename Model>
+void MainWindow::RunDialog(Model& model) {
     if (mWindow != nullptr) {
-        FramesDialog dialog(mInstance, mWindow, mControls.Dpi());
-        mFramesDialog = &dialog;
+        Dialog dialog(mInstance, mWindow, mControls.Dpi());
+        mOpenDialog = &dialog;
         dialog.Run(model);
-        mFramesDialog = nullptr;
+        mOpenDialog = nullptr;
     }
+}
+
+void MainWindow::ShowFramesDialog(FrameOptionsModel& model) {
+    RunDialog<FramesDialog>(model);
+}
+
+void MainWindow::ShowPreviewDialog(PreviewModel& model) {
+    RunDialog<PreviewDialog>(model);
 }
 
 // ----- Ticks and the event loop -------------------------------------------------

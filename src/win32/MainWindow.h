@@ -18,7 +18,7 @@ class WindowModel;
 
 namespace sparkloom::win32 {
 
-class FramesDialog;
+class LayoutDialog;
 
 // Form1 on Windows: the layout's controls as native controls, every click
 // handed to the model, and the dialogs, message boxes and timer it asks for.
@@ -56,6 +56,7 @@ public:
     std::string RememberedSetting(const std::string& name) override;
     void RememberSetting(const std::string& name, const std::string& value) override;
     void ShowFramesDialog(FrameOptionsModel& model) override;
+    void ShowPreviewDialog(PreviewModel& model) override;
     void StartTicks(int milliseconds) override;
     void PumpEvents(bool withUserInput) override;
     void CloseWindow() override;
@@ -67,6 +68,9 @@ private:
     // fonts; at suggested's corner when given.
     void ScaleTo(UINT dpi, const RECT* suggested);
     SIZE OuterSizeAt(UINT dpi) const;
+    // A dialog of Dialog's kind over the window, with model, at the window's scale.
+    template <typename Dialog, typename Model>
+    void RunDialog(Model& model);
     HWND Of(WindowControl control) const;
     const ControlLayout* LayoutOf(HWND control) const;
     void OnTick();
@@ -79,8 +83,8 @@ private:
     WindowModel* mModel = nullptr;
     HWND mWindow = nullptr;
     LayoutControls mControls;
-    // The "Frames…" dialog while it is open.
-    FramesDialog* mFramesDialog = nullptr;
+    // The dialog open over the window, if any.
+    LayoutDialog* mOpenDialog = nullptr;
     HBITMAP mBanner = nullptr;
     SIZE mBannerSize{};
     HBITMAP mDonation = nullptr;
