@@ -17,12 +17,22 @@
 // dialog's header read, then the time from typing WIDTH to its whole estimate
 // line (sample frames encoded in the background, polled as a window would), and
 // the CPU time of both ffmpeg runs.
+//
+//   sparkloom-bench preview FOLDER PREFIX SECONDS   (built with the Qt window)
+//
+// preview opens the Preview dialog's workflow on the frames with Qt's decoder,
+// as the dialog does, and prints "first_ms=F strip_ms=S due=D on_time=O
+// rss_growth_mib=M": the time from opening to the first picture shown and to
+// the whole visible strip, the frames due and shown in their time while it
+// plays for SECONDS, and how much the resident memory grew.
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -34,6 +44,15 @@
 #include "package/PackageCheck.h"
 #include "platform/Allocator.h"
 #include "workflow/FrameOptionsModel.h"
+
+#ifdef SPARKLOOM_BENCH_PREVIEW
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include "app/PreviewDialog.h"
+#include "workflow/PreviewModel.h"
+#endif
 
 namespace {
 
@@ -54,7 +73,8 @@ int Usage() {
         "       sparkloom-bench extract VIDEO FOLDER PREFIX\n"
         "       sparkloom-bench pack [--tick MS] FOLDER PACKAGE\n"
         "       sparkloom-bench readback PACKAGE\n"
-        "       sparkloom-bench estimate VIDEO WIDTH\n",
+        "       sparkloom-bench estimate VIDEO WIDTH\n"
+        "       sparkloom-bench preview FOLDER PREFIX SECONDS\n",
         stderr);
     return 2;
 }
@@ -120,6 +140,105 @@ int Estimate(const std::string& video, const std::string& width) {
     return 0;
 }
 
+#ifdef SPARKLOOM_BENCH_PREVIEW
+long RssKib() {
+    long pages = 0, resident = 0;
+    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) {
+            resident = 0;
+        }
+        std::fclose(statm);
+    }
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// The dialog's view without widgets: the picture area of its layout at 96 dpi,
+// its timer, and a record of what was shown when.
+class PreviewBench : public sparkloom::PreviewView {
+public:
+    PreviewBench() {
+        mTick.setSingleShot(true);
+        mTick.setTimerType(Qt::PreciseTimer);
+        clock.start();
+    }
+    QElapsedTimer clock;
+    QTimer mTick;
+    double firstMs = -1, stripMs = -1;
+    long rssMostKib = 0;
+
+    int64_t Milliseconds() const override { return clock.elapsed(); }
+    sparkloom::PixelSize PictureArea() const override {
+        const auto& box = sparkloom::kPreviewLayout[0];
+        return {box.width / sparkloom::kTwipsPerPixelAt96Dpi,
+                box.height / sparkloom::kTwipsPerPixelAt96Dpi};
+    }
+    sparkloom::PixelSize StripCellArea() const override {
+        const auto& strip = sparkloom::kPreviewLayout[4];
+        return {strip.width / sparkloom::kTwipsPerPixelAt96Dpi / sparkloom::kPreviewStripCells - 8,
+                strip.height / sparkloom::kTwipsPerPixelAt96Dpi - 8};
+    }
+    void ShowPicture(std::shared_ptr<const sparkloom::DecodedPicture> picture) override {
+        if (picture && firstMs < 0) {
+            firstMs = clock.nsecsElapsed() / 1e6;
+        }
+        rssMostKib = std::max(rssMostKib, RssKib());
+    }
+    void SetStrip(const std::vector<sparkloom::StripCell>& cells) override {
+        const bool whole = std::all_of(cells.begin(), cells.end(), [](const auto& cell) {
+            return cell.frame < 0 || cell.picture != nullptr;
+        });
+        if (whole && stripMs < 0) {
+            stripMs = clock.nsecsElapsed() / 1e6;
+        }
+    }
+    void SetSlider(int32_t, int32_t) override {}
+    void SetText(sparkloom::PreviewControl, const std::string&) override {}
+    void SetEnabled(sparkloom::PreviewControl, bool) override {}
+    void StartTicks(int milliseconds) override { mTick.start(milliseconds); }
+    void ShowWarning(const std::string& text) override {
+        std::fprintf(stderr, "%s\n", text.c_str());
+    }
+    void EndDialog() override {}
+};
+
+int Preview(int argc, char* argv[], const std::string& folder, const std::string& prefix,
+            double seconds) {
+    QCoreApplication app(argc, argv);
+    const sparkloom::FrameFiles found = sparkloom::FindFrameFiles(folder, prefix);
+    if (found.names.empty()) {
+        return Fail("no frames " + prefix + "_NNNNN.jpg in " + folder);
+    }
+    const long rssBeforeKib = RssKib();
+    PreviewBench view;
+    sparkloom::PreviewModel model(folder, found.names, "", {});
+    QObject::connect(&view.mTick, &QTimer::timeout, [&model] { model.Tick(); });
+    sparkloom::QtFrameDecoder decoder(
+        [&model](sparkloom::DecodeResult result) { model.Decoded(std::move(result)); });
+    view.clock.restart();
+    model.Open(view, decoder);
+    const auto runUntil = [&app](const std::function<bool()>& done, int64_t limitMs) {
+        QElapsedTimer waited;
+        waited.start();
+        while (!done() && waited.elapsed() < limitMs) {
+            app.processEvents(QEventLoop::WaitForMoreEvents, 5);
+        }
+    };
+    runUntil([&view] { return view.firstMs >= 0 && view.stripMs >= 0; }, 10000);
+    model.Click(sparkloom::PreviewControl::cmdPlay);
+    QElapsedTimer played;
+    played.start();
+    runUntil([&] { return played.elapsed() >= static_cast<int64_t>(seconds * 1000); },
+             static_cast<int64_t>(seconds * 1000) + 1000);
+    const sparkloom::PlaybackCounts counts = model.Counts();
+    model.Click(sparkloom::PreviewControl::cmdClose);
+    std::printf("first_ms=%.1f strip_ms=%.1f due=%lld on_time=%lld rss_growth_mib=%.1f\n",
+                view.firstMs, view.stripMs, static_cast<long long>(counts.due),
+                static_cast<long long>(counts.onTime),
+                (std::max(view.rssMostKib, RssKib()) - rssBeforeKib) / 1024.0);
+    return 0;
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -150,6 +269,15 @@ int main(int argc, char* argv[]) {
         std::printf("last_frame=%d\n", extracted.written);
         return 0;
     }
+#ifdef SPARKLOOM_BENCH_PREVIEW
+    if (mode == "preview" && args.size() == 3) {
+        const std::optional<int64_t> seconds = sparkloom::ParseInteger(args[2]);
+        if (!seconds || *seconds <= 0 || *seconds > 600) {
+            return Usage();
+        }
+        return Preview(argc, argv, args[0], args[1], static_cast<double>(*seconds));
+    }
+#endif
     if (mode == "estimate" && args.size() == 2) {
         return Estimate(args[0], args[1]);
     }

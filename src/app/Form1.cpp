@@ -20,6 +20,7 @@
 
 #include "app/FramesDialog.h"
 #include "app/LayoutControls.h"
+#include "app/PreviewDialog.h"
 #include "app/QtText.h"
 #include "app/RememberedFolder.h"
 #include "platform/StopSignals.h"
@@ -389,6 +390,11 @@ void Form1::RememberSetting(const std::string& name, const std::string& value) {
 
 void Form1::ShowFramesDialog(FrameOptionsModel& model) {
     FramesDialog dialog(model, this);
+    dialog.exec();
+}
+
+void Form1::ShowPreviewDialog(PreviewModel& model) {
+    PreviewDialog dialog(model, this);
     dialog.exec();
 }
 

@@ -94,6 +94,7 @@ private:
     std::string RememberedSetting(const std::string& name) override;
     void RememberSetting(const std::string& name, const std::string& value) override;
     void ShowFramesDialog(FrameOptionsModel& model) override;
+    void ShowPreviewDialog(PreviewModel& model) override;
     void StartTicks(int milliseconds) override;
     void PumpEvents(bool withUserInput) override;
     void CloseWindow() override;

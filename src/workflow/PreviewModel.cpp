@@ -285,14 +285,24 @@ std::vector<PreviewModel::Slot> PreviewModel::Wanted() const {
             wanted.push_back(slot);
         }
     };
-    add({mCurrent, false});
     const int32_t most = std::min(kMostAhead, FrameCount() - 1);
     // Before any picture's size is known only the nearest are asked for.
     const int64_t stripBytes = int64_t{mStripBytes} * kPreviewStripCells;
     const int64_t room =
         mPictureBytes > 0 ? (mCacheBytes - stripBytes) / mPictureBytes - 1 : kUrgentAhead;
     const int32_t ahead = static_cast<int32_t>(std::clamp<int64_t>(room, 0, most));
-    for (int32_t step = 1; step <= std::min(ahead, kUrgentAhead); ++step) {
+    // Playing, a frame whose time ends before its decode could would come too
+    // late: those already there are kept, no others asked for.
+    int32_t lead = 0;
+    const int64_t now = mView->Milliseconds();
+    while (mPlaying && lead < ahead &&
+           mAnchorTime + StepTime(mStepsShown + lead + 1) <= now + mDecodeMs) {
+        const Slot late{Next(mCurrent, lead++), false};
+        if (mCache.contains(late) || mRunning.contains(late)) {
+            add(late);
+        }
+    }
+    for (int32_t step = lead; step <= std::min(ahead, lead + kUrgentAhead); ++step) {
         add({Next(mCurrent, step), false});
     }
     // The strip from the middle outwards.
@@ -301,7 +311,7 @@ std::vector<PreviewModel::Slot> PreviewModel::Wanted() const {
         add({StripFrame(kPreviewStripCells / 2 - offset), true});
     }
     if (mPlaying) {
-        for (int32_t step = kUrgentAhead + 1; step <= ahead; ++step) {
+        for (int32_t step = lead + kUrgentAhead + 1; step <= ahead; ++step) {
             add({Next(mCurrent, step), false});
         }
     } else if (ahead > kUrgentAhead && mCurrent > 0) {
@@ -335,7 +345,7 @@ void PreviewModel::StartDecodes() {
         if (mCache.contains(slot) || mRunning.contains(slot)) {
             continue;
         }
-        mRunning.insert(slot);
+        mRunning.emplace(slot, mView->Milliseconds());
         DecodeRequest request;
         request.frame = slot.frame;
         request.strip = slot.strip;
@@ -347,14 +357,25 @@ void PreviewModel::StartDecodes() {
 
 void PreviewModel::Decoded(DecodeResult result) {
     const Slot slot{result.frame, result.strip};
-    mRunning.erase(slot);
+    const auto running = mRunning.find(slot);
+    if (running == mRunning.end()) {
+        return;  // not asked for by this model
+    }
+    const int64_t took = mView->Milliseconds() - running->second;
     if (mClosed) {
+        mRunning.erase(running);
         return;
+    }
+    if (!slot.strip && result.picture) {
+        mDecodeMs = took;
     }
     if (result.picture) {
         (result.strip ? mStripBytes : mPictureBytes) = result.bytes;
     }
+    // Asked while it is still running: a frame too near to ask for now is
+    // kept once it is here.
     const std::vector<Slot> wanted = Wanted();
+    mRunning.erase(running);
     const bool stillWanted = std::any_of(wanted.begin(), wanted.end(), [&slot](const Slot& other) {
         return other.frame == slot.frame && other.strip == slot.strip;
     });

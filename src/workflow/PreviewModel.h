@@ -4,7 +4,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -127,7 +126,9 @@ private:
     PlaybackCounts mCounts;
 
     std::map<Slot, Entry> mCache;
-    std::set<Slot> mRunning;
+    std::map<Slot, int64_t> mRunning;  // and when each started
+    // How long the last picture took: playing asks for none due sooner.
+    int64_t mDecodeMs = 0;
     int64_t mCachedBytes = 0;
     // The last decoded size of each kind: what a frame not yet decoded will take.
     int64_t mPictureBytes = 0;

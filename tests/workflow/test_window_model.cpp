@@ -7,6 +7,7 @@
 #include "extract/Extraction.h"
 #include "support/CoreTest.h"
 #include "workflow/FrameOptionsModel.h"
+#include "workflow/PreviewModel.h"
 #include "workflow/WindowLayout.h"
 #include "workflow/WindowModel.h"
 #include "zip/Zipper.h"
@@ -101,6 +102,8 @@ public:
     void RememberSetting(const std::string& name, const std::string& value) override {
         settings[name] = value;
     }
+    std::function<void(PreviewModel&)> previewDialog;
+    void ShowPreviewDialog(PreviewModel& dialog) override { previewDialog(dialog); }
     std::function<void(FrameOptionsModel&)> framesDialog;
     void ShowFramesDialog(FrameOptionsModel& dialog) override {
         if (framesDialog) {
@@ -866,4 +869,68 @@ TEST_CASE("the frames dialog refuses in the converter's words, fits a long clip 
     CHECK(FramesStatusText(dialog.Chosen()) == "Frames: 49 a second, quality 5");
     CHECK(dialog.ToRemember().rate == "49");
     CHECK(dialog.ToRemember().width.empty());
+}
+
+// The Preview dialog with nothing drawn and nothing decoded: its buttons only.
+struct BlindPreview : PreviewView, FrameDecoder {
+    int64_t Milliseconds() const override { return 0; }
+    PixelSize PictureArea() const override { return {}; }
+    PixelSize StripCellArea() const override { return {}; }
+    void ShowPicture(std::shared_ptr<const DecodedPicture>) override {}
+    void SetStrip(const std::vector<StripCell>&) override {}
+    void SetSlider(int32_t, int32_t) override {}
+    void SetText(PreviewControl, const std::string&) override {}
+    void SetEnabled(PreviewControl, bool) override {}
+    void StartTicks(int) override {}
+    void ShowWarning(const std::string&) override {}
+    void EndDialog() override {}
+    void Start(const DecodeRequest&) override {}
+};
+
+TEST_CASE("the Preview dialog's two buttons set what the choosers' Browse sets") {
+    TempDir root;
+    REQUIRE(MakeClip(root.File("Fire Ball.mp4")));
+    const auto road = [&](bool preview) {
+        const fs::path frames = root.Path() / (preview ? "previewed" : "browsed");
+        REQUIRE(MakeFolder(Utf8Of(frames)));
+        ScriptedView view;
+        WindowModel model(view);
+        model.StartUp();
+        view.fileAnswers = {root.File("Fire Ball.mp4")};
+        model.cmdProjectFile_Click();
+        CHECK_FALSE(view.enabled[WindowControl::cmdPreview]);
+        view.folderAnswers = {Native(frames)};
+        model.cmdExtract_Click();
+        CHECK(view.enabled[WindowControl::cmdPreview]);
+        if (preview) {
+            view.previewDialog = [](PreviewModel& dialog) {
+                BlindPreview blind;
+                dialog.Open(blind, blind);
+                for (const PreviewKey key : {PreviewKey::End, PreviewKey::Left}) {
+                    dialog.Key(key);
+                }
+                dialog.Click(PreviewControl::cmdThumbnail);
+                dialog.SliderMoved(4);
+                dialog.Click(PreviewControl::cmdFirstFrame);
+                dialog.Click(PreviewControl::cmdClose);
+            };
+            model.cmdPreview_Click();
+        } else {
+            view.fileAnswers = {Native(frames / "Fire_Ball_00029.jpg"),
+                                Native(frames / "Fire_Ball_00005.jpg")};
+            model.cmdThumb_Click();
+            model.cmdAnimImage_Click();
+        }
+        return std::vector<std::string>{view.Text(WindowControl::txtJPGThumb),
+                                        view.Text(WindowControl::txtAnimImage),
+                                        view.enabled[WindowControl::cmdDZP] ? "Build" : "",
+                                        ReadAll(Utf8Of(frames / "Thumb.jpg")),
+                                        ReadAll(Utf8Of(frames / "Thumb.png")),
+                                        Join(view.Texts(), "|")};
+    };
+    const std::vector<std::string> browsed = road(false);
+    CHECK(browsed[0] == "Fire_Ball_00029.jpg");
+    CHECK(browsed[1] == "Fire_Ball_00005.jpg");
+    CHECK(browsed[3] == ReadAll(root.File("browsed/Fire_Ball_00029.jpg")));
+    CHECK(road(true) == browsed);
 }
