@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "win32/LayoutDialog.h"
 #include "workflow/FrameOptionsView.h"
 #include "workflow/FramesLayout.h"
 
@@ -15,14 +16,13 @@ class FrameOptionsModel;
 
 namespace sparkloom::win32 {
 
-// The "Frames…" dialog on Windows: kFramesLayout's controls in the main
-// window's font and scale, every edit, pick and button handed to the model.
-class FramesDialog final : public FrameOptionsView {
+// The "Frames…" dialog on Windows: kFramesLayout's controls made as the main
+// window's are, in fonts of its own, every edit, pick and button handed to
+// the model.
+class FramesDialog final : public LayoutDialog, public FrameOptionsView {
 public:
-    // font and dpi: the main window's, so that both look alike.
-    FramesDialog(HINSTANCE instance, HWND owner, HFONT font, UINT dpi);
-    FramesDialog(const FramesDialog&) = delete;
-    FramesDialog& operator=(const FramesDialog&) = delete;
+    // dpi: the main window's, so that both look alike.
+    FramesDialog(HINSTANCE instance, HWND owner, UINT dpi);
 
     // Shows the dialog over its owner, which is disabled meanwhile, and
     // returns once the model has ended it; false when the system refused.
@@ -38,33 +38,22 @@ public:
     void EndDialog() override;
 
 private:
-    static INT_PTR CALLBACK Procedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
-    INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
-    void Build();
-    void Place();
+    void Opened() override;
+    void Timer() override;
+    INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam) override;
     void OnCommand(int id, int code, HWND control);
-    void AddToolTip(HWND control, std::string_view text);
     // The row of kFramesLayout, or -1 for a handle that is none of its controls.
     int RowOf(HWND control) const;
     HWND Of(FramesControl control) const;
     // Shows text in a combo's field, with the entry that reads the same selected.
     void ShowInCombo(HWND combo, const std::wstring& text);
-    int Scaled(int twips) const;
 
-    HINSTANCE mInstance;
-    HWND mOwner;
-    HFONT mFont;
-    UINT mDpi;
     FrameOptionsModel* mModel = nullptr;
-    HWND mDialog = nullptr;
-    HWND mToolTip = nullptr;
-    std::array<HWND, kFramesLayout.size()> mControls{};
     std::array<bool, kFramesLayout.size()> mRed{};
     // Above 0 while the dialog itself changes a text: that is no user's edit.
     int mSetting = 0;
     // The combo whose entry is being picked: its field still shows the old text.
     HWND mPicking = nullptr;
-    bool mEnded = false;
 };
 
 }  // namespace sparkloom::win32

@@ -13,7 +13,9 @@
 #include "win32/Controls.h"
 #include "win32/Dialogs.h"
 #include "win32/FramesDialog.h"
+#include "win32/LayoutControls.h"
 #include "win32/Pictures.h"
+#include "win32/PreviewDialog.h"
 #include "win32/Resources.h"
 #include "win32/Settings.h"
 #include "workflow/WindowModel.h"
@@ -35,47 +37,6 @@ constexpr COLORREF kRed = RGB(255, 0, 0);
 // A fixed layout: no sizing border, no maximize box.
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr DWORD kExStyle = WS_EX_CONTROLPARENT | WS_EX_ACCEPTFILES;
-// WM_GETDPISCALEDSIZE, Windows 10 1703 on; the headers name it for newer targets only.
-constexpr UINT kGetDpiScaledSize = 0x02E4;
-
-const ControlLayout* FrameOf(const ControlLayout& control) {
-    for (const ControlLayout& row : kWindowLayout) {
-        if (!control.frame.empty() && row.name == control.frame) {
-            return &row;
-        }
-    }
-    return nullptr;
-}
-
-// Per-monitor scale where Windows has it (10 1607 on), the system's otherwise.
-UINT DpiOf(HWND window) {
-    using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
-    static const auto getDpiForWindow =
-        reinterpret_cast<GetDpiForWindowFunction>(reinterpret_cast<void*>(
-            GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
-    if (getDpiForWindow != nullptr) {
-        if (const UINT dpi = getDpiForWindow(window); dpi != 0) {
-            return dpi;
-        }
-    }
-    HDC screen = GetDC(nullptr);
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
-    return dpi > 0 ? static_cast<UINT>(dpi) : 96;
-}
-
-RECT FrameFor(SIZE client, DWORD style, DWORD exStyle, UINT dpi) {
-    using AdjustFunction = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
-    static const auto adjustForDpi = reinterpret_cast<AdjustFunction>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"user32.dll"), "AdjustWindowRectExForDpi")));
-    RECT frame{0, 0, client.cx, client.cy};
-    if (adjustForDpi != nullptr) {
-        adjustForDpi(&frame, style, FALSE, exStyle, dpi);
-    } else {
-        AdjustWindowRectEx(&frame, style, FALSE, exStyle);
-    }
-    return frame;
-}
 
 double MillisecondsSince(const LARGE_INTEGER& start) {
     LARGE_INTEGER now{};
@@ -88,7 +49,8 @@ double MillisecondsSince(const LARGE_INTEGER& start) {
 
 }  // namespace
 
-MainWindow::MainWindow(HINSTANCE instance) : mInstance(instance) {
+MainWindow::MainWindow(HINSTANCE instance)
+    : mInstance(instance), mControls(instance, kWindowLayout, kFirstControlId) {
     if (const auto logPath = platform::EnvironmentValue("SPARKLOOM_TICK_LOG");
         logPath && !logPath->empty()) {
         mTickLog = platform::OpenFileStream(PathFromUtf8(*logPath), "a");
@@ -100,8 +62,7 @@ MainWindow::~MainWindow() {
         DestroyWindow(mWindow);
     }
     EndFineTimer();
-    for (HGDIOBJ object : {static_cast<HGDIOBJ>(mFont), static_cast<HGDIOBJ>(mBoldFont),
-                           static_cast<HGDIOBJ>(mBanner), static_cast<HGDIOBJ>(mDonation)}) {
+    for (HBITMAP object : {mBanner, mDonation}) {
         if (object != nullptr) {
             DeleteObject(object);
         }
@@ -144,35 +105,19 @@ bool MainWindow::Create(WindowModel& model) {
 }
 
 SIZE MainWindow::OuterSizeAt(UINT dpi) const {
-    const auto scaled = [dpi](int twips) {
-        return MulDiv(twips, static_cast<int>(dpi), kTwipsPerPixelAt96Dpi * 96);
-    };
-    const RECT frame = FrameFor(SIZE{scaled(kClientWidthTwips), scaled(kClientHeightTwips)}, kStyle,
-                                kExStyle, dpi);
-    return SIZE{frame.right - frame.left, frame.bottom - frame.top};
+    return OuterSizeFor(mWindow, SIZE{kClientWidthTwips, kClientHeightTwips}, dpi);
 }
 
 // The one place the layout meets a DPI: at creation for the screen the window
 // opens on, and again whenever its screen's scale changes, from the layout
 // table each time, so nothing drifts from rounding.
 void MainWindow::ScaleTo(UINT dpi, const RECT* suggested) {
-    const bool creating = mFont == nullptr;
-    mDpi = dpi;
-    const HFONT oldFont = mFont;
-    const HFONT oldBoldFont = mBoldFont;
-    const std::wstring face = WideOf(kWindowFont);
-    const int height = -MulDiv(kWindowFontPoints, static_cast<int>(mDpi), 72);
-    for (HFONT* font : {&mFont, &mBoldFont}) {
-        *font = CreateFontW(height, 0, 0, 0, font == &mBoldFont ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
-                            FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                            DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, face.c_str());
-    }
-
-    const SIZE outer = OuterSizeAt(mDpi);
+    const bool creating = !mControls.Made();
     POINT at{};
     if (suggested != nullptr) {
         at = POINT{suggested->left, suggested->top};
     } else if (creating) {
+        const SIZE outer = OuterSizeAt(dpi);
         MONITORINFO monitor{};
         monitor.cbSize = sizeof monitor;
         GetMonitorInfoW(MonitorFromWindow(mWindow, MONITOR_DEFAULTTOPRIMARY), &monitor);
@@ -184,184 +129,16 @@ void MainWindow::ScaleTo(UINT dpi, const RECT* suggested) {
         GetWindowRect(mWindow, &now);
         at = POINT{now.left, now.top};
     }
-    SetWindowPos(mWindow, nullptr, at.x, at.y, outer.cx, outer.cy, SWP_NOZORDER | SWP_NOACTIVATE);
-    // Where the frame is not drawn for this DPI (Wine keeps the system's),
-    // the client area is set right by what it lacks.
-    RECT client{};
-    GetClientRect(mWindow, &client);
-    const int wantedWidth = Scaled(kClientWidthTwips);
-    const int wantedHeight = Scaled(kClientHeightTwips);
-    if (client.right != wantedWidth || client.bottom != wantedHeight) {
-        SetWindowPos(mWindow, nullptr, 0, 0, outer.cx + wantedWidth - client.right,
-                     outer.cy + wantedHeight - client.bottom,
-                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    }
-
+    SizeClientArea(mWindow, SIZE{kClientWidthTwips, kClientHeightTwips}, dpi, at);
     if (creating) {
-        CreateControls();
+        mControls.Create(mWindow, dpi);
     } else {
-        for (std::size_t row = 0; row < kWindowLayout.size(); ++row) {
-            if (mControls[row] == nullptr) {
-                continue;
-            }
-            const RECT box = BoxOf(kWindowLayout[row]);
-            SetWindowPos(mControls[row], nullptr, box.left, box.top, box.right - box.left,
-                         box.bottom - box.top, SWP_NOZORDER | SWP_NOACTIVATE);
-            SendMessageW(mControls[row], WM_SETFONT, reinterpret_cast<WPARAM>(mFont), FALSE);
-        }
-        for (const auto& [label, frameRow] : mRedCaptions) {
-            SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(mBoldFont), FALSE);
-            PlaceRedCaption(label, kWindowLayout[frameRow]);
-        }
-        InvalidateRect(mWindow, nullptr, TRUE);
+        mControls.ScaleTo(dpi);
     }
-    for (HFONT font : {oldFont, oldBoldFont}) {
-        if (font != nullptr) {
-            DeleteObject(font);
-        }
+    // A dialog open over the window goes where the window goes.
+    if (mOpenDialog != nullptr) {
+        mOpenDialog->FollowOwner(dpi);
     }
-}
-
-RECT MainWindow::BoxOf(const ControlLayout& control) const {
-    int left = control.left;
-    int top = control.top;
-    if (const ControlLayout* frame = FrameOf(control)) {
-        left += frame->left;
-        top += frame->top;
-    }
-    const int x = Scaled(left);
-    const int y = Scaled(top);
-    int height = Scaled(top + control.height) - y;
-    if (control.kind == ControlLayout::Kind::Combo) {
-        // The height given is the closed box's; the list drops below it.
-        height *= 8;
-    }
-    return RECT{x, y, Scaled(left + control.width), y + height};
-}
-
-void MainWindow::CreateControls() {
-    mToolTip =
-        CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
-                        WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
-                        CW_USEDEFAULT, CW_USEDEFAULT, mWindow, nullptr, mInstance, nullptr);
-    for (std::size_t row = 0; row < kWindowLayout.size(); ++row) {
-        const ControlLayout& control = kWindowLayout[row];
-        const RECT box = BoxOf(control);
-
-        const wchar_t* windowClass = L"STATIC";
-        DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
-        DWORD exStyle = 0;
-        using Kind = ControlLayout::Kind;
-        switch (control.kind) {
-            case Kind::Picture:
-            case Kind::Image:
-                style |= SS_OWNERDRAW | SS_NOTIFY;
-                break;
-            case Kind::Frame:
-                windowClass = WC_BUTTONW;
-                style |= BS_GROUPBOX;
-                break;
-            case Kind::TextBox:
-                windowClass = WC_EDITW;
-                style |= WS_TABSTOP | ES_AUTOHSCROLL;
-                exStyle |= WS_EX_CLIENTEDGE;
-                break;
-            case Kind::Button:
-                windowClass = WC_BUTTONW;
-                style |= WS_TABSTOP | BS_PUSHBUTTON;
-                break;
-            case Kind::Combo:
-                windowClass = WC_COMBOBOXW;
-                style |= WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL;
-                break;
-            case Kind::Status:
-                windowClass = WC_EDITW;
-                style |= ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL;
-                exStyle |= WS_EX_CLIENTEDGE;
-                break;
-            case Kind::Progress:
-                windowClass = PROGRESS_CLASSW;
-                break;
-            case Kind::Label:
-                break;
-        }
-        if (!control.enabled) {
-            style |= WS_DISABLED;
-        }
-        // A themed group box paints its caption in the theme's colour, so a red
-        // caption is a label of its own over the frame's line.
-        const bool redCaption = control.kind == Kind::Frame && control.red;
-        const std::wstring caption = WideOf(redCaption ? std::string_view() : control.caption);
-        HWND handle = CreateWindowExW(
-            exStyle, windowClass, caption.c_str(), style, box.left, box.top, box.right - box.left,
-            box.bottom - box.top, mWindow,
-            reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + static_cast<int>(row))),
-            mInstance, nullptr);
-        mControls[row] = handle;
-        if (handle == nullptr) {
-            continue;
-        }
-        SendMessageW(handle, WM_SETFONT, reinterpret_cast<WPARAM>(mFont), FALSE);
-        if (redCaption) {
-            AddRedCaption(row);
-        } else if (control.kind == Kind::Progress) {
-            SendMessageW(handle, PBM_SETRANGE32, 0, 100);
-            SendMessageW(handle, PBM_SETPOS, 0, 0);
-        }
-        if (!control.toolTip.empty()) {
-            AddToolTip(handle, control.toolTip);
-        }
-    }
-    // New controls go under the earlier ones; the frames must lie under
-    // everything they hold.
-    for (std::size_t row = 0; row < kWindowLayout.size(); ++row) {
-        if (kWindowLayout[row].kind == ControlLayout::Kind::Frame && mControls[row] != nullptr) {
-            SetWindowPos(mControls[row], HWND_BOTTOM, 0, 0, 0, 0,
-                         SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-        }
-    }
-}
-
-void MainWindow::AddRedCaption(std::size_t frameRow) {
-    const std::wstring caption = WideOf(kWindowLayout[frameRow].caption);
-    HWND label = CreateWindowExW(0, L"STATIC", caption.c_str(),
-                                 WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | SS_NOPREFIX | SS_CENTER,
-                                 0, 0, 0, 0, mWindow, nullptr, mInstance, nullptr);
-    if (label != nullptr) {
-        SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(mBoldFont), FALSE);
-        PlaceRedCaption(label, kWindowLayout[frameRow]);
-        mRedCaptions.emplace_back(label, frameRow);
-    }
-}
-
-void MainWindow::PlaceRedCaption(HWND label, const ControlLayout& frame) {
-    const std::wstring caption = WideOf(frame.caption);
-    HDC dc = GetDC(mWindow);
-    HGDIOBJ previous = SelectObject(dc, mBoldFont);
-    SIZE text{};
-    GetTextExtentPoint32W(dc, caption.c_str(), static_cast<int>(caption.size()), &text);
-    SelectObject(dc, previous);
-    ReleaseDC(mWindow, dc);
-    // Where a group box puts its own caption, with a little room either side
-    // to break the frame's line.
-    const RECT box = BoxOf(frame);
-    const int margin = MulDiv(2, static_cast<int>(mDpi), 96);
-    SetWindowPos(label, nullptr, box.left + MulDiv(6, static_cast<int>(mDpi), 96), box.top,
-                 text.cx + 2 * margin, text.cy, SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-void MainWindow::AddToolTip(HWND control, std::string_view text) {
-    if (mToolTip == nullptr) {
-        return;
-    }
-    std::wstring wide = WideOf(text);
-    TTTOOLINFOW tool{};
-    tool.cbSize = sizeof tool;
-    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-    tool.hwnd = mWindow;
-    tool.uId = reinterpret_cast<UINT_PTR>(control);
-    tool.lpszText = wide.data();
-    SendMessageW(mToolTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
 void MainWindow::Show(int showCommand) {
@@ -376,22 +153,12 @@ bool MainWindow::TranslateDialogKeys(MSG& message) {
     return mWindow != nullptr && IsDialogMessageW(mWindow, &message);
 }
 
-int MainWindow::Scaled(int twips) const {
-    return MulDiv(twips, static_cast<int>(mDpi), kTwipsPerPixelAt96Dpi * 96);
-}
-
 HWND MainWindow::Of(WindowControl control) const {
-    const int id = ControlIdOf(NameOf(control));
-    return id == 0 ? nullptr : mControls[static_cast<std::size_t>(id - kFirstControlId)];
+    return mControls.Of(NameOf(control));
 }
 
 const ControlLayout* MainWindow::LayoutOf(HWND control) const {
-    const int row = GetDlgCtrlID(control) - kFirstControlId;
-    if (row < 0 || row >= static_cast<int>(kWindowLayout.size()) ||
-        mControls[static_cast<std::size_t>(row)] != control) {
-        return nullptr;
-    }
-    return &kWindowLayout[static_cast<std::size_t>(row)];
+    return mControls.LayoutOf(control);
 }
 
 // ----- What the model reads and changes --------------------------------------
@@ -499,10 +266,22 @@ void MainWindow::RememberSetting(const std::string& name, const std::string& val
     KeepUserSetting(kSettingsKey, name, value);
 }
 
-void MainWindow::ShowFramesDialog(FrameOptionsModel& model) {
+template <typename Dialog, typename Model>
+void MainWindow::RunDialog(Model& model) {
     if (mWindow != nullptr) {
-        FramesDialog(mInstance, mWindow, mFont, mDpi).Run(model);
+        Dialog dialog(mInstance, mWindow, mControls.Dpi());
+        mOpenDialog = &dialog;
+        dialog.Run(model);
+        mOpenDialog = nullptr;
     }
+}
+
+void MainWindow::ShowFramesDialog(FrameOptionsModel& model) {
+    RunDialog<FramesDialog>(model);
+}
+
+void MainWindow::ShowPreviewDialog(PreviewModel& model) {
+    RunDialog<PreviewDialog>(model);
 }
 
 // ----- Ticks and the event loop -------------------------------------------------
@@ -592,9 +371,7 @@ LRESULT CALLBACK MainWindow::Procedure(HWND window, UINT message, WPARAM wParam,
     if (message == WM_NCDESTROY) {
         SetWindowLongPtrW(window, GWLP_USERDATA, 0);
         self->mWindow = nullptr;
-        self->mControls.fill(nullptr);
-        self->mToolTip = nullptr;
-        self->mRedCaptions.clear();
+        self->mControls.Forget();
         return DefWindowProcW(window, message, wParam, lParam);
     }
     return self->Handle(message, wParam, lParam);
@@ -654,7 +431,7 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_DISPLAYCHANGE:
         case WM_SETTINGCHANGE:
             // The system's scale changed where no per-monitor notice comes.
-            if (const UINT dpi = DpiOf(mWindow); dpi != mDpi) {
+            if (const UINT dpi = DpiOf(mWindow); dpi != mControls.Dpi()) {
                 ScaleTo(dpi, nullptr);
             }
             break;
@@ -712,9 +489,7 @@ void MainWindow::OnDropFiles(HDROP drop) {
 HBRUSH MainWindow::ControlColours(HWND control, HDC dc, bool edit) {
     const ControlLayout* layout = LayoutOf(control);
     const int background = edit ? COLOR_WINDOW : COLOR_BTNFACE;
-    if ((layout != nullptr && layout->red) ||
-        std::any_of(mRedCaptions.begin(), mRedCaptions.end(),
-                    [control](const auto& caption) { return caption.first == control; })) {
+    if ((layout != nullptr && layout->red) || mControls.IsRedCaption(control)) {
         SetTextColor(dc, kRed);
     }
     SetBkColor(dc, GetSysColor(background));
@@ -736,8 +511,10 @@ void MainWindow::DrawPicture(const DRAWITEMSTRUCT& item) {
     }
     // The top banner is stretched over its whole box; the lower one keeps its
     // own size, scaled as the rest of the window is.
-    const int width = banner ? box.right - box.left : MulDiv(size.cx, static_cast<int>(mDpi), 96);
-    const int height = banner ? box.bottom - box.top : MulDiv(size.cy, static_cast<int>(mDpi), 96);
+    const int width =
+        banner ? box.right - box.left : MulDiv(size.cx, static_cast<int>(mControls.Dpi()), 96);
+    const int height =
+        banner ? box.bottom - box.top : MulDiv(size.cy, static_cast<int>(mControls.Dpi()), 96);
     HDC source = CreateCompatibleDC(item.hDC);
     HGDIOBJ previous = SelectObject(source, picture);
     SetStretchBltMode(item.hDC, HALFTONE);

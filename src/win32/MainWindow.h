@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "win32/LayoutControls.h"
 #include "workflow/WindowLayout.h"
 #include "workflow/WindowView.h"
 
@@ -16,6 +17,8 @@ class WindowModel;
 }
 
 namespace sparkloom::win32 {
+
+class LayoutDialog;
 
 // Form1 on Windows: the layout's controls as native controls, every click
 // handed to the model, and the dialogs, message boxes and timer it asks for.
@@ -53,6 +56,7 @@ public:
     std::string RememberedSetting(const std::string& name) override;
     void RememberSetting(const std::string& name, const std::string& value) override;
     void ShowFramesDialog(FrameOptionsModel& model) override;
+    void ShowPreviewDialog(PreviewModel& model) override;
     void StartTicks(int milliseconds) override;
     void PumpEvents(bool withUserInput) override;
     void CloseWindow() override;
@@ -60,18 +64,15 @@ public:
 private:
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
-    void CreateControls();
     // Lays the window out at dpi: the frame's size, the controls and the
     // fonts; at suggested's corner when given.
     void ScaleTo(UINT dpi, const RECT* suggested);
     SIZE OuterSizeAt(UINT dpi) const;
-    RECT BoxOf(const ControlLayout& control) const;
-    void AddRedCaption(std::size_t frameRow);
-    void PlaceRedCaption(HWND label, const ControlLayout& frame);
-    void AddToolTip(HWND control, std::string_view text);
+    // A dialog of Dialog's kind over the window, with model, at the window's scale.
+    template <typename Dialog, typename Model>
+    void RunDialog(Model& model);
     HWND Of(WindowControl control) const;
     const ControlLayout* LayoutOf(HWND control) const;
-    int Scaled(int twips) const;
     void OnTick();
     void OnDropFiles(HDROP drop);
     void DrawPicture(const DRAWITEMSTRUCT& item);
@@ -81,13 +82,9 @@ private:
     HINSTANCE mInstance;
     WindowModel* mModel = nullptr;
     HWND mWindow = nullptr;
-    UINT mDpi = 96;
-    std::array<HWND, kWindowLayout.size()> mControls{};
-    // The red frame captions, labels over their frames' lines, with their frames' rows.
-    std::vector<std::pair<HWND, std::size_t>> mRedCaptions;
-    HWND mToolTip = nullptr;
-    HFONT mFont = nullptr;
-    HFONT mBoldFont = nullptr;
+    LayoutControls mControls;
+    // The dialog open over the window, if any.
+    LayoutDialog* mOpenDialog = nullptr;
     HBITMAP mBanner = nullptr;
     SIZE mBannerSize{};
     HBITMAP mDonation = nullptr;

@@ -1,7 +1,7 @@
 # Fails unless PROGRAM imports only DLLs that every Windows system has.
 cmake_minimum_required(VERSION 3.21)
 set(system_dlls advapi32.dll bcrypt.dll comctl32.dll comdlg32.dll gdi32.dll kernel32.dll msvcrt.dll
-    ntdll.dll ole32.dll oleaut32.dll shell32.dll user32.dll winmm.dll ws2_32.dll)
+    ntdll.dll ole32.dll oleaut32.dll shell32.dll user32.dll windowscodecs.dll winmm.dll ws2_32.dll)
 execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "${OBJDUMP} -p ${PROGRAM} failed")

@@ -7,13 +7,17 @@
 # the registry, the builder's tick intervals are reported, and a screenshot of
 # the window is kept (WORK/screenshot-windows.png). A 60 fps clip then goes
 # through the "Frames…" dialog (Real speed, 160 wide; a screenshot of it with
-# its estimate in WORK/screenshot-windows-frames.png) into a second package. A
+# its estimate in WORK/screenshot-windows-frames.png) into a second package.
+# The "Preview" dialog then plays the first frames, steps to a frame with the
+# keys and the strip and picks the thumbnail and the first frame from them
+# (WORK/screenshot-windows-preview.png) for a package of its own. A
 # log-off during a third build (sent by CONTROLS.exe, as Windows would) is
 # asked to wait, stops the build as Cancel does and leaves a whole package. A
 # second start takes a video from the command line and is closed while
 # ffmpeg.exe extracts; a third lays the window and the dialog out at 144 dpi,
-# and a fourth, opened at 96 dpi, is moved to a screen of 144 dpi and must
-# then look the same.
+# and a fourth, opened at 96 dpi with the "Frames…" dialog open, is moved to
+# a screen of 144 dpi and must then look the same, the dialog with it; the
+# dialog moved back on its own must look as at 96 dpi.
 # Usage: window-test.sh SPARKLOOM.exe CLI.exe CONTROLS.exe FFMPEG_DIR PREFIX WORK
 set -eu
 window_exe=$1
@@ -29,6 +33,9 @@ started=$(date +%s)
 say() { echo "window-test ($(($(date +%s) - started)) s): $*"; }
 fail() {
   echo "FAIL: $*" >&2
+  # The screen as it was, to see what stood in the way.
+  [ -z "${DISPLAY:-}" ] || ffmpeg -nostdin -v error -f x11grab -draw_mouse 0 -video_size 1280x1024 \
+    -i "$DISPLAY" -frames:v 1 -y "$work/failure.png" || true
   [ ! -f "$work/controls.txt" ] || sed 's/^/  /' "$work/controls.txt" >&2
   exit 1
 }
@@ -64,7 +71,7 @@ until_true() {
 
 rm -rf "$work"
 mkdir -p "$work/clips" "$work/frames" "$work/fast" "$work/long" "$work/out"
-ffmpeg -nostdin -v error -f lavfi -i testsrc=duration=3:size=320x240:rate=30 -pix_fmt yuv420p \
+ffmpeg -nostdin -v error -f lavfi -i testsrc=duration=3:size=640x360:rate=30 -pix_fmt yuv420p \
   "$work/clips/Fire.mp4"
 ffmpeg -nostdin -v error -f lavfi -i testsrc=duration=2:size=320x240:rate=60 -pix_fmt yuv420p \
   "$work/clips/Fast.mp4"
@@ -107,6 +114,8 @@ export WINEPATH
 WINEPATH=$(windows_path "$ffmpeg_dir")
 export SPARKLOOM_TICK_LOG
 SPARKLOOM_TICK_LOG=$(windows_path "$work/ticks.txt")
+export SPARKLOOM_PREVIEW_LOG
+SPARKLOOM_PREVIEW_LOG=$(windows_path "$work/preview.txt")
 say "starting sparkloom.exe"
 wine "$window_exe" >"$work/window.log" 2>&1 &
 app=$!
@@ -132,6 +141,16 @@ frames_controls() {
     tr -d '\r' <"$work/controls.out" >"$work/controls.txt"
 }
 frames_text_is() { frames_controls && [ "$(field "$1" 5)" = "$2" ]; }
+preview_controls() {
+  wine "$controls_exe" --preview >"$work/controls.out" 2>/dev/null &&
+    tr -d '\r' <"$work/controls.out" >"$work/controls.txt"
+}
+preview_text_is() { preview_controls && [ "$(field "$1" 5)" = "$2" ]; }
+# The client area, and each control's size and centre in it.
+layout() {
+  awk -F '\t' '$1 == "window" { print $1, $2, $3 } $1 != "window" { print $1, $6, $7, $8, $9 }' \
+    "$work/controls.txt"
+}
 status_has() { controls && case $(field txtStatus 5) in *"$1"*) true ;; *) false ;; esac; }
 # pick COMBO ENTRY: the entry as a person picks it from the keyboard, with the
 # arrow keys from the top of the list.
@@ -173,6 +192,19 @@ message() {
     *) fail "the message box says: $(cat "$work/message.txt")" ;;
   esac
   answer Sparkloom ""
+}
+
+# build_package PATH: "Build Particle" into PATH, to "Success!", and the
+# package read back whole by sparkloom-cli.exe --check.
+build_package() {
+  package=$1
+  controls
+  click cmdDZP
+  answer "Save As" "$(windows_path "$package")"
+  until_true 300 "the end of the build" shown Sparkloom
+  message "Success!"
+  wine "$cli_exe" --check "$(windows_path "$package")" >"$work/check.txt" 2>&1 ||
+    fail "sparkloom-cli.exe --check: $(cat "$work/check.txt")"
 }
 
 until_true 120 "the main window" controls
@@ -275,6 +307,71 @@ sort -n -k2 "$work/ticks.txt" | awk '
   }' >"$work/ticks-summary.txt" || fail "the ticks came late: $(cat "$work/ticks-summary.txt")"
 say "$(cat "$work/ticks-summary.txt")"
 
+say "previewing the frames: playing, stepping, picking the thumbnail and the first frame"
+until_true 30 "Preview… to be enabled" is_enabled cmdPreview
+click cmdPreview
+until_true 60 "the dialog \"Preview\"" preview_controls
+[ "$(field window 2)x$(field window 3)" = 720x561 ] ||
+  fail "the Preview's client area is $(field window 2)x$(field window 3), not 720x561 at 96 dpi"
+until_true 30 "the chosen first frame" preview_text_is lblFrame "Fire_00001.jpg, 0:00.00 of 0:03.00"
+until_true 30 "the first picture" grep -q "^first picture" "$work/preview.txt"
+click cmdPlay
+until_true 30 "the Pause button" preview_text_is cmdPlay "&Pause"
+playing() { preview_controls && [ "$(field sldFrame 5)" -gt 5 ]; }
+until_true 30 "the frames to play on" playing
+click cmdPlay
+until_true 30 "the Play button" preview_text_is cmdPlay "&Play"
+# Home, a second on, four frames on: the 35th frame; a click on the strip's
+# middle cell goes to the first frame of its five, the 31st.
+xdotool key Home Next Right Right Right Right
+until_true 30 "the 35th frame" preview_text_is lblFrame "Fire_00035.jpg, 0:01.13 of 0:03.00"
+[ "$(field sldFrame 5)" = 34 ] || fail "the slider stands at $(field sldFrame 5), not 34"
+click cmdThumbnail
+until_true 30 "the thumbnail's name" text_is txtJPGThumb Fire_00035.jpg
+preview_controls
+click picStrip
+until_true 30 "the 31st frame" preview_text_is lblFrame "Fire_00031.jpg, 0:01.00 of 0:03.00"
+click cmdFirstFrame
+until_true 30 "the first frame's name" text_is txtAnimImage Fire_00031.jpg
+# Played from the last frame on, the frames loop back to the first frame chosen.
+preview_controls
+xdotool key End
+until_true 30 "the last frame" preview_text_is lblFrame "Fire_00090.jpg, 0:02.97 of 0:03.00"
+click cmdPlay
+looped() { preview_controls && [ "$(field sldFrame 5)" -lt 89 ]; }
+until_true 30 "the frames to loop" looped
+[ "$(field sldFrame 5)" -ge 30 ] || fail "the frames looped back to $(field sldFrame 5), not to 30 on"
+click cmdPlay
+until_true 30 "the Play button" preview_text_is cmdPlay "&Play"
+# The strip's decodes done, the dialog as it is now.
+decodes=-1
+settled() {
+  now=$(grep -c '^decoded' "$work/preview.txt")
+  [ "$now" = "$decodes" ] || { decodes=$now && false; }
+}
+until_true 30 "the decodes to settle" settled
+dialog=$(window_named Preview)
+eval "$(xdotool getwindowgeometry --shell "$dialog")"
+ffmpeg -nostdin -v error -f x11grab -draw_mouse 0 -video_size "${WIDTH}x$HEIGHT" -grab_x "$X" \
+  -grab_y "$Y" -i "$DISPLAY" -frames:v 1 -y "$work/screenshot-windows-preview.png"
+say "screenshot: $work/screenshot-windows-preview.png; $(grep '^first picture' "$work/preview.txt")"
+# The build's script times every extracted frame, whatever the first frame
+# (sparkloom-cli.exe --check faults a later one): the package starts at the
+# first frame again.
+xdotool key Home
+until_true 30 "the first frame" preview_text_is lblFrame "Fire_00001.jpg, 0:00.00 of 0:03.00"
+click cmdFirstFrame
+until_true 30 "the first frame's name" text_is txtAnimImage Fire_00001.jpg
+preview_controls
+click cmdClose
+until_true 60 "the dialog \"Preview\" to close" gone Preview
+build_package "$work/out/Picked.dzp"
+entry() { python3 -c 'import sys, zipfile; sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]))' "$package" "$1"; }
+entry '.\Thumb.jpg' | cmp -s - "$work/frames/Fire_00035.jpg" || fail "Thumb.jpg is not the 35th frame"
+# The script is UTF-16.
+entry '.\TitleTemplate.clt' | iconv -f UTF-16 -t UTF-8 | grep -q 'AnimationImage="Fire_00001.jpg"' ||
+  fail "the package does not start with the first frame picked"
+
 say "shaping the frames of a 60 fps clip: Real speed, 160 wide"
 click cmdProjectFile
 answer "Select Video File" "$(windows_path "$work/clips/Fast.mp4")"
@@ -284,6 +381,7 @@ click cmdFrames
 until_true 60 "the dialog \"Frames\"" frames_controls
 [ "$(field window 2)x$(field window 3)" = 440x249 ] ||
   fail "the dialog's client area is $(field window 2)x$(field window 3), not 440x249 at 96 dpi"
+layout >"$work/frames-layout-96.txt"
 case $(field lblClip 5) in
   "320 × 240, 60 frames a second"*) ;;
   *) fail "the clip's facts read: $(field lblClip 5)" ;;
@@ -335,13 +433,7 @@ answer "Select Thumbnail Image" "$(windows_path "$work/thumb.jpg")"
 click cmdAnimImage
 answer "Select Thumbnail Image" "$(windows_path "$work/fast/Fast_00001.jpg")"
 until_true 30 "the first frame's name" text_is txtAnimImage Fast_00001.jpg
-click cmdDZP
-answer "Save As" "$(windows_path "$work/out/Fast.dzp")"
-until_true 300 "the end of the build" shown Sparkloom
-message "Success!"
-package=$work/out/Fast.dzp
-wine "$cli_exe" --check "$(windows_path "$package")" >"$work/check.txt" 2>&1 ||
-  fail "sparkloom-cli.exe --check: $(cat "$work/check.txt")"
+build_package "$work/out/Fast.dzp"
 [ "$(unzip -Z1 "$package" | grep -c '^\.\\Fast_[0-9]*\.jpg$')" -eq 60 ] ||
   fail "the package does not hold the 60 frames"
 size=$(python3 -c 'import sys, zipfile; sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]))' \
@@ -410,29 +502,43 @@ app=$!
 until_true 120 "the main window at 144 dpi" text_is txtVideoFile Fire.mp4
 [ "$(field window 2)x$(field window 3)" = 800x938 ] ||
   fail "at 144 dpi the client area is $(field window 2)x$(field window 3), not 800x938"
-# The client area, and each control's size and centre in it.
-layout() {
-  awk -F '\t' '$1 == "window" { print $1, $2, $3 } $1 != "window" { print $1, $6, $7, $8, $9 }' \
-    "$work/controls.txt"
-}
 layout >"$work/layout-144.txt"
 click cmdFrames
 until_true 60 "the dialog \"Frames\" at 144 dpi" frames_controls
 [ "$(field window 2)x$(field window 3)" = 660x374 ] ||
   fail "at 144 dpi the dialog's client area is $(field window 2)x$(field window 3), not 660x374"
+layout >"$work/frames-layout-144.txt"
 answer Frames "" Escape
 closes
 
-say "moving a window opened at 96 dpi to a screen of 144 dpi"
+say "moving a window opened at 96 dpi to a screen of 144 dpi, its Frames dialog open"
 dpi 96
-wine "$window_exe" >"$work/window4.log" 2>&1 &
+(cd "$work/clips" && exec wine "$window_exe" Fire.mp4 >"$work/window4.log" 2>&1) &
 app=$!
-until_true 120 "the main window at 96 dpi" controls
+until_true 120 "the main window at 96 dpi" is_enabled cmdFrames
+click cmdFrames
+until_true 60 "the dialog \"Frames\" at 96 dpi" frames_controls
 wine "$controls_exe" --dpi 144 || fail "WM_DPICHANGED could not be sent"
 controls
 layout >"$work/layout-moved.txt"
 diff "$work/layout-144.txt" "$work/layout-moved.txt" >"$work/layout.diff" ||
   fail "moved to 144 dpi, the window differs from one opened there: $(cat "$work/layout.diff")"
+# same_layout NAME: the open dialog is laid out as in frames-layout-NAME.txt.
+same_layout() {
+  frames_controls && layout >"$work/frames-layout-now.txt" &&
+    diff "$work/frames-layout-$1.txt" "$work/frames-layout-now.txt" >"$work/layout.diff"
+}
+same_layout 144 || fail "the dialog did not follow its window to 144 dpi: $(cat "$work/layout.diff")"
+wine "$controls_exe" --dpi 96 --frames || fail "WM_DPICHANGED could not be sent to the dialog"
+same_layout 96 || fail "the dialog moved to 96 dpi differs from one opened there: $(cat "$work/layout.diff")"
+# Still drawing and answering: its estimate comes, and Escape closes it.
+some_estimate() { frames_controls && case $(field lblEstimate 5) in *" frames of "*) ;; *) false ;; esac; }
+until_true 60 "the estimate after the moves" some_estimate
+dialog=$(window_named Frames)
+eval "$(xdotool getwindowgeometry --shell "$dialog")"
+ffmpeg -nostdin -v error -f x11grab -draw_mouse 0 -video_size "${WIDTH}x$HEIGHT" -grab_x "$X" \
+  -grab_y "$Y" -i "$DISPLAY" -frames:v 1 -y "$work/screenshot-frames-moved-96dpi.png"
+answer Frames "" Escape
 main=$(window_named "Sparkloom v1.0.1")
 eval "$(xdotool getwindowgeometry --shell "$main")"
 # What of it lies on the 1280 x 1024 screen.

@@ -3,14 +3,18 @@
 // form name, centre on the screen (x, y), 1 when enabled, its text, then its
 // width, height and centre in the client area, and for a combo box its entries,
 // separated by "|". A first line "window" gives the client area's size and
-// whether it takes input. With --frames, the same for the open "Frames…"
-// dialog. With --message, the text of the program's open message box instead.
-// Exits 1 while there is none to read.
-// What Windows sends and Wine cannot: --dpi N, the window moved to a screen
-// of N dpi (WM_DPICHANGED with the rectangle Windows would suggest);
+// whether it takes input. With --frames or --preview, the same for the open
+// "Frames…" or "Preview" dialog (a slider's text is its position). With
+// --message, the text of the program's open message box instead. Exits 1
+// while there is none to read, or it is not shown yet.
+// What Windows sends and Wine cannot: --dpi N [--frames], the window (or the
+// open "Frames…" dialog) moved to a screen of N dpi (WM_DPICHANGED with the
+// rectangle Windows would suggest);
 // --end-session, a log-off (WM_QUERYENDSESSION, then WM_ENDSESSION), printing
 // "query" and the answer, and the reason the window gave for waiting.
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <array>
 #include <cstdio>
@@ -54,9 +58,13 @@ std::string EntriesOf(HWND combo) {
     return entries;
 }
 
+// 1 while window is still hidden: it is shown once its controls are made.
 template <std::size_t N>
-void PrintControls(HWND window, const std::array<ControlLayout, N>& layout,
-                   int (*idOf)(std::string_view)) {
+int PrintControls(HWND window, const std::array<ControlLayout, N>& layout,
+                  int (*idOf)(std::string_view)) {
+    if (!IsWindowVisible(window)) {
+        return 1;
+    }
     RECT client{};
     GetClientRect(window, &client);
     POINT origin{0, 0};
@@ -70,16 +78,20 @@ void PrintControls(HWND window, const std::array<ControlLayout, N>& layout,
         }
         RECT box{};
         GetWindowRect(control, &box);
-        std::printf("%.*s\t%ld\t%ld\t%d\t%s\t%ld\t%ld\t%ld\t%ld",
-                    static_cast<int>(row.name.size()), row.name.data(), (box.left + box.right) / 2,
-                    (box.top + box.bottom) / 2, IsWindowEnabled(control) ? 1 : 0,
-                    TextOf(control).c_str(), box.right - box.left, box.bottom - box.top,
-                    (box.left + box.right) / 2 - origin.x, (box.top + box.bottom) / 2 - origin.y);
+        const std::string text = row.kind == ControlLayout::Kind::Slider
+                                     ? std::to_string(SendMessageW(control, TBM_GETPOS, 0, 0))
+                                     : TextOf(control);
+        std::printf("%.*s\t%ld\t%ld\t%d\t%s\t%ld\t%ld\t%ld\t%ld", static_cast<int>(row.name.size()),
+                    row.name.data(), (box.left + box.right) / 2, (box.top + box.bottom) / 2,
+                    IsWindowEnabled(control) ? 1 : 0, text.c_str(), box.right - box.left,
+                    box.bottom - box.top, (box.left + box.right) / 2 - origin.x,
+                    (box.top + box.bottom) / 2 - origin.y);
         if (row.kind == ControlLayout::Kind::Combo) {
             std::printf("\t%s", EntriesOf(control).c_str());
         }
         std::printf("\n");
     }
+    return 0;
 }
 
 }  // namespace
@@ -147,14 +159,25 @@ int wmain(int argc, wchar_t** argv) {
         std::printf("%s\n", TextOf(text).c_str());
         return 0;
     }
+    HWND dialog = FindWindowW(L"#32770", platform::WideOf(kFramesCaption).c_str());
+    if (argc > 3 && std::wstring_view(argv[1]) == L"--dpi" &&
+        std::wstring_view(argv[3]) == L"--frames") {
+        return dialog == nullptr ? 1 : MoveToDpi(dialog, static_cast<UINT>(_wtoi(argv[2])));
+    }
     if (argc > 1 && std::wstring_view(argv[1]) == L"--frames") {
-        HWND dialog = FindWindowW(L"#32770", platform::WideOf(kFramesCaption).c_str());
         if (dialog == nullptr) {
             return 1;
         }
-        PrintControls(dialog, kFramesLayout,
-                      [](std::string_view name) { return win32::FramesControlIdOf(name); });
-        return 0;
+        return PrintControls(dialog, kFramesLayout,
+                             [](std::string_view name) { return win32::FramesControlIdOf(name); });
+    }
+    if (argc > 1 && std::wstring_view(argv[1]) == L"--preview") {
+        HWND preview = FindWindowW(L"#32770", platform::WideOf(kPreviewCaption).c_str());
+        if (preview == nullptr) {
+            return 1;
+        }
+        return PrintControls(preview, kPreviewLayout,
+                             [](std::string_view name) { return win32::PreviewControlIdOf(name); });
     }
     HWND window = FindWindowW(win32::kWindowClass, nullptr);
     if (window == nullptr) {
@@ -166,7 +189,6 @@ int wmain(int argc, wchar_t** argv) {
     if (argc > 1 && std::wstring_view(argv[1]) == L"--end-session") {
         return EndSession(window);
     }
-    PrintControls(window, kWindowLayout,
-                  [](std::string_view name) { return win32::ControlIdOf(name); });
-    return 0;
+    return PrintControls(window, kWindowLayout,
+                         [](std::string_view name) { return win32::ControlIdOf(name); });
 }
