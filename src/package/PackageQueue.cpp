@@ -14,13 +14,16 @@ namespace sparkloom {
 
 namespace {
 
-// Frames of this extraction among the queued names: numbered 1 to extracted.
+// Frames of this extraction the host plays among the queued names: numbered
+// from the first frame's number to extracted. Those before a later first
+// frame are packed but never played, so they take no part in the duration.
 int32_t FramesAmong(const std::vector<std::string>& names, const std::string& framePrefix,
-                    int32_t extracted) {
+                    const std::string& firstFrame, int32_t extracted) {
+    const int32_t first = std::max(1, FrameNumberOf(firstFrame, framePrefix));
     int32_t frames = 0;
     for (const std::string& name : names) {
         const int32_t number = FrameNumberOf(name, framePrefix);
-        if (number >= 1 && number <= extracted) {
+        if (number >= first && number <= extracted) {
             ++frames;
         }
     }
@@ -79,10 +82,12 @@ QueueOutcome QueuePackage(Zipper& zipper, const PackageSource& source,
     }
 
     outcome.packedFrames =
-        FramesAmong(report.topLevelFiles, source.framePrefix, source.extractedFrames);
+        FramesAmong(report.topLevelFiles, source.framePrefix, source.firstFrame,
+                    source.extractedFrames);
     if (outcome.packedFrames < source.extractedFrames) {
-        // The duration written before the walk counted frames it left out; the
-        // queue holds the script's old size, so walk again after rewriting it.
+        // The duration written before the walk counted frames the walk left
+        // out or the host skips; the queue holds the script's old size, so walk
+        // again after rewriting it.
         zipper.ClearFiles();
         const TemplateWrite clt = WriteTemplateClt(source.folder, source.firstFrame,
                                                    AnimationDurationFor(outcome.packedFrames));

@@ -224,6 +224,9 @@ TEST_CASE("convertsWithEveryOptionGiven") {
     CHECK(entries[31].data == ReadAll(picture));
     CHECK(TemplateAttribute(entries[32].data, "ParticleAttribExt", "AnimationImage") ==
           "My_Fire_00007.jpg");
+    // the host plays frames 7 to 30, at 30 a second
+    CHECK(TemplateAttribute(entries[32].data, "ParticleAttribExt", "AnimationDuration") == "800");
+    CHECK(RunCli({"--check", package}).exitCode == 0);
     CHECK(TemplateAttribute(entries[33].data, "TEMPLATE", "TYPE") == "PRESET");
     CHECK(TemplateAttribute(entries[33].data, "TEMPLATE", "CATEGORY") == "Sports");
     CHECK(TemplateAttribute(entries[33].data, "TEMPLATE", "ALIAS") == "My Fire");

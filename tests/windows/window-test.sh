@@ -355,13 +355,6 @@ eval "$(xdotool getwindowgeometry --shell "$dialog")"
 ffmpeg -nostdin -v error -f x11grab -draw_mouse 0 -video_size "${WIDTH}x$HEIGHT" -grab_x "$X" \
   -grab_y "$Y" -i "$DISPLAY" -frames:v 1 -y "$work/screenshot-windows-preview.png"
 say "screenshot: $work/screenshot-windows-preview.png; $(grep '^first picture' "$work/preview.txt")"
-# The build's script times every extracted frame, whatever the first frame
-# (sparkloom-cli.exe --check faults a later one): the package starts at the
-# first frame again.
-xdotool key Home
-until_true 30 "the first frame" preview_text_is lblFrame "Fire_00001.jpg, 0:00.00 of 0:03.00"
-click cmdFirstFrame
-until_true 30 "the first frame's name" text_is txtAnimImage Fire_00001.jpg
 preview_controls
 click cmdClose
 until_true 60 "the dialog \"Preview\" to close" gone Preview
@@ -369,8 +362,12 @@ build_package "$work/out/Picked.dzp"
 entry() { python3 -c 'import sys, zipfile; sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]))' "$package" "$1"; }
 entry '.\Thumb.jpg' | cmp -s - "$work/frames/Fire_00035.jpg" || fail "Thumb.jpg is not the 35th frame"
 # The script is UTF-16.
-entry '.\TitleTemplate.clt' | iconv -f UTF-16 -t UTF-8 | grep -q 'AnimationImage="Fire_00001.jpg"' ||
+entry '.\TitleTemplate.clt' | iconv -f UTF-16 -t UTF-8 >"$work/picked.clt"
+grep -q 'AnimationImage="Fire_00031.jpg"' "$work/picked.clt" ||
   fail "the package does not start with the first frame picked"
+# The host plays frames 31 to 90: two seconds.
+grep -q 'AnimationDuration="2000"' "$work/picked.clt" ||
+  fail "the package times other frames than those from the first frame picked on"
 
 say "shaping the frames of a 60 fps clip: Real speed, 160 wide"
 click cmdProjectFile
