@@ -65,6 +65,17 @@ void SetTextOf(QWidget* widget, const std::string& text) {
     }
 }
 
+QFont DressLayoutWindow(QWidget* window, const char* objectName, std::string_view caption,
+                        int widthTwips, int heightTwips) {
+    window->setObjectName(QString::fromLatin1(objectName));
+    window->setWindowTitle(ToQt(caption));
+    QFont windowFont(ToQt(kWindowFont));
+    windowFont.setPointSize(kWindowFontPoints);
+    window->setFont(windowFont);
+    window->setFixedSize(widthTwips / kTwipsPerPixelAt96Dpi, heightTwips / kTwipsPerPixelAt96Dpi);
+    return windowFont;
+}
+
 QRect Twips(const ControlLayout& layout) {
     return QRect(layout.left / kTwipsPerPixelAt96Dpi, layout.top / kTwipsPerPixelAt96Dpi,
                  layout.width / kTwipsPerPixelAt96Dpi, layout.height / kTwipsPerPixelAt96Dpi);
@@ -187,13 +198,8 @@ Form1::Form1(UserSeam& seam, QWidget* parent) : QWidget(parent), mSeam(seam) {
 Form1::~Form1() = default;
 
 void Form1::BuildControls() {
-    setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(ToQt(kWindowCaption));
-    QFont windowFont(ToQt(kWindowFont));
-    windowFont.setPointSize(kWindowFontPoints);
-    setFont(windowFont);
-    setFixedSize(kClientWidthTwips / kTwipsPerPixelAt96Dpi,
-                 kClientHeightTwips / kTwipsPerPixelAt96Dpi);
+    const QFont windowFont =
+        DressLayoutWindow(this, "Form1", kWindowCaption, kClientWidthTwips, kClientHeightTwips);
 
     for (const ControlLayout& layout : kWindowLayout) {
         QWidget* parent = layout.frame.empty() ? this : mControls.at(layout.frame);

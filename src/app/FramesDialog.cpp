@@ -14,13 +14,8 @@ namespace sparkloom {
 
 FramesDialog::FramesDialog(FrameOptionsModel& model, QWidget* parent)
     : QDialog(parent), mModel(model) {
-    setObjectName(QStringLiteral("FramesDialog"));
-    setWindowTitle(ToQt(kFramesCaption));
-    QFont windowFont(ToQt(kWindowFont));
-    windowFont.setPointSize(kWindowFontPoints);
-    setFont(windowFont);
-    setFixedSize(kFramesClientWidthTwips / kTwipsPerPixelAt96Dpi,
-                 kFramesClientHeightTwips / kTwipsPerPixelAt96Dpi);
+    const QFont windowFont = DressLayoutWindow(this, "FramesDialog", kFramesCaption,
+                                               kFramesClientWidthTwips, kFramesClientHeightTwips);
 
     QLabel* waitingForBuddy = nullptr;
     for (const ControlLayout& layout : kFramesLayout) {

@@ -6,11 +6,16 @@
 #include <QRect>
 #include <QWidget>
 #include <string>
+#include <string_view>
 
 #include "workflow/WindowLayout.h"
 
 namespace sparkloom {
 
+// Names and captions window, gives it the window's font and the fixed client
+// size of its layout table; returns that font for its controls.
+QFont DressLayoutWindow(QWidget* window, const char* objectName, std::string_view caption,
+                        int widthTwips, int heightTwips);
 // A layout row's place in pixels at 96 dpi.
 QRect Twips(const ControlLayout& layout);
 void Colour(QWidget* widget, QPalette::ColorRole role, const QColor& colour);

@@ -141,13 +141,8 @@ protected:
 
 PreviewDialog::PreviewDialog(PreviewModel& model, QWidget* parent)
     : QDialog(parent), mModel(model) {
-    setObjectName(QStringLiteral("PreviewDialog"));
-    setWindowTitle(ToQt(kPreviewCaption));
-    QFont windowFont(ToQt(kWindowFont));
-    windowFont.setPointSize(kWindowFontPoints);
-    setFont(windowFont);
-    setFixedSize(kPreviewClientWidthTwips / kTwipsPerPixelAt96Dpi,
-                 kPreviewClientHeightTwips / kTwipsPerPixelAt96Dpi);
+    const QFont windowFont = DressLayoutWindow(this, "PreviewDialog", kPreviewCaption,
+                                               kPreviewClientWidthTwips, kPreviewClientHeightTwips);
 
     for (const ControlLayout& layout : kPreviewLayout) {
         QWidget* control = nullptr;
