@@ -1,0 +1,125 @@
+#include "workflow/FrameSamples.h"
+
+#include <charconv>
+#include <string_view>
+#include <vector>
+
+#include "common/Text.h"
+#include "platform/ChildProcess.h"
+
+namespace sparkloom {
+
+namespace {
+
+// Spread over the chosen part; each gives a few frames in a row.
+constexpr int kSamples = 4;
+constexpr int kFramesPerSample = 2;
+// ffmpeg reads an input to its end even once its output has all its frames: a
+// short -t keeps it from decoding the rest of the clip.
+constexpr const char* kSampleSeconds = "0.3";
+
+std::string SecondsText(double seconds) {
+    char buffer[64];
+    const auto [end, error] =
+        std::to_chars(buffer, buffer + sizeof buffer, seconds, std::chars_format::fixed, 3);
+    return error == std::errc() ? std::string(buffer, end) : std::string("0");
+}
+
+// The sides of a baseline or progressive JPEG, from its frame header.
+bool JpegSize(std::string_view jpeg, int& width, int& height) {
+    size_t at = 2;
+    while (at + 9 < jpeg.size()) {
+        if (static_cast<unsigned char>(jpeg[at]) != 0xFF) {
+            return false;
+        }
+        const auto marker = static_cast<unsigned char>(jpeg[at + 1]);
+        const size_t length = (static_cast<unsigned char>(jpeg[at + 2]) << 8) |
+                              static_cast<unsigned char>(jpeg[at + 3]);
+        if (marker >= 0xC0 && marker <= 0xC2) {
+            height = (static_cast<unsigned char>(jpeg[at + 5]) << 8) |
+                     static_cast<unsigned char>(jpeg[at + 6]);
+            width = (static_cast<unsigned char>(jpeg[at + 7]) << 8) |
+                    static_cast<unsigned char>(jpeg[at + 8]);
+            return true;
+        }
+        at += 2 + length;
+    }
+    return false;
+}
+
+bool RanWell(const platform::ChildExit& exit) {
+    return !exit.stopped && exit.exited && exit.exitCode == 0;
+}
+
+}  // namespace
+
+bool DecodeSamples(const std::string& ffmpeg, const std::string& video, double from, double window,
+                   const std::filesystem::path& file, const std::function<bool()>& stop) {
+    std::vector<std::string> arguments{"-nostdin", "-hide_banner", "-v", "error", "-y"};
+    std::string graph;
+    for (int sample = 0; sample < kSamples; ++sample) {
+        // At a keyframe near each point: no decoding from the last one on.
+        const double at = from + window * (sample + 0.5) / kSamples;
+        arguments.insert(arguments.end(), {"-noaccurate_seek", "-ss", SecondsText(at), "-t",
+                                           kSampleSeconds, "-i", video});
+        const std::string index = std::to_string(sample);
+        graph += "[" + index + ":V:0]trim=end_frame=" + std::to_string(kFramesPerSample) +
+                 ",setpts=PTS-STARTPTS[s" + index + "];";
+    }
+    for (int sample = 0; sample < kSamples; ++sample) {
+        graph += "[s" + std::to_string(sample) + "]";
+    }
+    graph += "concat=n=" + std::to_string(kSamples) + ":v=1:a=0[out]";
+    // Raw pictures in NUT keep the decoder's own pixels, size and format.
+    arguments.insert(arguments.end(), {"-filter_complex", graph, "-map", "[out]", "-c:v",
+                                       "rawvideo", "-f", "nut", Utf8Of(file)});
+    platform::ChildRequest request;
+    request.program = ffmpeg;
+    request.arguments = arguments;
+    request.output = [](const char*, size_t) {};
+    request.stop = stop;
+    return RanWell(platform::RunChild(request));
+}
+
+SampleMeasure EncodeSamples(const std::string& ffmpeg, const std::filesystem::path& file,
+                            const FrameOptions& encoding, const std::function<bool()>& stop) {
+    SampleMeasure measure;
+    // The same scaling and quality arguments the extraction passes. ffmpeg's
+    // own choice settles, after a dozen frames, at the quality 24.8 gives
+    // from the first: every frame is a key frame, 0.8 of the worst, 31.
+    FrameOptions chosen;
+    chosen.width = encoding.width;
+    chosen.quality = encoding.quality;
+    FrameArguments options = FfmpegArgumentsFor(chosen);
+    if (!chosen.quality) {
+        options.output.insert(options.output.end(), {"-q:v", "24.8"});
+    }
+    std::vector<std::string> arguments{"-nostdin", "-hide_banner", "-v",
+                                       "error",    "-i",           Utf8Of(file)};
+    arguments.insert(arguments.end(), options.output.begin(), options.output.end());
+    arguments.insert(arguments.end(), {"-c:v", "mjpeg", "-f", "image2pipe", "-"});
+    std::string jpegs;
+    platform::ChildRequest request;
+    request.program = ffmpeg;
+    request.arguments = arguments;
+    request.output = [&](const char* data, size_t size) { jpegs.append(data, size); };
+    request.errorOutput = [](const char*, size_t) {};
+    request.stop = stop;
+    if (!RanWell(platform::RunChild(request))) {
+        return measure;
+    }
+    // Each picture ends with its one EOI marker: inside the data a 0xFF is
+    // always followed by 0x00 or a restart marker.
+    int frames = 0;
+    for (size_t at = jpegs.find("\xFF\xD9"); at != std::string::npos;
+         at = jpegs.find("\xFF\xD9", at + 2)) {
+        ++frames;
+    }
+    if (frames > 0 && JpegSize(jpegs, measure.width, measure.height)) {
+        measure.bytesPerFrame = static_cast<double>(jpegs.size()) / frames;
+        measure.ok = true;
+    }
+    return measure;
+}
+
+}  // namespace sparkloom

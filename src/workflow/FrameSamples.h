@@ -1,0 +1,31 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "extract/Extraction.h"
+
+namespace sparkloom {
+
+// What the sample frames weigh once encoded as the extraction encodes them.
+struct SampleMeasure {
+    bool ok = false;
+    double bytesPerFrame = 0;
+    int width = 0;  // of the frames written
+    int height = 0;
+};
+
+// Decodes a few frames at spots spread over [from, from + window) seconds of
+// the clip into one file of lossless images at the size the extraction
+// writes before scaling (its rotation applied). The seek and the decoding are
+// the slow part; a new width or quality needs only EncodeSamples.
+bool DecodeSamples(const std::string& ffmpeg, const std::string& video, double from, double window,
+                   const std::filesystem::path& file, const std::function<bool()>& stop);
+
+// Encodes the decoded samples with the width and quality of encoding, as the
+// extraction would, and weighs them.
+SampleMeasure EncodeSamples(const std::string& ffmpeg, const std::filesystem::path& file,
+                            const FrameOptions& encoding, const std::function<bool()>& stop);
+
+}  // namespace sparkloom
