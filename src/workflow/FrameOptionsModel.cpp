@@ -77,6 +77,13 @@ std::string OneDecimal(double value) {
     return error == std::errc() ? std::string(buffer, end) : std::string("0");
 }
 
+// How many frames ffmpeg's rate control is followed for: about as many pixels
+// as a dozen frames of a 1080p clip, which settle at once anyway.
+int32_t SequenceFor(const ClipFacts& facts) {
+    const double pixels = std::max(1.0, static_cast<double>(facts.width) * facts.height);
+    return static_cast<int32_t>(std::clamp(25e6 / pixels, 8.0, 300.0));
+}
+
 }  // namespace
 
 // A few frames of the chosen part encoded as the extraction would encode them,
@@ -106,7 +113,7 @@ struct FrameOptionsModel::Sampling {
     // Only this thread touches decoded while it runs: the dialog stops and
     // joins it before it starts another.
     void Run(const std::string& ffmpeg, const std::string& video, double from, double window,
-             Decoded* decoded) {
+             double rate, int32_t frames, int32_t sequence, Decoded* decoded) {
         const auto stopped = [this] { return stop.load(); };
         if (!decoded->ok || decoded->start != key.start || decoded->duration != key.duration) {
             decoded->ok = false;
@@ -116,7 +123,7 @@ struct FrameOptionsModel::Sampling {
                           DecodeSamples(ffmpeg, video, from, window, decoded->file, stopped);
         }
         if (decoded->ok) {
-            measure = EncodeSamples(ffmpeg, decoded->file, key, stopped);
+            measure = EncodeSamples(ffmpeg, decoded->file, key, rate, frames, sequence, stopped);
         }
         done = true;
     }
@@ -220,7 +227,8 @@ FramesEstimate MeasureEstimate(const std::string& video, const ClipFacts& facts,
         PartOf(facts, options, from, window);
         const fs::path samples = folder.Path() / "samples.nut";
         if (DecodeSamples(ffmpeg, video, from, window, samples, stop)) {
-            measure = EncodeSamples(ffmpeg, samples, options, stop);
+            measure = EncodeSamples(ffmpeg, samples, options, options.fps.value_or(facts.fps),
+                                    ExpectedFrames(options, facts), SequenceFor(facts), stop);
         }
     }
     return EstimateOf(facts, options, frameRoom, &measure);
@@ -399,6 +407,7 @@ void FrameOptionsModel::Update() {
         return;
     }
     const bool sameFrames = mSampling && mSampling->key.width == mOptions.width &&
+                            (mOptions.quality || mSampling->key.fps == mOptions.fps) &&
                             mSampling->key.quality == mOptions.quality &&
                             mSampling->key.start == mOptions.start &&
                             mSampling->key.duration == mOptions.duration;
@@ -406,7 +415,10 @@ void FrameOptionsModel::Update() {
         StopSampling();
         mSampling = std::make_unique<Sampling>();
         mSampling->key = mOptions;
-        mSampling->key.fps.reset();
+        // ffmpeg's own quality follows the rate; one of its own does not.
+        if (mOptions.quality) {
+            mSampling->key.fps.reset();
+        }
     }
     mView->StartPolls(sameFrames ? 0 : kSettleMilliseconds);
     ShowEstimate();
@@ -433,9 +445,11 @@ void FrameOptionsModel::StartSampling() {
     Sampling* sampling = mSampling.get();
     Decoded* decoded = mDecoded.get();
     const std::string video = mVideo;
-    sampling->worker = std::thread([sampling, ffmpeg, video, from, window, decoded] {
-        sampling->Run(ffmpeg, video, from, window, decoded);
-    });
+    const double rate = mOptions.fps.value_or(mFacts.fps);
+    const int32_t frames = ExpectedFrames(mOptions, mFacts);
+    const int32_t sequence = SequenceFor(mFacts);
+    sampling->worker = std::thread(
+        [=] { sampling->Run(ffmpeg, video, from, window, rate, frames, sequence, decoded); });
 }
 
 void FrameOptionsModel::StopSampling() {

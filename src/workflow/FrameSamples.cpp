@@ -1,5 +1,6 @@
 #include "workflow/FrameSamples.h"
 
+#include <algorithm>
 #include <charconv>
 #include <string_view>
 #include <vector>
@@ -47,6 +48,13 @@ bool JpegSize(std::string_view jpeg, int& width, int& height) {
     return false;
 }
 
+// A rate for -r: as many digits as it has (59.94 is 59.94005994...).
+std::string RateArgument(double rate) {
+    char buffer[64];
+    const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, rate);
+    return error == std::errc() ? std::string(buffer, end) : std::string("30");
+}
+
 bool RanWell(const platform::ChildExit& exit) {
     return !exit.stopped && exit.exited && exit.exitCode == 0;
 }
@@ -82,21 +90,25 @@ bool DecodeSamples(const std::string& ffmpeg, const std::string& video, double f
 }
 
 SampleMeasure EncodeSamples(const std::string& ffmpeg, const std::filesystem::path& file,
-                            const FrameOptions& encoding, const std::function<bool()>& stop) {
+                            const FrameOptions& encoding, double rate, int32_t frames,
+                            int32_t sequence, const std::function<bool()>& stop) {
     SampleMeasure measure;
-    // The same scaling and quality arguments the extraction passes. ffmpeg's
-    // own choice settles, after a dozen frames, at the quality 24.8 gives
-    // from the first: every frame is a key frame, 0.8 of the worst, 31.
     FrameOptions chosen;
     chosen.width = encoding.width;
     chosen.quality = encoding.quality;
-    FrameArguments options = FfmpegArgumentsFor(chosen);
-    if (!chosen.quality) {
-        options.output.insert(options.output.end(), {"-q:v", "24.8"});
+    // The same scaling and quality arguments the extraction passes.
+    const FrameArguments options = FfmpegArgumentsFor(chosen);
+    const bool settles = !chosen.quality && rate > 0;
+    const int32_t encoded = settles ? std::max(std::min(frames, sequence), 1) : 0;
+    std::vector<std::string> arguments{"-nostdin", "-hide_banner", "-v", "error"};
+    if (settles) {
+        arguments.insert(arguments.end(), {"-stream_loop", "-1", "-r", RateArgument(rate)});
     }
-    std::vector<std::string> arguments{"-nostdin", "-hide_banner", "-v",
-                                       "error",    "-i",           Utf8Of(file)};
+    arguments.insert(arguments.end(), {"-i", Utf8Of(file)});
     arguments.insert(arguments.end(), options.output.begin(), options.output.end());
+    if (settles) {
+        arguments.insert(arguments.end(), {"-frames:v", std::to_string(encoded)});
+    }
     arguments.insert(arguments.end(), {"-c:v", "mjpeg", "-f", "image2pipe", "-"});
     std::string jpegs;
     platform::ChildRequest request;
@@ -110,15 +122,33 @@ SampleMeasure EncodeSamples(const std::string& ffmpeg, const std::filesystem::pa
     }
     // Each picture ends with its one EOI marker: inside the data a 0xFF is
     // always followed by 0x00 or a restart marker.
-    int frames = 0;
+    std::vector<size_t> sizes;
+    size_t begin = 0;
     for (size_t at = jpegs.find("\xFF\xD9"); at != std::string::npos;
          at = jpegs.find("\xFF\xD9", at + 2)) {
-        ++frames;
+        sizes.push_back(at + 2 - begin);
+        begin = at + 2;
     }
-    if (frames > 0 && JpegSize(jpegs, measure.width, measure.height)) {
-        measure.bytesPerFrame = static_cast<double>(jpegs.size()) / frames;
-        measure.ok = true;
+    if (sizes.empty() || !JpegSize(jpegs, measure.width, measure.height)) {
+        return measure;
     }
+    double total = 0;
+    for (const size_t size : sizes) {
+        total += static_cast<double>(size);
+    }
+    const auto count = static_cast<double>(sizes.size());
+    measure.bytesPerFrame = total / count;
+    // Frames past those encoded weigh what the last round of samples did.
+    if (settles && frames > static_cast<int32_t>(sizes.size())) {
+        const size_t last = std::min<size_t>(sizes.size(), kSamples * kFramesPerSample);
+        double settled = 0;
+        for (size_t at = sizes.size() - last; at < sizes.size(); ++at) {
+            settled += static_cast<double>(sizes[at]);
+        }
+        measure.bytesPerFrame =
+            (total + settled / static_cast<double>(last) * (frames - count)) / frames;
+    }
+    measure.ok = true;
     return measure;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -24,8 +25,13 @@ bool DecodeSamples(const std::string& ffmpeg, const std::string& video, double f
                    const std::filesystem::path& file, const std::function<bool()>& stop);
 
 // Encodes the decoded samples with the width and quality of encoding, as the
-// extraction would, and weighs them.
+// extraction would, and weighs them. Without a quality of its own ffmpeg's
+// rate control sets it, starting high and settling over the first frames:
+// the samples then run round, at the rate written, for the first of the
+// frames the extraction writes (at most sequence of them), so that the
+// start weighs as it will.
 SampleMeasure EncodeSamples(const std::string& ffmpeg, const std::filesystem::path& file,
-                            const FrameOptions& encoding, const std::function<bool()>& stop);
+                            const FrameOptions& encoding, double rate, int32_t frames,
+                            int32_t sequence, const std::function<bool()>& stop);
 
 }  // namespace sparkloom

@@ -1,0 +1,27 @@
+#!/bin/sh
+# Records what ffprobe says of each clip kind of make-kinds.sh (the JSON the
+# clip facts are read from), and what ffmpeg writes of it: the frames and the
+# first frame's size, the figures the reader's rows check against.
+# Usage: capture-ffprobe.sh OUTDIR [FFMPEG [FFPROBE]]   e.g. capture-ffprobe.sh ffprobe51
+set -eu
+out=${1:?usage: capture-ffprobe.sh OUTDIR [FFMPEG [FFPROBE]]}
+ff=${2:-ffmpeg}
+probe=${3:-ffprobe}
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+"$here/make-kinds.sh" "$work" "$ff"
+cd "$work"
+"$ff" -version | head -n 1 >"$out/version.txt"
+: >"$out/written.txt"
+for clip in vfr.mp4 phone.mp4 slow.mp4 two.mp4 rotated.mp4 cover.mp4 live.mkv; do
+  kind=${clip%.*}
+  "$probe" -v error -of json -show_format -show_streams "$clip" |
+    sed "s|$work/||g" >"$out/$kind.json"
+  rm -rf OUT && mkdir OUT
+  "$ff" -nostdin -v error -i "$clip" -map 0:V:0 OUT/x_%05d.jpg
+  size=$("$probe" -v error -show_entries stream=width,height -of csv=p=0 OUT/x_00001.jpg)
+  echo "$kind $(find OUT -name 'x_*.jpg' | wc -l) ${size%,*} ${size#*,}" >>"$out/written.txt"
+done
