@@ -77,11 +77,15 @@ std::string OneDecimal(double value) {
     return error == std::errc() ? std::string(buffer, end) : std::string("0");
 }
 
-// How many frames ffmpeg's rate control is followed for: about as many pixels
-// as a dozen frames of a 1080p clip, which settle at once anyway.
-int32_t SequenceFor(const ClipFacts& facts) {
-    const double pixels = std::max(1.0, static_cast<double>(facts.width) * facts.height);
-    return static_cast<int32_t>(std::clamp(25e6 / pixels, 8.0, 300.0));
+// How many frames ffmpeg's rate control is followed for: small frames, which
+// take a hundred or more to settle, for about the pixels of a dozen 1080p
+// frames; none for larger ones, which settle within a dozen.
+int32_t SequenceFor(const ClipFacts& facts, const FrameOptions& options) {
+    const int width = options.width.value_or(facts.width);
+    const int height =
+        options.width ? ScaledHeight(width, facts.width, facts.height) : facts.height;
+    const double frames = 25e6 / std::max(1.0, static_cast<double>(width) * height);
+    return frames < 100 ? 0 : static_cast<int32_t>(std::min(frames, 300.0));
 }
 
 }  // namespace
@@ -227,8 +231,9 @@ FramesEstimate MeasureEstimate(const std::string& video, const ClipFacts& facts,
         PartOf(facts, options, from, window);
         const fs::path samples = folder.Path() / "samples.nut";
         if (DecodeSamples(ffmpeg, video, from, window, samples, stop)) {
-            measure = EncodeSamples(ffmpeg, samples, options, options.fps.value_or(facts.fps),
-                                    ExpectedFrames(options, facts), SequenceFor(facts), stop);
+            measure =
+                EncodeSamples(ffmpeg, samples, options, options.fps.value_or(facts.fps),
+                              ExpectedFrames(options, facts), SequenceFor(facts, options), stop);
         }
     }
     return EstimateOf(facts, options, frameRoom, &measure);
@@ -447,7 +452,7 @@ void FrameOptionsModel::StartSampling() {
     const std::string video = mVideo;
     const double rate = mOptions.fps.value_or(mFacts.fps);
     const int32_t frames = ExpectedFrames(mOptions, mFacts);
-    const int32_t sequence = SequenceFor(mFacts);
+    const int32_t sequence = SequenceFor(mFacts, mOptions);
     sampling->worker = std::thread(
         [=] { sampling->Run(ffmpeg, video, from, window, rate, frames, sequence, decoded); });
 }

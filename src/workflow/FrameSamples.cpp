@@ -97,8 +97,14 @@ SampleMeasure EncodeSamples(const std::string& ffmpeg, const std::filesystem::pa
     chosen.width = encoding.width;
     chosen.quality = encoding.quality;
     // The same scaling and quality arguments the extraction passes.
-    const FrameArguments options = FfmpegArgumentsFor(chosen);
-    const bool settles = !chosen.quality && rate > 0;
+    FrameArguments options = FfmpegArgumentsFor(chosen);
+    const bool settles = !chosen.quality && rate > 0 && sequence > 0;
+    if (!chosen.quality && !settles) {
+        // Large frames: the rate control cannot reach its bitrate and settles,
+        // after a dozen frames, at the quality 24.8 gives from the first
+        // (every frame a key frame, 0.8 of the worst, 31).
+        options.output.insert(options.output.end(), {"-q:v", "24.8"});
+    }
     const int32_t encoded = settles ? std::max(std::min(frames, sequence), 1) : 0;
     std::vector<std::string> arguments{"-nostdin", "-hide_banner", "-v", "error"};
     if (settles) {

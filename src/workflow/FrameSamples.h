@@ -28,8 +28,8 @@ bool DecodeSamples(const std::string& ffmpeg, const std::string& video, double f
 // extraction would, and weighs them. Without a quality of its own ffmpeg's
 // rate control sets it, starting high and settling over the first frames:
 // the samples then run round, at the rate written, for the first of the
-// frames the extraction writes (at most sequence of them), so that the
-// start weighs as it will.
+// frames the extraction writes (at most sequence of them; 0 for frames too
+// large to follow, which settle at once), so that the start weighs as it will.
 SampleMeasure EncodeSamples(const std::string& ffmpeg, const std::filesystem::path& file,
                             const FrameOptions& encoding, double rate, int32_t frames,
                             int32_t sequence, const std::function<bool()>& stop);
