@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 
+#include "common/TempFolder.h"
 #include "extract/Extraction.h"
 #include "support/CoreTest.h"
 #include "workflow/FrameOptionsModel.h"
@@ -868,6 +869,61 @@ TEST_CASE("the frames dialog refuses in its own words, fits a long clip and reme
     CHECK(FramesStatusText(dialog.Chosen()) == "Frames: 49 a second, quality 5");
     CHECK(dialog.ToRemember().rate == "49");
     CHECK(dialog.ToRemember().width.empty());
+
+    // A rate typed with three decimals comes back as typed.
+    FrameOptions film;
+    film.fps = 23.976;
+    FrameOptionsModel again(clip, facts, film, {}, FramesPerPackage(2000));
+    ScriptedFrames reopened;
+    again.Open(reopened);
+    CHECK(reopened.texts[FramesControl::cboRate] == "23.976");
+    again.Click(FramesControl::cmdOK);
+    REQUIRE(again.Accepted());
+    CHECK(again.Chosen().fps == 23.976);
+    CHECK(again.ToRemember().rate == "23.976");
+
+    // 10 s of slow motion at 240: Fit stays within the dialog's own range.
+    ClipFacts slow = facts;
+    slow.fps = 240;
+    slow.seconds = 10;
+    slow.frames = 2400;
+    FrameOptionsModel fitting(clip, slow, {}, {}, FramesPerPackage(2000));
+    ScriptedFrames fitted;
+    fitting.Open(fitted);
+    REQUIRE(fitted.Type(fitting, FramesControl::cboRate, ""));
+    CHECK(fitted.enabled[FramesControl::cmdFit]);
+    fitting.Click(FramesControl::cmdFit);
+    CHECK(fitted.texts[FramesControl::cboRate] == "120");
+    CHECK(fitting.Estimate().frames == 1200);
+    CHECK(fitting.Estimate().refusal.empty());
+
+    // Unknown length: said so, no frame count, no Fit.
+    ClipFacts unknown = facts;
+    unknown.seconds = -1;
+    unknown.frames = 0;
+    FrameOptionsModel open(clip, unknown, {}, {}, FramesPerPackage(2000));
+    ScriptedFrames vague;
+    open.Open(vague);
+    REQUIRE(vague.Type(open, FramesControl::cboRate, ""));
+    CHECK(vague.texts[FramesControl::lblEstimate].starts_with(
+        "Length unknown; frames of 96 \u00d7 54, about "));
+    CHECK_FALSE(vague.enabled[FramesControl::cmdFit]);
+}
+
+TEST_CASE("the frames dialog's samples live in the program's temp folder; a crashed run's go") {
+    TempFolder live;
+    REQUIRE(live.Create("frames"));
+    const fs::path root = TempFolder::Root();
+    CHECK(live.Path().parent_path() == root);
+    // What a run that crashed leaves: a folder and its lock file, held by nobody.
+    const fs::path stale = root / "frames-crashed";
+    REQUIRE(MakeFolder(Utf8Of(stale)));
+    REQUIRE(WriteFile(Utf8Of(stale / "samples.nut"), "x"));
+    REQUIRE(WriteFile(Utf8Of(stale) + ".lock", ""));
+    TempFolder::RemoveStale();
+    CHECK_FALSE(fs::exists(stale));
+    CHECK_FALSE(fs::exists(Utf8Of(stale) + ".lock"));
+    CHECK(fs::is_directory(live.Path()));
 }
 
 TEST_CASE("the estimate holds on each kind of clip people bring, as the dialog and --estimate") {
