@@ -120,7 +120,8 @@ std::optional<double> NumberOf(const Json& object, const char* name) {
         return std::nullopt;
     }
     if (value->is_number()) {
-        return value->get<double>();
+        const double number = value->get<double>();
+        return std::isfinite(number) ? std::optional<double>(number) : std::nullopt;
     }
     double number = 0;
     if (value->is_string() && LeadingNumber(value->get_ref<const std::string&>(), number) &&
@@ -146,7 +147,8 @@ double RateOf(const Json& stream, const char* name) {
         !(numerator > 0) || !(denominator > 0)) {
         return 0;
     }
-    return numerator / denominator;
+    const double rate = numerator / denominator;
+    return std::isfinite(rate) ? rate : 0;
 }
 
 // The rate ffmpeg gives the frames it writes to images (av_guess_frame_rate):
@@ -161,17 +163,17 @@ double WrittenRate(const Json& stream) {
     return real;
 }
 
-int RotationOf(const Json& stream) {
+double RotationOf(const Json& stream) {
     if (const Json* list = Member(stream, "side_data_list"); list != nullptr && list->is_array()) {
         for (const Json& entry : *list) {
             if (const std::optional<double> degrees = NumberOf(entry, "rotation")) {
-                return static_cast<int>(std::lround(*degrees));
+                return *degrees;
             }
         }
     }
     if (const Json* tags = Member(stream, "tags")) {
         if (const std::optional<double> degrees = NumberOf(*tags, "rotate")) {
-            return static_cast<int>(std::lround(*degrees));
+            return *degrees;
         }
     }
     return 0;
@@ -215,15 +217,23 @@ ClipFacts ClipFactsOfProbe(std::string_view json) {
     const Json empty = Json::object();
     const Json* format = Member(probe, "format");
     const Json& container = format != nullptr ? *format : empty;
-    facts.width = static_cast<int>(NumberOf(stream, "width").value_or(0));
-    facts.height = static_cast<int>(NumberOf(stream, "height").value_or(0));
-    if (std::abs(RotationOf(stream)) % 180 == 90) {
+    // No picture is larger than ffmpeg's own limit of 16384 a side, far below int's.
+    const auto side = [&stream](const char* name) {
+        const double value = NumberOf(stream, name).value_or(0);
+        return value >= 1 && value <= 65536 ? static_cast<int>(value) : 0;
+    };
+    facts.width = side("width");
+    facts.height = side("height");
+    if (std::fmod(std::abs(std::round(RotationOf(stream))), 180.0) == 90) {
         std::swap(facts.width, facts.height);
     }
     facts.fps = WrittenRate(stream);
     // ffmpeg's -ss counts from the file's start, where the first of its streams begins.
     const double fileStart = NumberOf(container, "start_time").value_or(0);
     facts.start = std::max(NumberOf(stream, "start_time").value_or(fileStart) - fileStart, 0.0);
+    if (!std::isfinite(facts.start)) {
+        facts.start = 0;
+    }
     std::optional<double> seconds = NumberOf(stream, "duration");
     if (!seconds) {
         seconds = TaggedDuration(stream);
@@ -233,7 +243,7 @@ ClipFacts ClipFactsOfProbe(std::string_view json) {
             seconds = *whole - facts.start;
         }
     }
-    if (seconds && *seconds > 0) {
+    if (seconds && *seconds > 0 && std::isfinite(*seconds)) {
         facts.seconds = *seconds;
     }
     const std::optional<double> counted = NumberOf(stream, "nb_frames");
