@@ -98,6 +98,7 @@ struct FrameOptionsModel::Decoded {
     std::optional<std::string> start;  // the part they were taken from
     std::optional<std::string> duration;
     fs::path file;
+    bool direct = false;  // this ffmpeg cannot decode them into a file of its own
 };
 
 struct FrameOptionsModel::Sampling {
@@ -119,15 +120,21 @@ struct FrameOptionsModel::Sampling {
     void Run(const std::string& ffmpeg, const std::string& video, double from, double window,
              double rate, int32_t frames, int32_t sequence, Decoded* decoded) {
         const auto stopped = [this] { return stop.load(); };
-        if (!decoded->ok || decoded->start != key.start || decoded->duration != key.duration) {
+        if (!decoded->direct &&
+            (!decoded->ok || decoded->start != key.start || decoded->duration != key.duration)) {
             decoded->ok = false;
             decoded->start = key.start;
             decoded->duration = key.duration;
             decoded->ok = !decoded->file.empty() &&
                           DecodeSamples(ffmpeg, video, from, window, decoded->file, stopped);
+            // An ffmpeg that cannot keep decoded samples is asked the slow way from now on.
+            decoded->direct = !decoded->ok && !stop && !decoded->file.empty();
         }
         if (decoded->ok) {
             measure = EncodeSamples(ffmpeg, decoded->file, key, rate, frames, sequence, stopped);
+        } else if (decoded->direct) {
+            measure = MeasureSamplesDirectly(ffmpeg, video, from, window, key,
+                                             decoded->file.parent_path() / "direct", stopped);
         }
         done = true;
     }
@@ -234,6 +241,9 @@ FramesEstimate MeasureEstimate(const std::string& video, const ClipFacts& facts,
             measure =
                 EncodeSamples(ffmpeg, samples, options, options.fps.value_or(facts.fps),
                               ExpectedFrames(options, facts), SequenceFor(facts, options), stop);
+        } else if (!(stop && stop())) {
+            measure = MeasureSamplesDirectly(ffmpeg, video, from, window, options,
+                                             folder.Path() / "direct", stop);
         }
     }
     return EstimateOf(facts, options, frameRoom, &measure);

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <fstream>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "common/Text.h"
@@ -155,6 +157,63 @@ SampleMeasure EncodeSamples(const std::string& ffmpeg, const std::filesystem::pa
             (total + settled / static_cast<double>(last) * (frames - count)) / frames;
     }
     measure.ok = true;
+    return measure;
+}
+
+SampleMeasure MeasureSamplesDirectly(const std::string& ffmpeg, const std::string& video,
+                                     double from, double window, const FrameOptions& encoding,
+                                     const std::filesystem::path& folder,
+                                     const std::function<bool()>& stop) {
+    namespace fs = std::filesystem;
+    SampleMeasure measure;
+    std::error_code error;
+    fs::remove_all(folder, error);
+    if (!fs::create_directories(folder, error)) {
+        return measure;
+    }
+    FrameOptions chosen;
+    chosen.width = encoding.width;
+    chosen.quality = encoding.quality;
+    FrameArguments options = FfmpegArgumentsFor(chosen);
+    if (!chosen.quality) {
+        options.output.insert(options.output.end(), {"-q:v", "24.8"});
+    }
+    std::vector<std::string> arguments{"-nostdin", "-hide_banner", "-v", "error", "-y"};
+    for (int sample = 0; sample < kSamples; ++sample) {
+        const double at = from + window * (sample + 0.5) / kSamples;
+        arguments.insert(arguments.end(), {"-noaccurate_seek", "-ss", SecondsText(at), "-t",
+                                           kSampleSeconds, "-i", video});
+    }
+    const std::string pattern = ReplaceAll(Utf8Of(folder), "%", "%%");
+    for (int sample = 0; sample < kSamples; ++sample) {
+        arguments.insert(arguments.end(),
+                         {"-map", std::to_string(sample) + ":V:0", "-frames:v",
+                          std::to_string(kFramesPerSample), "-fps_mode", "passthrough"});
+        arguments.insert(arguments.end(), options.output.begin(), options.output.end());
+        arguments.push_back(pattern + "/s" + std::to_string(sample) + "_%02d.jpg");
+    }
+    platform::ChildRequest request;
+    request.program = ffmpeg;
+    request.arguments = arguments;
+    request.output = [](const char*, size_t) {};
+    request.stop = stop;
+    if (RanWell(platform::RunChild(request))) {
+        int64_t bytes = 0;
+        int frames = 0;
+        for (const auto& entry : fs::directory_iterator(folder, error)) {
+            bytes += static_cast<int64_t>(entry.file_size(error));
+            ++frames;
+        }
+        std::ifstream first(folder / "s0_01.jpg", std::ios::binary);
+        std::string head(65536, '\0');
+        first.read(head.data(), static_cast<std::streamsize>(head.size()));
+        head.resize(static_cast<size_t>(first.gcount()));
+        if (frames > 0 && !error && JpegSize(head, measure.width, measure.height)) {
+            measure.bytesPerFrame = static_cast<double>(bytes) / frames;
+            measure.ok = true;
+        }
+    }
+    fs::remove_all(folder, error);
     return measure;
 }
 

@@ -34,4 +34,14 @@ SampleMeasure EncodeSamples(const std::string& ffmpeg, const std::filesystem::pa
                             const FrameOptions& encoding, double rate, int32_t frames,
                             int32_t sequence, const std::function<bool()>& stop);
 
+// The way for an ffmpeg built without what DecodeSamples needs (a NUT muxer
+// and demuxer, the rawvideo encoder, the concat filter, as in a minimal
+// Windows build): the samples sought, decoded and encoded in one run, into
+// JPEG files in folder (made anew and removed), at the quality ffmpeg's own
+// settles at. Slower, as every choice seeks and decodes again.
+SampleMeasure MeasureSamplesDirectly(const std::string& ffmpeg, const std::string& video,
+                                     double from, double window, const FrameOptions& encoding,
+                                     const std::filesystem::path& folder,
+                                     const std::function<bool()>& stop);
+
 }  // namespace sparkloom
