@@ -600,7 +600,8 @@ ExtractionOutcome ExtractionJob::Run(const ExtractionHooks& hooks) {
     // count copies: a variable-rate clip gives more frames than it holds. The
     // clip's facts say so, as the Frames dialog shows them; without ffprobe the
     // count's figure stands.
-    const ClipFacts facts = ReadClipFacts(mRequest.video, stop);
+    const ClipFacts facts =
+        FindFfprobe().empty() ? ClipFacts() : ReadClipFacts(mRequest.video, stop);
     const int32_t foreseen = facts.ok && facts.probed ? ExpectedFrames(options, facts) : 0;
     const bool byCount = !options.ChangesFrames() && (foreseen == 0 || facts.framesExact);
     const auto expectedOf = [&](int32_t fromCount) {
