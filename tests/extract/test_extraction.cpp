@@ -589,40 +589,44 @@ TEST_CASE("diskFullSaysWhy" * doctest::test_suite("tmpfs")) {
 // The facts of each clip kind, from ffprobe's JSON as recorded by
 // tests/data/capture-ffprobe.sh, against what ffmpeg wrote of the same clip.
 TEST_CASE("clipFactsFromProbe") {
+    for (const char* version : {"ffprobe51", "ffprobe71"}) {
+        CAPTURE(version);
+        const std::string data = std::string(SPARKLOOM_TEST_DATA) + "/" + version + "/";
+        std::map<std::string, std::vector<int>> written;  // kind: frames, width, height
+        for (const std::string& line : Split(ReadAll(data + "written.txt"), '\n')) {
+            const std::vector<std::string> parts = Split(line, ' ');
+            if (parts.size() == 4) {
+                written[parts[0]] = {std::stoi(parts[1]), std::stoi(parts[2]), std::stoi(parts[3])};
+            }
+        }
+        const struct {
+            std::string kind, summary;
+        } rows[]{
+            {"vfr", "320 \u00d7 180, 60 frames a second, 0:11.92, 715 frames"},
+            {"phone", "320 \u00d7 180, 59.94 frames a second, 0:06.01, 360 frames"},
+            {"slow", "160 \u00d7 90, 240 frames a second, 0:05.00, 1,200 frames"},
+            {"two", "160 \u00d7 90, 25 frames a second, 0:04.00, 100 frames"},
+            {"rotated", "180 \u00d7 320, 30 frames a second, 0:03.00, 90 frames"},
+            {"cover", "320 \u00d7 180, 30 frames a second, 0:03.00, 90 frames"},
+            // Only the packets tell its length (ReadClipFacts reads them).
+            {"live", "320 \u00d7 180, 30 frames a second, length unknown"},
+        };
+        REQUIRE(written.size() == std::size(rows));
+        for (const auto& row : rows) {
+            CAPTURE(row.kind);
+            const ClipFacts facts = ClipFactsOfProbe(ReadAll(data + row.kind + ".json"));
+            REQUIRE(facts.ok);
+            CHECK(facts.Summary() == row.summary);
+            const std::vector<int>& wrote = written[row.kind];
+            CHECK(facts.width == wrote[1]);
+            CHECK(facts.height == wrote[2]);
+            if (facts.frames > 0) {
+                CHECK(std::abs(facts.frames - wrote[0]) <= std::max(1, wrote[0] / 100));
+                CHECK(ExpectedFrames(FrameOptions{}, facts) == facts.frames);
+            }
+        }
+    }
     const std::string data = std::string(SPARKLOOM_TEST_DATA) + "/ffprobe51/";
-    std::map<std::string, std::vector<int>> written;  // kind: frames, width, height
-    for (const std::string& line : Split(ReadAll(data + "written.txt"), '\n')) {
-        const std::vector<std::string> parts = Split(line, ' ');
-        if (parts.size() == 4) {
-            written[parts[0]] = {std::stoi(parts[1]), std::stoi(parts[2]), std::stoi(parts[3])};
-        }
-    }
-    const struct {
-        std::string kind, summary;
-    } rows[]{
-        {"vfr", "320 \u00d7 180, 60 frames a second, 0:11.92, 715 frames"},
-        {"phone", "320 \u00d7 180, 59.94 frames a second, 0:06.01, 360 frames"},
-        {"slow", "160 \u00d7 90, 240 frames a second, 0:05.00, 1,200 frames"},
-        {"two", "160 \u00d7 90, 25 frames a second, 0:04.00, 100 frames"},
-        {"rotated", "180 \u00d7 320, 30 frames a second, 0:03.00, 90 frames"},
-        {"cover", "320 \u00d7 180, 30 frames a second, 0:03.00, 90 frames"},
-        // Only the packets tell its length (ReadClipFacts reads them).
-        {"live", "320 \u00d7 180, 30 frames a second, length unknown"},
-    };
-    REQUIRE(written.size() == std::size(rows));
-    for (const auto& row : rows) {
-        CAPTURE(row.kind);
-        const ClipFacts facts = ClipFactsOfProbe(ReadAll(data + row.kind + ".json"));
-        REQUIRE(facts.ok);
-        CHECK(facts.Summary() == row.summary);
-        const std::vector<int>& wrote = written[row.kind];
-        CHECK(facts.width == wrote[1]);
-        CHECK(facts.height == wrote[2]);
-        if (facts.frames > 0) {
-            CHECK(std::abs(facts.frames - wrote[0]) <= std::max(1, wrote[0] / 100));
-            CHECK(ExpectedFrames(FrameOptions{}, facts) == facts.frames);
-        }
-    }
     // The part asked for, cut to where the video has frames: the phone's audio runs on.
     const ClipFacts phone = ClipFactsOfProbe(ReadAll(data + "phone.json"));
     FrameOptions part;
