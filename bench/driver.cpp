@@ -5,7 +5,7 @@
 //   sparkloom-bench extract VIDEO FOLDER PREFIX
 //   sparkloom-bench pack [--tick MS] FOLDER PACKAGE
 //   sparkloom-bench readback PACKAGE
-//   sparkloom-bench estimate VIDEO WIDTH
+//   sparkloom-bench estimate VIDEO WIDTH START
 //
 // pack prints "ticks=N tick_work_ms=W walk_ms=K pack_ms=P maxrss_kib=R": the
 // builder's ticks, the time spent inside them, the walk before the first tick,
@@ -13,10 +13,11 @@
 // readback prints "readback_ms=T entries=N faults=F": the check every build runs
 // on its package before "Success" (a frames folder without templates has faults,
 // which does not change what is read).
-// estimate prints "facts_ms=F estimate_ms=E ffmpeg_cpu_ms=C frames=N bytes=B": the frames
-// dialog's header read, then the time from typing WIDTH to its whole estimate
-// line (sample frames encoded in the background, polled as a window would), and
-// the CPU time of both ffmpeg runs.
+// estimate prints "facts_ms=F estimate_ms=E start_ms=S ffmpeg_cpu_ms=C frames=N bytes=B":
+// the frames dialog's facts read, then, once its first estimate is whole, the time
+// from typing START to the whole estimate line (samples sought and decoded anew),
+// then from typing WIDTH (the decoded samples encoded again), polled as a window
+// would, and the CPU time of all ffmpeg and ffprobe runs.
 //
 //   sparkloom-bench preview FOLDER PREFIX SECONDS   (built with the Qt window)
 //
@@ -73,7 +74,7 @@ int Usage() {
         "       sparkloom-bench extract VIDEO FOLDER PREFIX\n"
         "       sparkloom-bench pack [--tick MS] FOLDER PACKAGE\n"
         "       sparkloom-bench readback PACKAGE\n"
-        "       sparkloom-bench estimate VIDEO WIDTH\n"
+        "       sparkloom-bench estimate VIDEO WIDTH START\n"
         "       sparkloom-bench preview FOLDER PREFIX SECONDS\n",
         stderr);
     return 2;
@@ -105,19 +106,14 @@ public:
     void EndDialog() override {}
 };
 
-int Estimate(const std::string& video, const std::string& width) {
-    Clock::time_point start = Clock::now();
-    const sparkloom::ClipFacts facts = sparkloom::ReadClipFacts(video, {}, false);
-    const double factsMs = MillisecondsSince(start);
-    if (!facts.ok) {
-        return Fail(facts.error);
+// The time from typing text into control to the whole estimate line.
+double TimeToWholeLine(sparkloom::FrameOptionsModel& dialog, HeadlessFrames& view,
+                       sparkloom::FramesControl control, const std::string& text) {
+    const Clock::time_point start = Clock::now();
+    if (!text.empty()) {
+        view.texts[static_cast<int>(control)] = text;
+        dialog.Changed(control);
     }
-    sparkloom::FrameOptionsModel dialog(video, facts, {}, {}, sparkloom::FramesPerPackage(2000));
-    HeadlessFrames view;
-    dialog.Open(view);
-    start = Clock::now();
-    view.texts[static_cast<int>(sparkloom::FramesControl::cboWidth)] = width;
-    dialog.Changed(sparkloom::FramesControl::cboWidth);
     // A window's timer comes back within a few milliseconds of the time it was asked for.
     while (!dialog.Estimate().bytes && MillisecondsSince(start) < 60000) {
         if (view.poll && Clock::now() >= *view.poll) {
@@ -126,7 +122,26 @@ int Estimate(const std::string& video, const std::string& width) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    if (!dialog.Estimate().bytes) {
+    return dialog.Estimate().bytes ? MillisecondsSince(start) : -1;
+}
+
+int Estimate(const std::string& video, const std::string& width, const std::string& start) {
+    Clock::time_point begin = Clock::now();
+    const sparkloom::ClipFacts facts = sparkloom::ReadClipFacts(video, {}, false);
+    const double factsMs = MillisecondsSince(begin);
+    if (!facts.ok) {
+        return Fail(facts.error);
+    }
+    sparkloom::FrameOptionsModel dialog(video, facts, {}, {}, sparkloom::FramesPerPackage(2000));
+    HeadlessFrames view;
+    dialog.Open(view);
+    // The dialog opens on the whole clip; the user then changes the part, then the width.
+    if (TimeToWholeLine(dialog, view, sparkloom::FramesControl::cboWidth, "") < 0) {
+        return Fail("no estimate within 60 s: " + dialog.Estimate().Line());
+    }
+    const double startMs = TimeToWholeLine(dialog, view, sparkloom::FramesControl::txtStart, start);
+    const double widthMs = TimeToWholeLine(dialog, view, sparkloom::FramesControl::cboWidth, width);
+    if (startMs < 0 || widthMs < 0) {
         return Fail("no estimate within 60 s: " + dialog.Estimate().Line());
     }
     // ffmpeg's CPU time: on a shared machine wall time says more of the load than of us.
@@ -134,9 +149,11 @@ int Estimate(const std::string& video, const std::string& width) {
     getrusage(RUSAGE_CHILDREN, &children);
     const double cpuMs = (children.ru_utime.tv_sec + children.ru_stime.tv_sec) * 1000.0 +
                          (children.ru_utime.tv_usec + children.ru_stime.tv_usec) / 1000.0;
-    std::printf("facts_ms=%.1f estimate_ms=%.1f ffmpeg_cpu_ms=%.1f frames=%d bytes=%lld\n", factsMs,
-                MillisecondsSince(start), cpuMs, dialog.Estimate().frames,
-                static_cast<long long>(*dialog.Estimate().bytes));
+    std::printf(
+        "facts_ms=%.1f estimate_ms=%.1f start_ms=%.1f ffmpeg_cpu_ms=%.1f frames=%d "
+        "bytes=%lld\n",
+        factsMs, widthMs, startMs, cpuMs, dialog.Estimate().frames,
+        static_cast<long long>(*dialog.Estimate().bytes));
     return 0;
 }
 
@@ -280,8 +297,8 @@ int main(int argc, char* argv[]) {
         return Preview(argc, argv, args[0], args[1], static_cast<double>(*seconds));
     }
 #endif
-    if (mode == "estimate" && args.size() == 2) {
-        return Estimate(args[0], args[1]);
+    if (mode == "estimate" && args.size() == 3) {
+        return Estimate(args[0], args[1], args[2]);
     }
     if (mode == "readback" && args.size() == 1) {
         const Clock::time_point start = Clock::now();

@@ -3,7 +3,7 @@
 # skipping those already present.
 set -eu
 packages="build-essential cmake pkg-config qt6-base-dev zlib1g-dev libminizip-dev
-  libexpat1-dev libcli11-dev doctest-dev
+  libexpat1-dev libcli11-dev doctest-dev nlohmann-json3-dev
   ffmpeg unzip zip python3 libarchive-tools xvfb xauth fonts-dejavu-core
   desktop-file-utils appstream shared-mime-info"
 missing=""

@@ -468,9 +468,11 @@ int Convert(const ConvertOptions& options, TerminalProgress& progress, std::stri
     progress.UpdateBar(std::max(lastFrame, extracted.written));
     progress.EndBar();
     if (extracted.trimmed) {
-        progress.Warn(options.frameOptions.ChangesFrames()
-                          ? TooManyFramesAboutWarning(extracted.expected, extracted.limit)
-                          : TooManyFramesWarning(extracted.counted, extracted.limit));
+        // A variable-rate clip gives more frames than its count says: then the
+        // estimate is what was cut.
+        progress.Warn(!options.frameOptions.ChangesFrames() && extracted.counted > extracted.limit
+                          ? TooManyFramesWarning(extracted.counted, extracted.limit)
+                          : TooManyFramesAboutWarning(extracted.expected, extracted.limit));
     }
     // The duration describes the frames that were written, whatever the clip's timing.
     const int32_t frameCount = extracted.written;

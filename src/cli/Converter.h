@@ -16,7 +16,8 @@ namespace sparkloom::cli {
 
 class TerminalProgress;
 
-enum ExitStatus : int { kExitSuccess = 0, kExitFailure = 1, kExitUsage = 2 };
+// kExitDoesNotFit: --estimate found more than one package holds.
+enum ExitStatus : int { kExitSuccess = 0, kExitFailure = 1, kExitUsage = 2, kExitDoesNotFit = 3 };
 
 // Set by the program's stop signals; long steps poll it.
 using StopCheck = std::function<bool()>;

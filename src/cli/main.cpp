@@ -13,6 +13,7 @@
 
 #include "cli/CheckCommand.h"
 #include "cli/Converter.h"
+#include "cli/EstimateCommand.h"
 #include "cli/TerminalProgress.h"
 #include "common/Text.h"
 #include "extract/FrameOptionTexts.h"
@@ -38,7 +39,9 @@ const char* const kDescription =
     "packs the frames folder, the same steps as the Sparkloom window. Every package is\n"
     "read back before it is reported as made.\n"
     "With --check, reads packages and reports per package \"OK\" or its faults.\n"
-    "Exit status: 0 success (every package whole), 1 failure (a fault), 2 usage error.";
+    "With --estimate, prints what the frame options give of one clip and extracts nothing.\n"
+    "Exit status: 0 success (every package whole), 1 failure (a fault), 2 usage error,\n"
+    "3 (--estimate) the frames do not fit one package.";
 
 int UsageError(const std::string& text) {
     const std::string bytes =
@@ -333,6 +336,12 @@ int Run(const std::vector<std::string>& arguments) {
         "of every entry), names the host can carry, both templates, both thumbnails, the first "
         "frame, frames without gaps and the duration. Prints \"OK\" or each fault; extra files "
         "are notes. Usage: --check PACKAGE.dzp [...]");
+    CLI::Option* estimate = flag(
+        "--estimate",
+        "Print the frames the frame options (--fps, --width, --start, --duration, --quality) "
+        "give of VIDEO, their size in pixels, about how many MB, how long they play in the host "
+        "and what does not fit one package, as the window's Frames dialog does; extract "
+        "nothing. Exit status 3 when they do not fit. Usage: VIDEO --estimate [options]");
     std::vector<std::string> positional;
     parser
         .add_option("VIDEO", positional,
@@ -397,7 +406,7 @@ int Run(const std::vector<std::string>& arguments) {
     if (isSet(check)) {
         for (const CLI::Option* conversion :
              {output, name, type, category, thumb, first, framesDir, force, timings, fps, quality,
-              start, duration, width}) {
+              start, duration, width, estimate}) {
             if (isSet(conversion)) {
                 return UsageError("--" + longName(conversion) +
                                   " converts a video; it cannot be used with --check.");
@@ -416,6 +425,26 @@ int Run(const std::vector<std::string>& arguments) {
     }
     if (std::find(positional.begin(), positional.end(), "") != positional.end()) {
         return UsageError("VIDEO is empty.");
+    }
+    std::string refusal;
+    const sparkloom::FrameOptions frameOptions = sparkloom::FrameOptionsOf(
+        {optional(fps), optional(quality), optional(start), optional(duration), optional(width)},
+        refusal);
+    if (isSet(estimate)) {
+        for (const CLI::Option* conversion :
+             {output, name, type, category, thumb, first, framesDir, force, timings}) {
+            if (isSet(conversion)) {
+                return UsageError("--" + longName(conversion) +
+                                  " converts a video; it cannot be used with --estimate.");
+            }
+        }
+        if (positional.size() > 1) {
+            return UsageError("--estimate takes one VIDEO.");
+        }
+        if (!refusal.empty()) {
+            return UsageError(refusal);
+        }
+        return PrintEstimate(positional.front(), frameOptions);
     }
     const bool several = positional.size() > 1;
     if (!isSet(output) || value(output).empty()) {
@@ -454,10 +483,7 @@ int Run(const std::vector<std::string>& arguments) {
     options.force = isSet(force);
     options.timings = isSet(timings);
 
-    std::string refusal;
-    options.frameOptions = sparkloom::FrameOptionsOf(
-        {optional(fps), optional(quality), optional(start), optional(duration), optional(width)},
-        refusal);
+    options.frameOptions = frameOptions;
     if (!refusal.empty()) {
         return UsageError(refusal);
     }

@@ -17,6 +17,7 @@
 #include "common/Files.h"
 #include "common/FrameSequence.h"
 #include "common/Text.h"
+#include "extract/ClipFacts.h"
 #include "extract/ExecAndCapture.h"
 #include "extract/FrameCount.h"
 #include "extract/VideoNames.h"
@@ -31,9 +32,11 @@ namespace {
 
 #ifdef _WIN32
 constexpr const char* kFfmpegName = "ffmpeg.exe";
+constexpr const char* kFfprobeName = "ffprobe.exe";
 constexpr char kPathListSeparator = ';';
 #else
 constexpr const char* kFfmpegName = "ffmpeg";
+constexpr const char* kFfprobeName = "ffprobe";
 constexpr char kPathListSeparator = ':';
 #endif
 
@@ -348,6 +351,18 @@ std::string FindFfmpeg() {
     return {};
 }
 
+// Only the one beside the ffmpeg in use: a probe from another build could pick
+// another stream or rate than that ffmpeg writes.
+std::string FindFfprobe() {
+    const std::string ffmpeg = FindFfmpeg();
+    if (ffmpeg.empty()) {
+        return {};
+    }
+    const std::string probe =
+        Utf8Of(PlainPathFromUtf8(ffmpeg).parent_path() / PathFromUtf8(kFfprobeName));
+    return IsProgram(probe) ? probe : std::string();
+}
+
 std::string FfmpegNotFoundText() {
     return NotFoundText();
 }
@@ -581,9 +596,20 @@ ExtractionOutcome ExtractionJob::Run(const ExtractionHooks& hooks) {
     }
     const auto stop = [this, &hooks] { return ShouldStop(hooks); };
     const FrameOptions& options = mRequest.options;
+    // The frames written follow the rate ffmpeg writes at, not the packets the
+    // count copies: a variable-rate clip gives more frames than it holds. The
+    // clip's facts say so, as the Frames dialog shows them; without ffprobe the
+    // count's figure stands.
+    const ClipFacts facts =
+        FindFfprobe().empty() ? ClipFacts() : ReadClipFacts(mRequest.video, stop);
+    const int32_t foreseen = facts.ok && facts.probed ? ExpectedFrames(options, facts) : 0;
+    const bool byCount = !options.ChangesFrames() && (foreseen == 0 || facts.framesExact);
+    const auto expectedOf = [&](int32_t fromCount) {
+        return byCount || foreseen == 0 ? fromCount : foreseen;
+    };
     const auto announceExpected = [&](int32_t expected) {
         if (hooks.onExpected) {
-            hooks.onExpected(std::min(expected, outcome.limit), !options.ChangesFrames());
+            hooks.onExpected(std::min(foreseen > 0 ? foreseen : expected, outcome.limit), byCount);
         }
     };
     // ffmpeg writes nothing then, and says only that nothing was encoded.
@@ -608,7 +634,7 @@ ExtractionOutcome ExtractionJob::Run(const ExtractionHooks& hooks) {
             return fail(counted->error);
         }
         outcome.counted = counted->frames;
-        outcome.expected = ExpectedFrames(options, counted->frames, counted->seconds);
+        outcome.expected = expectedOf(ExpectedFrames(options, counted->frames, counted->seconds));
         clipSeconds = counted->seconds;
         if (startsBeyondEnd(clipSeconds)) {
             return fail(StartBeyondEndText(*options.start, counted->seconds));
@@ -618,7 +644,7 @@ ExtractionOutcome ExtractionJob::Run(const ExtractionHooks& hooks) {
         }
         announceExpected(outcome.expected);
         // With options the count is of the whole clip, not of what is written.
-        int32_t cap = options.ChangesFrames() ? outcome.limit : 0;
+        int32_t cap = byCount ? 0 : outcome.limit;
         if (outcome.expected > outcome.limit) {
             if (hooks.trimToLimit && !hooks.trimToLimit(outcome.expected, outcome.limit)) {
                 outcome.end = End::Declined;
@@ -648,7 +674,7 @@ ExtractionOutcome ExtractionJob::Run(const ExtractionHooks& hooks) {
             }
         }
         clipSeconds = extraction.seconds;
-        outcome.expected = ExpectedFrames(options, 0, clipSeconds);
+        outcome.expected = expectedOf(ExpectedFrames(options, 0, clipSeconds));
     } else {
         // The count thread serves no events: they belong to the thread that owns them.
         std::atomic<bool> abandon = false;
@@ -691,7 +717,8 @@ ExtractionOutcome ExtractionJob::Run(const ExtractionHooks& hooks) {
         }
         if (counted->ok) {
             outcome.counted = counted->frames;
-            outcome.expected = ExpectedFrames(options, counted->frames, counted->seconds);
+            outcome.expected =
+                expectedOf(ExpectedFrames(options, counted->frames, counted->seconds));
             clipSeconds = counted->seconds;
         }
     }
@@ -731,9 +758,8 @@ ExtractionOutcome ExtractionJob::Run(const ExtractionHooks& hooks) {
     }
     outcome.written = onDisk;
     // An estimate can be off by a frame; only a cut at the limit means frames were left out.
-    outcome.trimmed = options.ChangesFrames()
-                          ? outcome.expected > outcome.limit && onDisk == outcome.limit
-                          : outcome.counted > outcome.limit;
+    outcome.trimmed = byCount ? outcome.counted > outcome.limit
+                              : outcome.expected > outcome.limit && onDisk == outcome.limit;
     outcome.end = End::Done;
     return outcome;
 }

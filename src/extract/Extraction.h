@@ -16,6 +16,9 @@ inline constexpr const char* kFfmpegExeNotFoundText =
 
 // ffmpeg from the program folder first, then from PATH; "" when there is none.
 std::string FindFfmpeg();
+// ffprobe in the folder of the ffmpeg FindFfmpeg finds (a link is not followed);
+// "" when there is none.
+std::string FindFfprobe();
 // What the user is told when FindFfmpeg finds none.
 std::string FfmpegNotFoundText();
 

@@ -6,13 +6,13 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
+#include <limits>
+#include <optional>
 #include <thread>
 #include <vector>
 
+#include "common/TempFolder.h"
 #include "common/Text.h"
-#include "extract/FrameOptionTexts.h"
-#include "platform/ChildProcess.h"
 #include "zip/Zipper.h"
 
 namespace sparkloom {
@@ -24,10 +24,6 @@ namespace {
 constexpr double kHostRate = 30;
 constexpr int kLowestRate = 1;
 constexpr int kHighestRate = 120;
-// Spread over the chosen part; each gives a few frames in a row.
-constexpr int kSamples = 4;
-constexpr int kFramesPerSample = 3;
-constexpr const char* kSampleSeconds = "0.3";
 // A package entry's headers beside the frame's bytes (local and central,
 // with a name of about 20 bytes).
 constexpr int64_t kEntryOverhead = 120;
@@ -39,13 +35,6 @@ constexpr int64_t kMegabyte = 1024 * 1024;
 const std::vector<int> kCommonWidths{3840, 2560, 1920, 1280, 960, 854, 640, 480, 320};
 const std::vector<std::string> kQualityItems{"As ffmpeg chooses", "2 (best)", "3", "5", "10", "20",
                                              "31 (smallest)"};
-
-std::string SecondsText(double seconds) {
-    char buffer[64];
-    const auto [end, error] =
-        std::to_chars(buffer, buffer + sizeof buffer, seconds, std::chars_format::fixed, 3);
-    return error == std::errc() ? std::string(buffer, end) : std::string("0");
-}
 
 // The number a list entry or a typed text starts with; the text itself when
 // it starts with none, so the converter's check names it.
@@ -88,40 +77,35 @@ std::string OneDecimal(double value) {
     return error == std::errc() ? std::string(buffer, end) : std::string("0");
 }
 
-// The sides of a baseline or progressive JPEG, from its frame header.
-bool JpegSize(std::string_view jpeg, int& width, int& height) {
-    size_t at = 2;
-    while (at + 9 < jpeg.size()) {
-        if (static_cast<unsigned char>(jpeg[at]) != 0xFF) {
-            return false;
-        }
-        const auto marker = static_cast<unsigned char>(jpeg[at + 1]);
-        const size_t length = (static_cast<unsigned char>(jpeg[at + 2]) << 8) |
-                              static_cast<unsigned char>(jpeg[at + 3]);
-        if (marker >= 0xC0 && marker <= 0xC2) {
-            height = (static_cast<unsigned char>(jpeg[at + 5]) << 8) |
-                     static_cast<unsigned char>(jpeg[at + 6]);
-            width = (static_cast<unsigned char>(jpeg[at + 7]) << 8) |
-                    static_cast<unsigned char>(jpeg[at + 8]);
-            return true;
-        }
-        at += 2 + length;
-    }
-    return false;
+// How many frames ffmpeg's rate control is followed for: small frames, which
+// take a hundred or more to settle, for about the pixels of a dozen 1080p
+// frames; none for larger ones, which settle within a dozen.
+int32_t SequenceFor(const ClipFacts& facts, const FrameOptions& options) {
+    const int width = options.width.value_or(facts.width);
+    const int height =
+        options.width ? ScaledHeight(width, facts.width, facts.height) : facts.height;
+    const double frames = 25e6 / std::max(1.0, static_cast<double>(width) * height);
+    return frames < 100 ? 0 : static_cast<int32_t>(std::min(frames, 300.0));
 }
 
 }  // namespace
 
 // A few frames of the chosen part encoded as the extraction would encode them,
-// on a thread of its own, so the dialog stays usable and a new choice can stop it.
+// on a thread of its own, so the dialog stays usable and a new choice can stop
+// it. The decoded samples stay for the next choice of width or quality.
+struct FrameOptionsModel::Decoded {
+    bool ok = false;
+    std::optional<std::string> start;  // the part they were taken from
+    std::optional<std::string> duration;
+    fs::path file;
+    bool direct = false;  // this ffmpeg cannot decode them into a file of its own
+};
+
 struct FrameOptionsModel::Sampling {
     FrameOptions key;  // width, quality, start and length: what a frame's size depends on
     std::atomic<bool> stop = false;
     std::atomic<bool> done = false;
-    bool ok = false;
-    double bytesPerFrame = 0;
-    int width = 0;
-    int height = 0;
+    SampleMeasure measure;
     std::thread worker;
 
     ~Sampling() {
@@ -131,91 +115,138 @@ struct FrameOptionsModel::Sampling {
         }
     }
 
-    void Run(const std::string& ffmpeg, const std::string& video, double from, double window) {
-        std::error_code error;
-        const fs::path folder =
-            fs::temp_directory_path(error) /
-            ("sparkloom-sample-" + std::to_string(reinterpret_cast<uintptr_t>(this)) + "-" +
-             std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-        if (error || !fs::create_directories(folder, error)) {
-            done = true;
-            return;
+    // Only this thread touches decoded while it runs: the dialog stops and
+    // joins it before it starts another.
+    void Run(const std::string& ffmpeg, const std::string& video, double from, double window,
+             double rate, int32_t frames, int32_t sequence, Decoded* decoded) {
+        const auto stopped = [this] { return stop.load(); };
+        if (!decoded->direct &&
+            (!decoded->ok || decoded->start != key.start || decoded->duration != key.duration)) {
+            decoded->ok = false;
+            decoded->start = key.start;
+            decoded->duration = key.duration;
+            decoded->ok = !decoded->file.empty() &&
+                          DecodeSamples(ffmpeg, video, from, window, decoded->file, stopped);
+            // An ffmpeg that cannot keep decoded samples is asked the slow way from now on.
+            decoded->direct = !decoded->ok && !stop && !decoded->file.empty();
         }
-        const std::string folderText = Utf8Of(folder);
-        // The same scaling and quality arguments the extraction passes. ffmpeg's
-        // own choice settles, after a dozen frames, at the quality 24.8 gives
-        // from the first: every frame is a key frame, 0.8 of the worst, 31.
-        FrameOptions encoding;
-        encoding.width = key.width;
-        encoding.quality = key.quality;
-        FrameArguments chosen = FfmpegArgumentsFor(encoding);
-        if (!key.quality) {
-            chosen.output.insert(chosen.output.end(), {"-q:v", "24.8"});
+        if (decoded->ok) {
+            measure = EncodeSamples(ffmpeg, decoded->file, key, rate, frames, sequence, stopped);
+        } else if (decoded->direct) {
+            measure = MeasureSamplesDirectly(ffmpeg, video, from, window, key,
+                                             decoded->file.parent_path() / "direct", stopped);
         }
-        std::vector<std::string> arguments{"-nostdin", "-hide_banner", "-v", "error", "-y"};
-        for (int sample = 0; sample < kSamples; ++sample) {
-            // At a keyframe near each point: no decoding from the last one on.
-            const double at = from + window * (sample + 0.5) / kSamples;
-            // ffmpeg reads an input to its end even once its output has all its
-            // frames: a short -t keeps it from decoding the rest of the clip.
-            arguments.insert(arguments.end(), {"-noaccurate_seek", "-ss", SecondsText(at), "-t",
-                                               kSampleSeconds, "-i", video});
-        }
-        for (int sample = 0; sample < kSamples; ++sample) {
-            arguments.insert(arguments.end(),
-                             {"-map", std::to_string(sample) + ":V:0", "-frames:v",
-                              std::to_string(kFramesPerSample), "-fps_mode", "passthrough"});
-            arguments.insert(arguments.end(), chosen.output.begin(), chosen.output.end());
-            arguments.push_back(ReplaceAll(folderText, "%", "%%") + "/s" + std::to_string(sample) +
-                                "_%02d.jpg");
-        }
-        platform::ChildRequest request;
-        request.program = ffmpeg;
-        request.arguments = arguments;
-        request.output = [](const char*, size_t) {};
-        request.stop = [this] { return stop.load(); };
-        const platform::ChildExit exit = platform::RunChild(request);
-        if (!exit.stopped && exit.exited && exit.exitCode == 0) {
-            int64_t bytes = 0;
-            int frames = 0;
-            std::string first;
-            for (const auto& entry : fs::directory_iterator(folder, error)) {
-                const std::string name = Utf8Of(entry.path().filename());
-                if (name.ends_with(".jpg")) {
-                    bytes += static_cast<int64_t>(entry.file_size(error));
-                    ++frames;
-                    first = first.empty() || name < Utf8Of(PathFromUtf8(first).filename())
-                                ? Utf8Of(entry.path())
-                                : first;
-                }
-            }
-            if (frames > 0 && !error) {
-                bytesPerFrame = static_cast<double>(bytes) / frames;
-                std::ifstream file(PathFromUtf8(first), std::ios::binary);
-                std::string head(65536, '\0');
-                file.read(head.data(), static_cast<std::streamsize>(head.size()));
-                head.resize(static_cast<size_t>(file.gcount()));
-                ok = JpegSize(head, width, height);
-            }
-        }
-        fs::remove_all(folder, error);
         done = true;
     }
 };
+
+namespace {
+
+// A rate as it was typed: 23.976 stays 23.976, not the 23.98 shown beside a clip.
+std::string TypedRate(double fps) {
+    char buffer[64];
+    const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, fps);
+    return error == std::errc() ? std::string(buffer, end) : RateText(fps);
+}
+
+std::optional<double> DecimalOf(std::string_view text) {
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
+        !std::isfinite(value)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// The dialog's refusal: its field, what the field takes, and what was typed.
+std::string Refused(const std::string& field, const std::string& takes, const std::string& text) {
+    return field + ": " + takes + ", not \"" + text + "\".";
+}
+
+// The part of the clip the options take, in the file's time: where it starts
+// and how long it lasts; unknown length: the length asked for, else a guess
+// that still finds frames to weigh.
+void PartOf(const ClipFacts& facts, const FrameOptions& options, double& from, double& window) {
+    from = std::max(options.start ? ParseTime(*options.start).value_or(0) : 0, facts.start);
+    const double asked = options.duration ? ParseTime(*options.duration).value_or(0)
+                                          : std::numeric_limits<double>::infinity();
+    if (facts.seconds < 0) {
+        window = std::isfinite(asked) ? asked : 2.0;
+        return;
+    }
+    window = std::max(std::min(facts.start + facts.seconds, from + asked) - from, 0.0);
+}
+
+}  // namespace
+
 std::string FramesEstimate::Line() const {
     if (!refusal.empty()) {
         return refusal;
     }
+    const std::string size = bytes         ? "about " + MegabytesText(*bytes)
+                             : sizeUnknown ? std::string("size unknown")
+                                           : std::string("measuring the size\u2026");
+    if (frames <= 0) {
+        return "Length unknown; frames of " + std::to_string(width) + " \u00d7 " +
+               std::to_string(height) + ", " + (frameBytes ? size + " each" : size);
+    }
     std::string line = GroupedNumber(frames) + (frames == 1 ? " frame" : " frames") + " of " +
-                       std::to_string(width) + " \u00d7 " + std::to_string(height) + ", " +
-                       (bytes         ? "about " + MegabytesText(*bytes)
-                        : sizeUnknown ? std::string("size unknown")
-                                      : std::string("measuring the size\u2026")) +
+                       std::to_string(width) + " \u00d7 " + std::to_string(height) + ", " + size +
                        "; plays " + OneDecimal(frames / kHostRate) + " s in the host";
     if (!overRoom.empty()) {
         line += "\n" + overRoom;
     }
     return line;
+}
+
+FramesEstimate EstimateOf(const ClipFacts& facts, const FrameOptions& options, int32_t frameRoom,
+                          const SampleMeasure* measure) {
+    FramesEstimate estimate;
+    estimate.frames = ExpectedFrames(options, facts);
+    estimate.width = options.width.value_or(facts.width);
+    estimate.height =
+        options.width ? ScaledHeight(*options.width, facts.width, facts.height) : facts.height;
+    if (measure != nullptr && measure->ok) {
+        estimate.width = measure->width;
+        estimate.height = measure->height;
+        const double perFrame = measure->bytesPerFrame + static_cast<double>(kEntryOverhead);
+        estimate.frameBytes = std::llround(perFrame);
+        estimate.bytes =
+            estimate.frames > 0 ? std::llround(estimate.frames * perFrame) : *estimate.frameBytes;
+    }
+    estimate.sizeUnknown = measure != nullptr && !measure->ok;
+    if (estimate.frames > frameRoom) {
+        estimate.overRoom = GroupedNumber(estimate.frames - frameRoom) +
+                            " frames more than a package holds (" + GroupedNumber(frameRoom) + ").";
+    } else if (estimate.frames > 0 && estimate.bytes && *estimate.bytes > Zipper::kMostBytes) {
+        estimate.overRoom = "About " + MegabytesText(*estimate.bytes - Zipper::kMostBytes) +
+                            " more than a package holds (2 GiB).";
+    }
+    return estimate;
+}
+
+FramesEstimate MeasureEstimate(const std::string& video, const ClipFacts& facts,
+                               const FrameOptions& options, int32_t frameRoom,
+                               const std::function<bool()>& stop) {
+    SampleMeasure measure;
+    TempFolder folder;
+    const std::string ffmpeg = FindFfmpeg();
+    if (!ffmpeg.empty() && folder.Create("estimate")) {
+        double from = 0;
+        double window = 0;
+        PartOf(facts, options, from, window);
+        const fs::path samples = folder.Path() / "samples.nut";
+        if (DecodeSamples(ffmpeg, video, from, window, samples, stop)) {
+            measure =
+                EncodeSamples(ffmpeg, samples, options, options.fps.value_or(facts.fps),
+                              ExpectedFrames(options, facts), SequenceFor(facts, options), stop);
+        } else if (!(stop && stop())) {
+            measure = MeasureSamplesDirectly(ffmpeg, video, from, window, options,
+                                             folder.Path() / "direct", stop);
+        }
+    }
+    return EstimateOf(facts, options, frameRoom, &measure);
 }
 
 FrameOptionsModel::FrameOptionsModel(std::string videoFile, ClipFacts facts,
@@ -225,9 +256,12 @@ FrameOptionsModel::FrameOptionsModel(std::string videoFile, ClipFacts facts,
       mFacts(std::move(facts)),
       mRemembered(std::move(remembered)),
       mInitial(chosen),
-      mFrameRoom(frameRoom) {}
+      mFrameRoom(frameRoom),
+      mDecoded(std::make_unique<Decoded>()) {}
 
-FrameOptionsModel::~FrameOptionsModel() = default;
+FrameOptionsModel::~FrameOptionsModel() {
+    StopSampling();  // before its folder goes
+}
 
 namespace {
 
@@ -247,7 +281,9 @@ std::string AsClipItem(const ClipFacts& facts) {
 
 void FrameOptionsModel::Open(FrameOptionsView& view) {
     mView = &view;
-    view.SetText(FramesControl::lblClip, mFacts.Summary());
+    // What a crashed run left behind; a live one's samples keep their lock.
+    TempFolder::RemoveStale();
+    view.SetText(FramesControl::lblClip, mFacts.probed ? mFacts.Summary() : ProbeMissingText());
     view.SetItems(FramesControl::cboRate, {EveryFrameItem(mFacts), RealSpeedItem()});
     std::vector<std::string> widths{AsClipItem(mFacts)};
     for (const int width : kCommonWidths) {
@@ -264,7 +300,7 @@ void FrameOptionsModel::Open(FrameOptionsView& view) {
     std::optional<std::string> quality;
     if (mInitial.Any()) {
         if (mInitial.fps) {
-            rate = RateText(*mInitial.fps);
+            rate = TypedRate(*mInitial.fps);
         }
         if (mInitial.width) {
             width = std::to_string(*mInitial.width);
@@ -301,88 +337,134 @@ void FrameOptionsModel::Open(FrameOptionsView& view) {
 }
 
 FrameOptions FrameOptionsModel::ReadChoice(std::string& refusal) const {
+    refusal.clear();
     const auto text = [this](FramesControl control) {
         return std::string(Trimmed(mView->Text(control)));
     };
-    FrameOptionTexts texts;
-    const std::string rate = text(FramesControl::cboRate);
-    if (rate == RealSpeedItem()) {
-        texts.fps = RateText(kHostRate);
+    FrameOptions options;
+    if (const std::string rate = text(FramesControl::cboRate); rate == RealSpeedItem()) {
+        options.fps = kHostRate;
     } else if (rate != EveryFrameItem(mFacts) && !rate.empty()) {
-        texts.fps = NumberOf(rate);
+        const std::string typed = NumberOf(rate);
+        options.fps = DecimalOf(typed);
+        if (!options.fps || *options.fps < kLowestRate || *options.fps > kHighestRate) {
+            refusal = Refused("Rate",
+                              "a number from " + std::to_string(kLowestRate) + " to " +
+                                  std::to_string(kHighestRate),
+                              typed);
+            return {};
+        }
     }
-    if (const std::string width = text(FramesControl::cboWidth);
-        width != AsClipItem(mFacts) && !width.empty()) {
-        texts.width = NumberOf(width);
+    const struct {
+        FramesControl control;
+        const char* field;
+        std::string skip;
+        int lowest, highest;
+        std::string takes;
+        std::optional<int>* into;
+    } wholes[]{
+        {FramesControl::cboWidth, "Width", AsClipItem(mFacts), kMinWidth, kMaxWidth,
+         "a whole number from " + std::to_string(kMinWidth) + " to " + std::to_string(kMaxWidth),
+         &options.width},
+        {FramesControl::cboQuality, "JPEG quality", kQualityItems.front(), kBestQuality,
+         kWorstQuality,
+         "a whole number from " + std::to_string(kBestQuality) + " (best) to " +
+             std::to_string(kWorstQuality),
+         &options.quality},
+    };
+    for (const auto& whole : wholes) {
+        const std::string given = text(whole.control);
+        if (given == whole.skip || given.empty()) {
+            continue;
+        }
+        const std::string typed = NumberOf(given);
+        const std::optional<int64_t> number = ParseInteger(typed);
+        if (!number || *number < whole.lowest || *number > whole.highest) {
+            refusal = Refused(whole.field, whole.takes, typed);
+            return {};
+        }
+        *whole.into = static_cast<int>(*number);
     }
-    if (const std::string quality = text(FramesControl::cboQuality);
-        quality != kQualityItems.front() && !quality.empty()) {
-        texts.quality = NumberOf(quality);
-    }
+    const std::string timeForms = "seconds (90, 1.5) or [HH:]MM:SS[.fff]";
     if (const std::string start = text(FramesControl::txtStart); !start.empty()) {
-        texts.start = start;
+        const std::optional<double> seconds = ParseTime(start);
+        if (!seconds) {
+            refusal = Refused("Start", timeForms, start);
+            return {};
+        }
+        if (mFacts.seconds >= 0 && *seconds >= mFacts.start + mFacts.seconds) {
+            refusal = Refused(
+                "Start",
+                "a time before the clip's end, " + ClockText(mFacts.start + mFacts.seconds), start);
+            return {};
+        }
+        options.start = start;
     }
     if (const std::string length = text(FramesControl::txtLength); !length.empty()) {
-        texts.duration = length;
-    }
-    FrameOptions options = FrameOptionsOf(texts, refusal);
-    if (!refusal.empty()) {
-        return {};
-    }
-    if (options.fps && (*options.fps < kLowestRate || *options.fps > kHighestRate)) {
-        refusal = "The rate is a number of frames a second from " + std::to_string(kLowestRate) +
-                  " to " + std::to_string(kHighestRate) + ".";
-        return {};
-    }
-    if (options.start && mFacts.seconds >= 0 &&
-        ParseTime(*options.start).value_or(0) >= mFacts.seconds) {
-        refusal = StartBeyondEndText(*options.start, mFacts.seconds);
-        return {};
+        const std::optional<double> seconds = ParseTime(length);
+        if (!seconds || *seconds <= 0) {
+            refusal = Refused("Length", seconds ? "longer than 0" : timeForms, length);
+            return {};
+        }
+        options.duration = length;
     }
     return options;
 }
 
 void FrameOptionsModel::Update() {
     std::string refusal;
-    const FrameOptions options = ReadChoice(refusal);
-    mEstimate = {};
-    mEstimate.refusal = refusal;
-    if (refusal.empty()) {
-        mEstimate.frames = ExpectedFrames(options, mFacts.frames, mFacts.seconds);
-        mEstimate.width = options.width.value_or(mFacts.width);
-        mEstimate.height = options.width ? ScaledHeight(*options.width, mFacts.width, mFacts.height)
-                                         : mFacts.height;
-        const bool sameFrames = mSampling && mSampling->key.width == options.width &&
-                                mSampling->key.quality == options.quality &&
-                                mSampling->key.start == options.start &&
-                                mSampling->key.duration == options.duration;
-        if (!sameFrames) {
-            StopSampling();
-            mSampling = std::make_unique<Sampling>();
-            mSampling->key = options;
+    mOptions = ReadChoice(refusal);
+    if (!refusal.empty()) {
+        StopSampling();
+        mEstimate = {};
+        mEstimate.refusal = refusal;
+        ShowEstimate();
+        return;
+    }
+    const bool sameFrames = mSampling && mSampling->key.width == mOptions.width &&
+                            (mOptions.quality || mSampling->key.fps == mOptions.fps) &&
+                            mSampling->key.quality == mOptions.quality &&
+                            mSampling->key.start == mOptions.start &&
+                            mSampling->key.duration == mOptions.duration;
+    if (!sameFrames) {
+        StopSampling();
+        mSampling = std::make_unique<Sampling>();
+        mSampling->key = mOptions;
+        // ffmpeg's own quality follows the rate; one of its own does not.
+        if (mOptions.quality) {
             mSampling->key.fps.reset();
         }
-        mView->StartPolls(sameFrames ? 0 : kSettleMilliseconds);
-    } else {
-        StopSampling();
     }
+    mView->StartPolls(sameFrames ? 0 : kSettleMilliseconds);
     ShowEstimate();
 }
 
-void FrameOptionsModel::StartSampling(const FrameOptions& options) {
+void FrameOptionsModel::StartSampling() {
     const std::string ffmpeg = FindFfmpeg();
-    if (ffmpeg.empty() || !mSampling) {
+    if (!mSampling) {
         return;
     }
-    const double start = options.start ? ParseTime(*options.start).value_or(0) : 0;
-    double window = std::max(mFacts.seconds - start, 0.0);
-    if (options.duration) {
-        window = std::min(window, ParseTime(*options.duration).value_or(window));
+    if (ffmpeg.empty()) {
+        mSampling->done = true;
+        return;
     }
+    if (!mFolder) {
+        mFolder = std::make_unique<TempFolder>();
+        if (mFolder->Create("frames")) {
+            mDecoded->file = mFolder->Path() / "samples.nut";
+        }
+    }
+    double from = 0;
+    double window = 0;
+    PartOf(mFacts, mSampling->key, from, window);
     Sampling* sampling = mSampling.get();
+    Decoded* decoded = mDecoded.get();
     const std::string video = mVideo;
+    const double rate = mOptions.fps.value_or(mFacts.fps);
+    const int32_t frames = ExpectedFrames(mOptions, mFacts);
+    const int32_t sequence = SequenceFor(mFacts, mOptions);
     sampling->worker = std::thread(
-        [sampling, ffmpeg, video, start, window] { sampling->Run(ffmpeg, video, start, window); });
+        [=] { sampling->Run(ffmpeg, video, from, window, rate, frames, sequence, decoded); });
 }
 
 void FrameOptionsModel::StopSampling() {
@@ -390,29 +472,15 @@ void FrameOptionsModel::StopSampling() {
 }
 
 void FrameOptionsModel::ShowEstimate() {
-    if (mEstimate.refusal.empty() && mSampling && mSampling->done && !mSampling->ok) {
-        mEstimate.sizeUnknown = true;
-    }
-    if (mEstimate.refusal.empty() && mSampling && mSampling->done && mSampling->ok) {
-        mEstimate.width = mSampling->width;
-        mEstimate.height = mSampling->height;
-        mEstimate.bytes = std::llround(
-            mEstimate.frames * (mSampling->bytesPerFrame + static_cast<double>(kEntryOverhead)));
-    }
-    mEstimate.overRoom.clear();
-    if (mEstimate.refusal.empty() && mEstimate.frames > mFrameRoom) {
-        mEstimate.overRoom = GroupedNumber(mEstimate.frames - mFrameRoom) +
-                             " frames more than a package holds (" + GroupedNumber(mFrameRoom) +
-                             ").";
-    } else if (mEstimate.refusal.empty() && mEstimate.bytes &&
-               *mEstimate.bytes > Zipper::kMostBytes) {
-        mEstimate.overRoom = "About " + MegabytesText(*mEstimate.bytes - Zipper::kMostBytes) +
-                             " more than a package holds (2 GiB).";
+    if (mEstimate.refusal.empty() || mSampling) {
+        const bool measured = mSampling && mSampling->done;
+        mEstimate =
+            EstimateOf(mFacts, mOptions, mFrameRoom, measured ? &mSampling->measure : nullptr);
     }
     const bool red = !mEstimate.refusal.empty() || !mEstimate.overRoom.empty();
     mView->SetText(FramesControl::lblEstimate, mEstimate.Line());
     mView->SetRed(FramesControl::lblEstimate, red);
-    mView->SetEnabled(FramesControl::cmdFit, !mEstimate.overRoom.empty());
+    mView->SetEnabled(FramesControl::cmdFit, !mEstimate.overRoom.empty() && mFacts.seconds > 0);
 }
 
 void FrameOptionsModel::Changed(FramesControl control) {
@@ -426,12 +494,8 @@ void FrameOptionsModel::Poll() {
     if (mView == nullptr || !mSampling) {
         return;
     }
-    if (!mSampling->worker.joinable()) {
-        std::string refusal;
-        const FrameOptions options = ReadChoice(refusal);
-        if (refusal.empty()) {
-            StartSampling(options);
-        }
+    if (!mSampling->worker.joinable() && !mSampling->done) {
+        StartSampling();
     }
     if (mSampling->done) {
         ShowEstimate();
@@ -451,16 +515,15 @@ void FrameOptionsModel::Click(FramesControl control) {
             if (!refusal.empty() || mFacts.seconds <= 0) {
                 return;
             }
-            const double start = options.start ? ParseTime(*options.start).value_or(0) : 0;
-            double window = std::max(mFacts.seconds - start, 0.0);
-            if (options.duration) {
-                window = std::min(window, ParseTime(*options.duration).value_or(window));
-            }
-            double most = options.fps.value_or(mFacts.fps);
+            double from = 0;
+            double window = 0;
+            PartOf(mFacts, options, from, window);
+            // Never above what the dialog itself takes.
+            double most = std::min(options.fps.value_or(mFacts.fps), double{kHighestRate});
             if (window > 0) {
                 most = std::min(most, mFrameRoom / window);
-                if (mSampling && mSampling->done && mSampling->ok) {
-                    const double perFrame = mSampling->bytesPerFrame + kEntryOverhead;
+                if (mSampling && mSampling->done && mSampling->measure.ok) {
+                    const double perFrame = mSampling->measure.bytesPerFrame + kEntryOverhead;
                     most = std::min(most, Zipper::kMostBytes / perFrame / window);
                 }
             }
@@ -468,7 +531,7 @@ void FrameOptionsModel::Click(FramesControl control) {
             FrameOptions fitted = options;
             for (; rate >= kLowestRate; --rate) {
                 fitted.fps = rate;
-                if (ExpectedFrames(fitted, mFacts.frames, mFacts.seconds) <= mFrameRoom) {
+                if (ExpectedFrames(fitted, mFacts) <= mFrameRoom) {
                     break;
                 }
             }
@@ -512,7 +575,7 @@ void FrameOptionsModel::Closing() {
 RememberedFrames FrameOptionsModel::ToRemember() const {
     RememberedFrames kept;
     if (mChosen.fps) {
-        kept.rate = RateText(*mChosen.fps);
+        kept.rate = TypedRate(*mChosen.fps);
     }
     if (mChosen.width) {
         kept.width = std::to_string(*mChosen.width);

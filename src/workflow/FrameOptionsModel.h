@@ -1,13 +1,16 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "common/TempFolder.h"
 #include "extract/ClipFacts.h"
 #include "extract/Extraction.h"
 #include "workflow/FrameOptionsView.h"
+#include "workflow/FrameSamples.h"
 
 namespace sparkloom {
 
@@ -22,14 +25,26 @@ struct RememberedFrames {
 // What the dialog's estimate says, and what it is made of.
 struct FramesEstimate {
     std::string refusal;  // why the choice cannot be used; "" when it can
-    int32_t frames = 0;   // as ExpectedFrames tells
+    int32_t frames = 0;   // as ExpectedFrames tells; 0 when the clip's length is unknown
     int width = 0;        // of each frame written
     int height = 0;
-    std::optional<int64_t> bytes;  // the frames' size, once the samples are encoded
-    bool sizeUnknown = false;      // ffmpeg could not encode the samples
-    std::string overRoom;          // which room is passed and by how much; "" when it fits
-    std::string Line() const;      // the line the dialog shows
+    std::optional<int64_t> bytes;       // the frames' size, once the samples are encoded
+    std::optional<int64_t> frameBytes;  // one frame's share of the package
+    bool sizeUnknown = false;           // ffmpeg could not encode the samples
+    std::string overRoom;               // which room is passed and by how much; "" when it fits
+    std::string Line() const;           // the line the dialog shows
+    bool Fits() const { return refusal.empty() && overRoom.empty(); }
 };
+
+// The estimate for options on a clip: the frames from its facts, their size
+// from measure when there is one (else still being measured).
+FramesEstimate EstimateOf(const ClipFacts& facts, const FrameOptions& options, int32_t frameRoom,
+                          const SampleMeasure* measure);
+// The same with the samples measured first, waiting for them: the converter's
+// --estimate. The options must be ones FrameOptionsRefusal lets through.
+FramesEstimate MeasureEstimate(const std::string& video, const ClipFacts& facts,
+                               const FrameOptions& options, int32_t frameRoom,
+                               const std::function<bool()>& stop = {});
 
 // The "Frames…" dialog's workflow: the choices offered, their checks (the
 // converter's own), the live estimate with its sample encodes in the
@@ -64,12 +79,13 @@ public:
     const FramesEstimate& Estimate() const { return mEstimate; }
 
     struct Sampling;
+    struct Decoded;
 
 private:
     // The options the dialog's texts give, or why they cannot be used.
     FrameOptions ReadChoice(std::string& refusal) const;
     void Update();
-    void StartSampling(const FrameOptions& options);
+    void StartSampling();
     void StopSampling();
     void ShowEstimate();
 
@@ -81,6 +97,10 @@ private:
     int32_t mFrameRoom;
     FrameOptionsView* mView = nullptr;
     FramesEstimate mEstimate;
+    FrameOptions mOptions;  // those the estimate shows
+    // Declared before the sampling, which writes into them until it is stopped.
+    std::unique_ptr<TempFolder> mFolder;
+    std::unique_ptr<Decoded> mDecoded;
     std::unique_ptr<Sampling> mSampling;
     bool mAccepted = false;
 };

@@ -285,6 +285,47 @@ TEST_CASE("frameOptions") {
     }
 }
 
+// --estimate prints the Frames dialog's line and writes nothing; 3 when it does not fit.
+TEST_CASE("estimates") {
+    const std::string video = F().clips + "/estimate-3s.mp4";
+    if (!Exists(video)) {
+        REQUIRE(MakeClipAt(video, "3", "64x48", 30));
+    }
+    const struct {
+        Strings options;
+        int status;
+        std::string starts, ends;
+    } rows[]{
+        {{}, 0, "90 frames of 64 \u00d7 48, about 0.", " MB; plays 3.0 s in the host\n"},
+        {{"--fps", "30", "--start", "1", "--width", "32"},
+         0,
+         "60 frames of 32 \u00d7 24, about 0.",
+         "; plays 2.0 s in the host\n"},
+        {{"--fps", "700", "--quality", "2"},
+         3,
+         "2,100 frames of 64 \u00d7 48, about ",
+         "; plays 70.0 s in the host\n106 frames more than a package holds (1,994).\n"},
+    };
+    for (const auto& row : rows) {
+        CAPTURE(Join(row.options, " "));
+        const Strings before = EntriesOf(F().clips);
+        Strings arguments{video, "--estimate"};
+        arguments.insert(arguments.end(), row.options.begin(), row.options.end());
+        const ToolRun run = RunCli(arguments);
+        CHECK_MESSAGE(run.exitCode == row.status, run.err);
+        CHECK(run.out.starts_with(row.starts));
+        CHECK(run.out.ends_with(row.ends));
+        CHECK(EntriesOf(F().clips) == before);
+    }
+    const ToolRun converting = RunCli({video, "--estimate", "-o", "out/x.dzp"});
+    CHECK(converting.exitCode == 2);
+    CHECK(
+        Contains(converting.err, "--output converts a video; it cannot be used with --estimate."));
+    const ToolRun late = RunCli({video, "--estimate", "--start", "4"});
+    CHECK(late.exitCode == 1);
+    CHECK(Contains(late.err, "lies beyond the clip's end"));
+}
+
 // The seek is frame-accurate: the first frame written is the clip's frame
 // 31, as ffmpeg itself picks it out of the whole clip.
 TEST_CASE("startTakesTheExactFrame") {
@@ -447,7 +488,7 @@ TEST_CASE("helpAndVersion") {
     CHECK(help.exitCode == 0);
     for (const char* option : {"--output", "--name", "--type", "--category", "--thumb", "--first",
                                "--frames-dir", "--force", "--fps", "--quality", "--start",
-                               "--duration", "--width", "--quiet", "--check"}) {
+                               "--duration", "--width", "--quiet", "--check", "--estimate"}) {
         CHECK_MESSAGE(Contains(help.out, option), option);
     }
     // Qt's own options went with Qt.

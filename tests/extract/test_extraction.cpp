@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <limits>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,12 +12,15 @@
 #include <sys/wait.h>
 #endif
 
+#include "common/Text.h"
+#include "extract/ClipFacts.h"
 #include "extract/Extraction.h"
 #include "extract/VideoNames.h"
 #include "support/CoreTest.h"
 
 using namespace sparkloom;
 using test::P;
+using test::ReadAll;
 
 namespace {
 
@@ -581,3 +585,95 @@ TEST_CASE("diskFullSaysWhy" * doctest::test_suite("tmpfs")) {
 }
 
 #endif  // _WIN32
+
+// The facts of each clip kind, from ffprobe's JSON as recorded by
+// tests/data/capture-ffprobe.sh, against what ffmpeg wrote of the same clip.
+TEST_CASE("clipFactsFromProbe") {
+    for (const char* version : {"ffprobe51", "ffprobe71"}) {
+        CAPTURE(version);
+        const std::string data = std::string(SPARKLOOM_TEST_DATA) + "/" + version + "/";
+        std::map<std::string, std::vector<int>> written;  // kind: frames, width, height
+        for (const std::string& line : Split(ReadAll(data + "written.txt"), '\n')) {
+            const std::vector<std::string> parts = Split(line, ' ');
+            if (parts.size() == 4) {
+                written[parts[0]] = {std::stoi(parts[1]), std::stoi(parts[2]), std::stoi(parts[3])};
+            }
+        }
+        const struct {
+            std::string kind, summary;
+        } rows[]{
+            {"vfr", "320 \u00d7 180, 60 frames a second, 0:11.92, 715 frames"},
+            {"phone", "320 \u00d7 180, 59.94 frames a second, 0:06.01, 360 frames"},
+            {"slow", "160 \u00d7 90, 240 frames a second, 0:05.00, 1,200 frames"},
+            {"two", "160 \u00d7 90, 25 frames a second, 0:04.00, 100 frames"},
+            {"rotated", "180 \u00d7 320, 30 frames a second, 0:03.00, 90 frames"},
+            {"cover", "320 \u00d7 180, 30 frames a second, 0:03.00, 90 frames"},
+            // Only the packets tell its length (ReadClipFacts reads them).
+            {"live", "320 \u00d7 180, 30 frames a second, length unknown"},
+        };
+        REQUIRE(written.size() == std::size(rows));
+        for (const auto& row : rows) {
+            CAPTURE(row.kind);
+            const ClipFacts facts = ClipFactsOfProbe(ReadAll(data + row.kind + ".json"));
+            REQUIRE(facts.ok);
+            CHECK(facts.Summary() == row.summary);
+            const std::vector<int>& wrote = written[row.kind];
+            CHECK(facts.width == wrote[1]);
+            CHECK(facts.height == wrote[2]);
+            if (facts.frames > 0) {
+                CHECK(std::abs(facts.frames - wrote[0]) <= std::max(1, wrote[0] / 100));
+                CHECK(ExpectedFrames(FrameOptions{}, facts) == facts.frames);
+            }
+        }
+    }
+    const std::string data = std::string(SPARKLOOM_TEST_DATA) + "/ffprobe51/";
+    // The part asked for, cut to where the video has frames: the phone's audio runs on.
+    const ClipFacts phone = ClipFactsOfProbe(ReadAll(data + "phone.json"));
+    FrameOptions part;
+    part.start = "5";
+    CHECK(ExpectedFrames(part, phone) == 60);
+    part.fps = 30;
+    part.duration = "0.5";
+    CHECK(ExpectedFrames(part, phone) == 15);
+    part.start = "7";
+    CHECK(ExpectedFrames(part, phone) == 0);
+    CHECK_FALSE(ClipFactsOfProbe("{\"streams\": [{\"codec_type\": \"audio\"}]}").ok);
+    CHECK_FALSE(ClipFactsOfProbe("not json").ok);
+}
+
+#ifndef _WIN32
+// Without ffprobe beside ffmpeg, ffmpeg's banner still gives the size and the
+// rate the frames are written at ("tbr", "1k" a thousand), never the container's
+// length, which may be the audio's.
+TEST_CASE("clipFactsWithoutProbe") {
+    test::TempDir root;
+    const std::string ffmpeg = Utf8Of(root.Path() / "ffmpeg");
+    const struct {
+        std::string banner;
+        int width, height;
+        double fps;
+    } rows[]{
+        {"Stream #0:0: Video: h264, yuv420p, 320x180, 16.86 fps, 60 tbr, 15360 tbn", 320, 180, 60},
+        {"Stream #0:0: Video: h264, yuv420p, 160x90, 1k tbr, 1k tbn", 160, 90, 1000},
+    };
+    for (const auto& row : rows) {
+        CAPTURE(row.banner);
+        REQUIRE(test::WriteFile(ffmpeg,
+                                "#!/bin/sh\necho '  Duration: 00:00:30.00, start: 0'"
+                                " >&2\necho '    " +
+                                    row.banner + "' >&2\nexit 1\n"));
+        fs::permissions(P(ffmpeg), fs::perms::owner_all);
+        ForcedFfmpeg forced(ffmpeg);
+        CHECK(FindFfprobe().empty());
+        const ClipFacts facts = ReadClipFacts("clip.mp4", {}, false);
+        REQUIRE(facts.ok);
+        CHECK_FALSE(facts.probed);
+        CHECK(facts.width == row.width);
+        CHECK(facts.height == row.height);
+        CHECK(facts.fps == row.fps);
+        CHECK(facts.seconds < 0);
+        CHECK(facts.frames == 0);
+        CHECK(ExpectedFrames(FrameOptions{}, facts) == 0);
+    }
+}
+#endif

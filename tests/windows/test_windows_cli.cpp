@@ -420,6 +420,32 @@ TEST_CASE("packageAsOnLinux") {
     CHECK(check.out == package + ": OK\n");
 }
 
+// ffprobe.exe beside ffmpeg.exe gives the clip's facts: on a screen recording
+// of a variable rate, --estimate says the frames the conversion then writes,
+// and the conversion announces the same number.
+TEST_CASE("estimateWithFfprobe") {
+    REQUIRE(Exists(Utf8Of(P(F().ffmpeg).parent_path() / "ffprobe.exe")));
+    const std::string kinds = F().clips + "\\kinds";
+    const ToolRun made = OnHost("exec sh \"$1\" \"$2\"",
+                                {std::string(SPARKLOOM_TEST_DATA) + "/make-kinds.sh", kinds});
+    REQUIRE_MESSAGE(made.exitCode == 0, made.err);
+    const std::string clip = kinds + "\\vfr.mp4";
+    const ToolRun estimate = RunCli({clip, "--estimate"});
+    REQUIRE_MESSAGE(estimate.exitCode == 0, estimate.err);
+    CHECK(estimate.err == "");
+    const std::string frames = ReplaceAll(estimate.out.substr(0, estimate.out.find(' ')), ",", "");
+    const int estimated = static_cast<int>(ParseInteger(frames).value_or(-1));
+    CHECK(estimate.out.starts_with(frames + " frames of 320 \u00d7 180, about "));
+
+    const std::string base = Fresh("Screen");
+    const ToolRun run = RunCli(Complete(base, clip) + Strings{"--name", "Screen"});
+    REQUIRE_MESSAGE(run.exitCode == 0, run.err);
+    CHECK(Contains(run.err, "Extracting about " + std::to_string(estimated) + " frames…"));
+    const int written = FramesIn(base + "_frames", "Screen");
+    CHECK_MESSAGE(std::abs(written - estimated) <= std::max(1, written / 100), estimated,
+                  " estimated, ", written, " written");
+}
+
 // A user's folders carry letters of any script, which the ANSI code page
 // cannot: the clip, the frames folder, the package and the converter's own
 // folder, where it finds ffmpeg.exe beside itself, or says where to put one.

@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 
+#include "common/TempFolder.h"
 #include "extract/Extraction.h"
 #include "platform/Disk.h"
 #include "platform/FileMove.h"
@@ -844,7 +845,7 @@ TEST_CASE("the frames dialog's estimate holds for the frames and the package the
     }
 }
 
-TEST_CASE("the frames dialog refuses in the converter's words, fits a long clip and remembers") {
+TEST_CASE("the frames dialog refuses in its own words, fits a long clip and remembers") {
     TempDir root;
     const std::string clip = Native(root.Path() / "Long.mp4");
     REQUIRE(MakeNoisyClip(clip, 60, 40, "96x54"));
@@ -865,14 +866,16 @@ TEST_CASE("the frames dialog refuses in the converter's words, fits a long clip 
         FramesControl control;
         std::string text, refusal;
     } refusals[]{
-        {FramesControl::txtStart, "0:41", StartBeyondEndText("0:41", facts.seconds)},
-        {FramesControl::txtLength, "0", "--duration must be longer than 0."},
-        {FramesControl::cboWidth, "9000", "--width 9000 is out of range: 16 to 8192 pixels."},
-        {FramesControl::cboRate, "fast", "--fps needs a number, not \"fast\"."},
-        {FramesControl::cboRate, "200", "The rate is a number of frames a second from 1 to 120."},
+        {FramesControl::txtStart, "0:41",
+         "Start: a time before the clip's end, 0:40.00, not \"0:41\"."},
+        {FramesControl::txtLength, "0", "Length: longer than 0, not \"0\"."},
+        {FramesControl::cboWidth, "9000", "Width: a whole number from 16 to 8192, not \"9000\"."},
+        {FramesControl::cboRate, "fast", "Rate: a number from 1 to 120, not \"fast\"."},
+        {FramesControl::cboRate, "200", "Rate: a number from 1 to 120, not \"200\"."},
+        {FramesControl::cboQuality, "1",
+         "JPEG quality: a whole number from 2 (best) to 31, not \"1\"."},
         {FramesControl::txtStart, "1:2",
-         "--start \"1:2\" is no TIME: seconds (90, 1.5) or "
-         "[HH:]MM:SS[.fff] (01:30, 00:01:30.250)."},
+         "Start: seconds (90, 1.5) or [HH:]MM:SS[.fff], not \"1:2\"."},
     };
     for (const auto& row : refusals) {
         CAPTURE(row.text);
@@ -909,6 +912,146 @@ TEST_CASE("the frames dialog refuses in the converter's words, fits a long clip 
     CHECK(FramesStatusText(dialog.Chosen()) == "Frames: 49 a second, quality 5");
     CHECK(dialog.ToRemember().rate == "49");
     CHECK(dialog.ToRemember().width.empty());
+
+    // A rate typed with three decimals comes back as typed.
+    FrameOptions film;
+    film.fps = 23.976;
+    FrameOptionsModel again(clip, facts, film, {}, FramesPerPackage(2000));
+    ScriptedFrames reopened;
+    again.Open(reopened);
+    CHECK(reopened.texts[FramesControl::cboRate] == "23.976");
+    again.Click(FramesControl::cmdOK);
+    REQUIRE(again.Accepted());
+    CHECK(again.Chosen().fps == 23.976);
+    CHECK(again.ToRemember().rate == "23.976");
+
+    // 10 s of slow motion at 240: Fit stays within the dialog's own range.
+    ClipFacts slow = facts;
+    slow.fps = 240;
+    slow.seconds = 10;
+    slow.frames = 2400;
+    FrameOptionsModel fitting(clip, slow, {}, {}, FramesPerPackage(2000));
+    ScriptedFrames fitted;
+    fitting.Open(fitted);
+    REQUIRE(fitted.Type(fitting, FramesControl::cboRate, ""));
+    CHECK(fitted.enabled[FramesControl::cmdFit]);
+    fitting.Click(FramesControl::cmdFit);
+    CHECK(fitted.texts[FramesControl::cboRate] == "120");
+    CHECK(fitting.Estimate().frames == 1200);
+    CHECK(fitting.Estimate().refusal.empty());
+
+    // Unknown length: said so, no frame count, no Fit.
+    ClipFacts unknown = facts;
+    unknown.seconds = -1;
+    unknown.frames = 0;
+    FrameOptionsModel open(clip, unknown, {}, {}, FramesPerPackage(2000));
+    ScriptedFrames vague;
+    open.Open(vague);
+    REQUIRE(vague.Type(open, FramesControl::cboRate, ""));
+    CHECK(vague.texts[FramesControl::lblEstimate].starts_with(
+        "Length unknown; frames of 96 \u00d7 54, about "));
+    CHECK_FALSE(vague.enabled[FramesControl::cmdFit]);
+}
+
+TEST_CASE("the frames dialog's samples live in the program's temp folder; a crashed run's go") {
+    TempFolder live;
+    REQUIRE(live.Create("frames"));
+    const fs::path root = TempFolder::Root();
+    CHECK(live.Path().parent_path() == root);
+    // What a run that crashed leaves: a folder and its lock file, held by nobody.
+    const fs::path stale = root / "frames-crashed";
+    REQUIRE(MakeFolder(Utf8Of(stale)));
+    REQUIRE(WriteFile(Utf8Of(stale / "samples.nut"), "x"));
+    REQUIRE(WriteFile(Utf8Of(stale) + ".lock", ""));
+    TempFolder::RemoveStale();
+    CHECK_FALSE(fs::exists(stale));
+    CHECK_FALSE(fs::exists(Utf8Of(stale) + ".lock"));
+    CHECK(fs::is_directory(live.Path()));
+}
+
+TEST_CASE("the estimate holds on each kind of clip people bring, as the dialog and --estimate") {
+    TempDir root;
+    REQUIRE(MakeFolder(Utf8Of(root.Path() / "out")));
+    const ToolRun made =
+        RunTool("sh", {std::string(SPARKLOOM_TEST_DATA) + "/make-kinds.sh", Native(root.Path())},
+                Patient());
+    REQUIRE_MESSAGE(made.exitCode == 0, made.err);
+    const std::string realSpeed = "Real speed in the host (30 a second)";
+    const struct {
+        std::string clip, rate, width, start, length, quality;
+        int frames, wide, high;  // what the extraction writes
+    } rows[]{
+        {"vfr.mp4", "", "", "", "", "", 715, 320, 180},
+        {"phone.mp4", realSpeed, "160", "", "", "", 180, 160, 90},
+        {"slow.mp4", "120", "", "1", "", "", 480, 160, 90},
+        {"two.mp4", "", "96", "1", "2", "", 50, 96, 54},
+        {"rotated.mp4", "", "", "", "", "2 (best)", 90, 180, 320},
+        {"cover.mp4", "", "", "0.5", "", "", 75, 320, 180},
+        {"live.mkv", "10", "", "", "", "", 40, 320, 180},
+    };
+    for (const auto& row : rows) {
+        CAPTURE(row.clip);
+        const std::string clip = Native(root.Path() / row.clip);
+        const ClipFacts facts = ReadClipFacts(clip, {}, false);
+        REQUIRE(facts.ok);
+        CHECK(facts.probed);
+        FrameOptionsModel dialog(clip, facts, {}, {}, FramesPerPackage(2000));
+        ScriptedFrames frames;
+        dialog.Open(frames);
+        REQUIRE(frames.Type(dialog, FramesControl::cboRate, row.rate));
+        REQUIRE(frames.Type(dialog, FramesControl::cboWidth, row.width));
+        REQUIRE(frames.Type(dialog, FramesControl::txtStart, row.start));
+        REQUIRE(frames.Type(dialog, FramesControl::txtLength, row.length));
+        REQUIRE(frames.Type(dialog, FramesControl::cboQuality, row.quality));
+        const FramesEstimate estimate = dialog.Estimate();
+        REQUIRE_MESSAGE(estimate.bytes, estimate.Line());
+        dialog.Click(FramesControl::cmdOK);
+        REQUIRE(dialog.Accepted());
+        const FrameOptions& chosen = dialog.Chosen();
+        std::vector<std::string> options;
+        if (chosen.fps) {
+            options.insert(options.end(), {"--fps", RateText(*chosen.fps)});
+        }
+        for (auto [name, value] :
+             {std::pair{"--width", chosen.width}, std::pair{"--quality", chosen.quality}}) {
+            if (value) {
+                options.insert(options.end(), {name, std::to_string(*value)});
+            }
+        }
+        for (auto [name, value] :
+             {std::pair{"--start", chosen.start}, std::pair{"--duration", chosen.duration}}) {
+            if (value) {
+                options.insert(options.end(), {name, *value});
+            }
+        }
+        // The converter's estimate is the dialog's line.
+        std::vector<std::string> arguments{clip, "--estimate"};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        const ToolRun estimated = RunTool(SPARKLOOM_CLI, arguments, Patient());
+        CHECK(estimated.exitCode == 0);
+        CHECK(estimated.out == estimate.Line() + "\n");
+
+        const fs::path folder = root.Path() / (row.clip + " frames");
+        const std::string package = Native(root.Path() / "out" / (row.clip + ".dzp"));
+        arguments = {clip,      "-o",     package, "--type",       "PRESET",      "--category",
+                     "General", "--name", "Clip",  "--frames-dir", Native(folder)};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        const ToolRun cli = RunTool(SPARKLOOM_CLI, arguments, Patient());
+        REQUIRE_MESSAGE(cli.exitCode == 0, cli.err);
+        const int written = FramesIn(folder).second;
+        CHECK(abs(written - row.frames) <= std::max(1, row.frames / 100));
+        CHECK_MESSAGE(abs(estimate.frames - written) <= std::max(1, written / 100), estimate.frames,
+                      " estimated, ", written, " written");
+        const auto size = static_cast<double>(fs::file_size(P(package)));
+        CHECK_MESSAGE(std::abs(static_cast<double>(*estimate.bytes) / size - 1) <= 0.25,
+                      *estimate.bytes, " estimated, ", size, " written");
+        const ToolRun first =
+            RunTool("ffprobe", {"-v", "error", "-show_entries", "stream=width,height", "-of",
+                                "csv=p=0", Native(folder / "Clip_00001.jpg")});
+        CHECK(first.out == std::to_string(row.wide) + "," + std::to_string(row.high) + "\n");
+        CHECK(estimate.width == row.wide);
+        CHECK(estimate.height == row.high);
+    }
 }
 
 // The Preview dialog with nothing drawn and nothing decoded: its buttons only.
