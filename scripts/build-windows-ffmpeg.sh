@@ -106,7 +106,13 @@ fi
 
 rm -rf "$dir/dist.new"
 mkdir "$dir/dist.new"
-cp "$dir/build/ffmpeg.exe" "$dir/build/ffprobe.exe" "$dir/dist.new/"
+# strip writes a time stamp into the PE header, SOURCE_DATE_EPOCH's when it
+# is set: here the date of the source's Debian changelog, which the cache
+# key holds, so a build reused from the cache and a cold one agree.
+epoch=$(dpkg-parsechangelog -l "$src/debian/changelog" -STimestamp)
+for program in ffmpeg ffprobe; do
+  SOURCE_DATE_EPOCH=$epoch $host-strip -o "$dir/dist.new/$program.exe" "$dir/build/${program}_g.exe"
+done
 crlf() { sed 's/\r*$/\r/' "$1" >"$2"; }
 crlf "$src/COPYING.LGPLv2.1" "$dir/dist.new/ffmpeg-LGPL-2.1.txt"
 upstream=$(echo "$source" | sed -e 's/^[0-9]*://' -e 's/-[^-]*$//')
