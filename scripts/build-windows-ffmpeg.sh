@@ -6,7 +6,9 @@
 # external library but zlib (the png decoder needs it; the static one
 # scripts/windows-deps.sh built from Debian 13's source, found in
 # SPARKLOOM_WINDOWS_PREFIX, default DIR/../deps/prefix), nasm for the
-# assembly, static exes that need only Windows' own DLLs. Only what
+# assembly. The two programs share FFmpeg's own DLLs, which lie beside them
+# and need only Windows' own: about 8.8 MB installed where two static exes
+# take 15 MB (each holds nearly all of the decoders and formats). Only what
 # sparkloom-cli runs is enabled: the common camera and download formats read,
 # the first video stream copied to the null muxer (the count), decoded,
 # trimmed, rotated, thinned to a frame rate and scaled into numbered JPEG
@@ -39,7 +41,8 @@ filters=$(list fps scale trim transpose hflip vflip rotate format null)
 configure="--target-os=mingw32 --arch=x86_64 --enable-cross-compile
   --cross-prefix=$host- --cc=$host-gcc-posix --pkg-config=false
   --extra-cflags=-I../zlib/include --extra-ldflags=-L../zlib/lib
-  --extra-ldflags=-static --extra-ldflags=-Wl,--no-insert-timestamp --disable-debug
+  --extra-ldflags=-static-libgcc --extra-ldflags=-Wl,--no-insert-timestamp
+  --enable-shared --disable-static --disable-debug
   --disable-autodetect --enable-w32threads --enable-zlib
   --disable-everything --disable-network --disable-doc
   --disable-ffplay --disable-avdevice --disable-swresample
@@ -92,15 +95,6 @@ if [ ! -f build/ffmpeg.exe ] || [ ! -f build/ffprobe.exe ] ||
     exit 1
   }
 
-  system='(advapi32|bcrypt|kernel32|msvcrt|ole32|psapi|shell32|user32|ws2_32)\.dll|api-ms-win-.*'
-  for program in ffmpeg.exe ffprobe.exe; do
-    foreign=$($host-objdump -p $program | sed -n 's/^[[:space:]]*DLL Name: //p' |
-      tr '[:upper:]' '[:lower:]' | grep -vxE "$system" || true)
-    if [ -n "$foreign" ]; then
-      echo "$program needs DLLs Windows does not have: $foreign" >&2
-      exit 1
-    fi
-  done
   printf '%s' "$stamp" >.stamp
 fi
 
@@ -113,28 +107,47 @@ epoch=$(dpkg-parsechangelog -l "$src/debian/changelog" -STimestamp)
 for program in ffmpeg ffprobe; do
   SOURCE_DATE_EPOCH=$epoch $host-strip -o "$dir/dist.new/$program.exe" "$dir/build/${program}_g.exe"
 done
+# libavutil takes nanosleep from the MinGW-w64 runtime's winpthread, whose
+# DLL ships beside it (its licence is in licenses/ with the runtime's).
+for library in "$dir"/build/lib*/*-[0-9]*.dll /usr/$host/lib/libwinpthread-1.dll; do
+  SOURCE_DATE_EPOCH=$epoch $host-strip -o "$dir/dist.new/$(basename "$library")" "$library"
+done
+# Each needs only Windows' own DLLs and those beside it.
+system='(advapi32|bcrypt|kernel32|msvcrt|ole32|psapi|shell32|user32|ws2_32)\.dll|api-ms-win-.*'
+for program in "$dir"/dist.new/*.exe "$dir"/dist.new/*.dll; do
+  foreign=$($host-objdump -p "$program" | sed -n 's/^[[:space:]]*DLL Name: //p' |
+    while read -r dll; do [ -f "$dir/dist.new/$dll" ] || echo "$dll"; done |
+    tr '[:upper:]' '[:lower:]' | grep -vxE "$system" || true)
+  if [ -n "$foreign" ]; then
+    echo "$(basename "$program") needs DLLs Windows does not have: $foreign" >&2
+    exit 1
+  fi
+done
 crlf() { sed 's/\r*$/\r/' "$1" >"$2"; }
 crlf "$src/COPYING.LGPLv2.1" "$dir/dist.new/ffmpeg-LGPL-2.1.txt"
 upstream=$(echo "$source" | sed -e 's/^[0-9]*://' -e 's/-[^-]*$//')
 cat >"$dir/dist.new/ffmpeg-source.txt.lf" <<EOF
-ffmpeg.exe and ffprobe.exe
-==========================
+ffmpeg.exe, ffprobe.exe and their DLLs
+======================================
 
-ffmpeg.exe and ffprobe.exe are FFmpeg $upstream, under the GNU Lesser General
-Public Licence 2.1 or later (ffmpeg-LGPL-2.1.txt). They were built, unchanged,
+ffmpeg.exe, ffprobe.exe and the DLLs they share,
+$(cd "$dir/dist.new" && ls ./*.dll | sed 's|^\./||' | grep -v '^libwinpthread' | tr '\n' ' ' | sed 's/ $//'),
+are FFmpeg $upstream, under the GNU Lesser General Public Licence 2.1 or
+later (ffmpeg-LGPL-2.1.txt). They were built, unchanged,
 from the source package ffmpeg $source of Debian 13 ($debian_release),
 which "apt-get source ffmpeg=$source" fetches on that system and
 https://snapshot.debian.org/package/ffmpeg/ keeps, with its copyright file.
 
-It was cross-compiled with MinGW-w64 GCC $($host-gcc-posix -dumpfullversion) and nasm $(nasm -v | cut -d' ' -f3),
+They were cross-compiled with MinGW-w64 GCC $($host-gcc-posix -dumpfullversion) and nasm $(nasm -v | cut -d' ' -f3),
 configured with:
 
 $(echo "$configure" | sed 's/^ */  /')
 
-Each contains zlib and the MinGW-w64 runtime, whose licences are in licenses/.
+They contain zlib and the MinGW-w64 runtime, and libwinpthread-1.dll beside
+them is that runtime's; their licences are in licenses/.
 EOF
 crlf "$dir/dist.new/ffmpeg-source.txt.lf" "$dir/dist.new/ffmpeg-source.txt"
 rm "$dir/dist.new/ffmpeg-source.txt.lf"
 rm -rf "$dir/dist"
 mv "$dir/dist.new" "$dir/dist"
-echo "$dir/dist/ffmpeg.exe and ffprobe.exe"
+echo "$dir/dist/ffmpeg.exe, ffprobe.exe and their DLLs"

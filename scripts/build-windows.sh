@@ -135,8 +135,8 @@ window="$build/src/win32/sparkloom.exe"
 if [ -f "$window" ]; then
   "$triple-strip" -o "$stage/sparkloom.exe" "$window"
 fi
-cp "$ffmpeg_dist/ffmpeg.exe" "$ffmpeg_dist/ffprobe.exe" "$ffmpeg_dist/ffmpeg-LGPL-2.1.txt" \
-  "$ffmpeg_dist/ffmpeg-source.txt" "$stage/"
+cp "$ffmpeg_dist/ffmpeg.exe" "$ffmpeg_dist/ffprobe.exe" "$ffmpeg_dist"/*.dll \
+  "$ffmpeg_dist/ffmpeg-LGPL-2.1.txt" "$ffmpeg_dist/ffmpeg-source.txt" "$stage/"
 # Notepad reads LF now, but older Windows tools want CR LF.
 crlf() { sed 's/\r*$/\r/' "$1" >"$2"; }
 cat >"$build/dist/README.txt" <<EOF
@@ -161,9 +161,10 @@ ffmpeg
 ------
 sparkloom-cli.exe runs the ffmpeg.exe and ffprobe.exe beside it: FFmpeg
 built from Debian 13's source package under the LGPL 2.1
-(ffmpeg-LGPL-2.1.txt); ffmpeg-source.txt names the package and version and
-says how they were built. To use another ffmpeg, set SPARKLOOM_FFMPEG to its
-full path.
+(ffmpeg-LGPL-2.1.txt), on FFmpeg's DLLs (av*.dll, swscale-*.dll) and
+libwinpthread-1.dll beside them; ffmpeg-source.txt names the package and
+version and says how they were built. To use another ffmpeg, set
+SPARKLOOM_FFMPEG to its full path.
 
 Names and letters
 -----------------
@@ -186,8 +187,8 @@ Sparkloom is under the MIT licence (licenses/sparkloom.txt). The program
 contains zlib, minizip, expat, CLI11, the MinGW-w64 runtime with winpthreads
 and GCC's runtime libraries; their licence texts are in licenses/. ffmpeg.exe
 is under the LGPL 2.1 (ffmpeg-LGPL-2.1.txt) and contains zlib and the
-MinGW-w64 runtime too, and so does ffprobe.exe. licenses/VERSIONS.txt names
-the version of each.
+MinGW-w64 runtime too, and so do ffprobe.exe and FFmpeg's DLLs.
+licenses/VERSIONS.txt names the version of each.
 EOF
 crlf "$build/dist/README.txt" "$stage/README.txt"
 crlf "$here/debian/copyright" "$stage/licenses/sparkloom.txt"
