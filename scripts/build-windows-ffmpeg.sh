@@ -131,7 +131,7 @@ ffmpeg.exe, ffprobe.exe and their DLLs
 ======================================
 
 ffmpeg.exe, ffprobe.exe and the DLLs they share,
-$(cd "$dir/dist.new" && ls ./*.dll | sed 's|^\./||' | grep -v '^libwinpthread' | tr '\n' ' ' | sed 's/ $//'),
+$(cd "$dir/dist.new" && find . -name '*.dll' ! -name 'libwinpthread*' | sed 's|^\./||' | sort | tr '\n' ' ' | sed 's/ $//'),
 are FFmpeg $upstream, under the GNU Lesser General Public Licence 2.1 or
 later (ffmpeg-LGPL-2.1.txt). They were built, unchanged,
 from the source package ffmpeg $source of Debian 13 ($debian_release),

@@ -1,3 +1,4 @@
+# shellcheck shell=sh
 # Sourced by scripts/windows-deps.sh and scripts/build-windows-ffmpeg.sh: the
 # Windows build takes zlib, minizip, expat and ffmpeg from the source packages
 # of Debian 13 (trixie), whatever release the build machine runs, while the
@@ -129,11 +130,13 @@ fetch_from_pool() {
   package=$1 wanted=$2 sha=$3 into=$4
   pool=$(release_uri)/pool/main/$(echo "$package" | cut -c1)/$package
   dsc=${package}_$wanted.dsc
+  # shellcheck disable=SC2046  # the options are single words
   (
     cd "$into" &&
       /usr/lib/apt/apt-helper $(apt_options) download-file "$pool/$dsc" "$dsc" "SHA256:$sha" &&
       sed -n '/^Checksums-Sha256:/,/^[^ ]/s/^ \([0-9a-f]\{64\}\) [0-9]* \(.*\)$/\1 \2/p' "$dsc" |
       while read -r hash file; do
+        # shellcheck disable=SC2046
         /usr/lib/apt/apt-helper $(apt_options) download-file "$pool/$file" "$file" "SHA256:$hash" || exit 1
       done &&
       dpkg-source -x "$dsc"
@@ -150,7 +153,7 @@ windows_source() {
   floor=$(echo "$release_sources" | awk -v p="$package" '$1 == p { print $2, $3 }')
   for version in $listed ${floor%% *}; do
     newest=${newest:-$version}
-    folder=$store/$(echo "$version" | sed 's/^[0-9]*://')
+    folder=$store/${version#*:}
     if [ ! -f "$folder/.unpacked" ]; then
       rm -rf "$folder"
       mkdir -p "$folder"
