@@ -2,8 +2,9 @@
 # win32 flavour of g++ 12 has no std::thread. Programs are linked static, so
 # they need only Windows' own DLLs, and ctest runs them under Wine.
 #
-# SPARKLOOM_WINDOWS_PREFIX names the folder the libraries Debian has no MinGW
-# build of (minizip, expat) were installed into (scripts/build-windows.sh).
+# SPARKLOOM_WINDOWS_PREFIX names the folder the libraries built from Debian
+# 13's sources (zlib, minizip, expat) were installed into
+# (scripts/windows-deps.sh).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -14,13 +15,21 @@ set(CMAKE_RC_COMPILER ${triple}-windres)
 set(CMAKE_AR ${triple}-gcc-ar-posix CACHE FILEPATH "")
 set(CMAKE_RANLIB ${triple}-gcc-ranlib-posix CACHE FILEPATH "")
 
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# No time stamp in the PE headers and no build machine path in the code
+# (__FILE__, debug info): two builds of one commit in two folders give the
+# same bytes. The build folder's own map comes last, as it lies inside the
+# source folder and the last matching map wins.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -Wl,--no-insert-timestamp")
+set(CMAKE_C_FLAGS_INIT "-ffile-prefix-map=${CMAKE_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=build")
+set(CMAKE_CXX_FLAGS_INIT "${CMAKE_C_FLAGS_INIT}")
 
 # Headers and libraries come from the MinGW tree and the prefix only, never
 # from the build machine's /usr.
+# The prefix comes first: its zlib is Debian 13's, where the MinGW tree may
+# hold an older one.
 set(CMAKE_FIND_ROOT_PATH /usr/${triple})
 if(SPARKLOOM_WINDOWS_PREFIX)
-  list(APPEND CMAKE_FIND_ROOT_PATH ${SPARKLOOM_WINDOWS_PREFIX})
+  list(PREPEND CMAKE_FIND_ROOT_PATH ${SPARKLOOM_WINDOWS_PREFIX})
   set(ENV{PKG_CONFIG_LIBDIR} ${SPARKLOOM_WINDOWS_PREFIX}/lib/pkgconfig)
   set(ENV{PKG_CONFIG_PATH} "")
   set(ENV{PKG_CONFIG_SYSROOT_DIR} "")

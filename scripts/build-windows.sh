@@ -1,16 +1,25 @@
 #!/bin/sh
 # Builds sparkloom-cli.exe for 64-bit Windows on Debian 12 with MinGW-w64
 # into build-windows/ (or BUILD_DIR) and packs
-# dist/sparkloom-VERSION-windows-x64.zip (the programs, ffmpeg.exe, a short
-# README and the licence texts of everything in them) and the per-user
-# installer dist/Sparkloom-Setup-VERSION.exe. Installs what is missing with
-# apt-get first. minizip, expat and ffmpeg come from Debian's source packages,
-# built once (scripts/windows-deps.sh, scripts/build-windows-ffmpeg.sh); a
-# second run reuses them.
+# dist/sparkloom-VERSION-windows-x64.zip (the programs, ffmpeg.exe and
+# ffprobe.exe, a short README and the licence texts of everything in them),
+# the per-user installer dist/Sparkloom-Setup-VERSION.exe and
+# dist/SHA256SUMS for both (SPARKLOOM_DIST names another folder than dist/).
+# Installs what is missing with apt-get first. zlib, minizip, expat and
+# ffmpeg come from Debian 13's source packages, built once
+# (scripts/windows-deps.sh, scripts/build-windows-ffmpeg.sh); a second run
+# reuses them.
+#
+# The programs and the zip are the same bytes for the same commit, wherever
+# and whenever they are built: times come from SOURCE_DATE_EPOCH (the last
+# commit's unless set), no build path goes into them.
 #
 # With --test it also builds the test programs and runs the whole Windows
-# suite under Wine with ctest, with the ffmpeg.exe that ships, and the
-# installer's install, conversion and uninstall in a fresh Wine prefix.
+# suite under Wine with ctest, with the ffmpeg.exe and ffprobe.exe that ship,
+# and the installer's install, conversion and uninstall in a fresh Wine
+# prefix; then it builds the programs a second time in BUILD_DIR-again (with
+# a copy of the ffmpeg build) and checks that the exes and the zip are the
+# same bytes, and checks SHA256SUMS with sha256sum -c.
 #
 # Usage: scripts/build-windows.sh [--test] [BUILD_DIR]
 # SPARKLOOM_JOBS sets the parallel build jobs (default 2), SPARKLOOM_WINE_JOBS
@@ -40,11 +49,16 @@ build=$(cd "$build" && pwd)
 jobs=${SPARKLOOM_JOBS:-2}
 triple=x86_64-w64-mingw32
 started=$(date +%s)
+dist=${SPARKLOOM_DIST:-"$here/dist"}
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+  SOURCE_DATE_EPOCH=$(git -C "$here" log -1 --format=%ct 2>/dev/null || echo 315532800)
+fi
+export SOURCE_DATE_EPOCH
 step() { echo "== $1 ($(($(date +%s) - started)) s)"; }
 
 step "Debian packages"
-packages="g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 dpkg-dev locales
-  cmake make pkg-config libcli11-dev doctest-dev xz-utils nasm nsis"
+packages="g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev locales
+  cmake make pkg-config libcli11-dev doctest-dev xz-utils nasm nsis python3 git"
 if [ "$run_tests" = yes ]; then
   # The suite's independent readers and clip makers run on the Linux side.
   packages="$packages ffmpeg python3 unzip"
@@ -83,10 +97,11 @@ if [ "${regenerate:-no}" = yes ]; then
   $sudo locale-gen
 fi
 
-step "minizip and expat for Windows"
+step "zlib, minizip and expat for Windows"
+export SPARKLOOM_APT_DIR="$build/apt" SPARKLOOM_WINDOWS_PREFIX="$build/deps/prefix"
 SPARKLOOM_JOBS=$jobs "$here/scripts/windows-deps.sh" "$build/deps"
 
-step "ffmpeg.exe for Windows"
+step "ffmpeg.exe and ffprobe.exe for Windows"
 SPARKLOOM_JOBS=$jobs "$here/scripts/build-windows-ffmpeg.sh" "$build/ffmpeg-build"
 ffmpeg_dist=$build/ffmpeg-build/dist
 
@@ -120,8 +135,8 @@ window="$build/src/win32/sparkloom.exe"
 if [ -f "$window" ]; then
   "$triple-strip" -o "$stage/sparkloom.exe" "$window"
 fi
-cp "$ffmpeg_dist/ffmpeg.exe" "$ffmpeg_dist/ffmpeg-LGPL-2.1.txt" "$ffmpeg_dist/ffmpeg-source.txt" \
-  "$stage/"
+cp "$ffmpeg_dist/ffmpeg.exe" "$ffmpeg_dist/ffprobe.exe" "$ffmpeg_dist"/*.dll \
+  "$ffmpeg_dist/ffmpeg-LGPL-2.1.txt" "$ffmpeg_dist/ffmpeg-source.txt" "$stage/"
 # Notepad reads LF now, but older Windows tools want CR LF.
 crlf() { sed 's/\r*$/\r/' "$1" >"$2"; }
 cat >"$build/dist/README.txt" <<EOF
@@ -144,10 +159,12 @@ video's folder under HKEY_CURRENT_USER\\Software\\Sparkloom.
 
 ffmpeg
 ------
-sparkloom-cli.exe runs the ffmpeg.exe beside it: FFmpeg built from Debian's
-source package under the LGPL 2.1 (ffmpeg-LGPL-2.1.txt); ffmpeg-source.txt
-names the package and version and says how it was built. To use another
-ffmpeg, set SPARKLOOM_FFMPEG to its full path.
+sparkloom-cli.exe runs the ffmpeg.exe and ffprobe.exe beside it: FFmpeg
+built from Debian 13's source package under the LGPL 2.1
+(ffmpeg-LGPL-2.1.txt), on FFmpeg's DLLs (av*.dll, swscale-*.dll) and
+libwinpthread-1.dll beside them; ffmpeg-source.txt names the package and
+version and says how they were built. To use another ffmpeg, set
+SPARKLOOM_FFMPEG to its full path.
 
 Names and letters
 -----------------
@@ -170,11 +187,12 @@ Sparkloom is under the MIT licence (licenses/sparkloom.txt). The program
 contains zlib, minizip, expat, CLI11, the MinGW-w64 runtime with winpthreads
 and GCC's runtime libraries; their licence texts are in licenses/. ffmpeg.exe
 is under the LGPL 2.1 (ffmpeg-LGPL-2.1.txt) and contains zlib and the
-MinGW-w64 runtime too. licenses/VERSIONS.txt names the version of each.
+MinGW-w64 runtime too, and so do ffprobe.exe and FFmpeg's DLLs.
+licenses/VERSIONS.txt names the version of each.
 EOF
 crlf "$build/dist/README.txt" "$stage/README.txt"
 crlf "$here/debian/copyright" "$stage/licenses/sparkloom.txt"
-crlf /usr/share/doc/libz-mingw-w64/copyright "$stage/licenses/zlib.txt"
+crlf "$build/deps/prefix/share/licenses/zlib.txt" "$stage/licenses/zlib.txt"
 crlf "$build/deps/prefix/share/licenses/minizip.txt" "$stage/licenses/minizip.txt"
 crlf "$build/deps/prefix/share/licenses/expat.txt" "$stage/licenses/expat.txt"
 crlf /usr/share/doc/libcli11-dev/copyright "$stage/licenses/CLI11.txt"
@@ -182,11 +200,13 @@ crlf /usr/share/doc/mingw-w64-x86-64-dev/copyright \
   "$stage/licenses/mingw-w64-runtime-and-winpthreads.txt"
 crlf /usr/share/doc/gcc-mingw-w64-base/copyright "$stage/licenses/gcc-runtime-libraries.txt"
 
-# licenses/VERSIONS.txt: for each part, the Debian source version built and the
-# newest source version whose binary packages apt offers (a binary's version
-# may differ from its source's: "Source: name (version)"). A part built from
-# another source is warned of here, where CI's log shows it, and marked in
-# the file.
+# licenses/VERSIONS.txt. The parts built from Debian 13's sources: the version
+# built beside the newest one Debian 13 and its updates and security suites
+# list, and which newer ones could not be fetched (the build warned of them
+# already, in scripts/windows-sources.sh). The parts the compilers bring,
+# from the build machine's packages: the version installed beside the newest
+# source version whose binary packages apt offers (a binary's version may
+# differ from its source's: "Source: name (version)").
 newest_offered() {
   apt-cache show "$@" 2>/dev/null | awk '
     function put() { if (v != "") print (s != "" ? s : v); v = ""; s = "" }
@@ -196,14 +216,32 @@ newest_offered() {
     END { put() }' | sort -u -V | tail -n 1
 }
 installed() { dpkg-query -W -f='${source:Package} ${source:Version}' "$1"; }
+# shellcheck disable=SC1091
+system=$(. /etc/os-release && echo "$PRETTY_NAME")
 {
   echo "Versions of the parts in Sparkloom $version for Windows"
   echo
-  echo "Each part: the Debian source package and version it was built from, and"
-  echo "the newest version Debian's packages offered of that source at build time."
+  echo "zlib, minizip, expat, ffmpeg.exe and ffprobe.exe were built from the source"
+  echo "packages of Debian 13 (trixie); each line gives the version built and the"
+  echo "newest version trixie, trixie-updates and trixie-security listed at build"
+  echo "time, and says so when a newer one listed could not be fetched."
+  echo
+  echo "The other parts come with the compilers of the build system, $system:"
+  echo "the version installed and the newest version its packages offered."
   echo
 } >"$build/dist/VERSIONS.txt"
-# part | the binary packages of its source | the source built
+# part|built|newest|missed, from the source fetches
+while IFS='|' read -r part built newest missed; do
+  package=zlib
+  case $part in expat | ffmpeg) package=$part ;; ffprobe) package=ffmpeg ;; esac
+  line="$part: Debian source $package $built; newest offered ${newest:-unknown} by Debian 13"
+  if [ -n "$missed" ]; then
+    line="$line; not fetchable, so not built: $(echo "$missed" | sed 's/ /, /g')"
+  fi
+  echo "$line" >>"$build/dist/VERSIONS.txt"
+done <<PARTS
+$(cat "$build/deps/versions" "$build/ffmpeg-build/versions")
+PARTS
 while IFS='|' read -r part binaries built; do
   # shellcheck disable=SC2086  # the packages, one word each
   newest=$(newest_offered $binaries)
@@ -214,20 +252,43 @@ while IFS='|' read -r part binaries built; do
   fi
   echo "$line" >>"$build/dist/VERSIONS.txt"
 done <<PARTS
-zlib|libz-mingw-w64-dev|$(installed libz-mingw-w64-dev)
-minizip|libminizip-dev libminizip1|$(sed -n '/^minizip /p' "$build/deps/prefix/.done")
-expat|libexpat1 libexpat1-dev|$(sed -n '/^expat /p' "$build/deps/prefix/.done")
-ffmpeg|ffmpeg libavcodec59|$(head -n 1 "$build/ffmpeg-build/build/.stamp")
 CLI11|libcli11-dev|$(installed libcli11-dev)
 MinGW-w64 runtime|mingw-w64-x86-64-dev|$(installed mingw-w64-x86-64-dev)
 GCC runtime libraries|g++-mingw-w64-x86-64-posix gcc-mingw-w64-base|$(installed gcc-mingw-w64-base)
 PARTS
 crlf "$build/dist/VERSIONS.txt" "$stage/licenses/VERSIONS.txt"
 
-mkdir -p "$here/dist"
-zip="$here/dist/$name.zip"
+# Every staged file gets the commit's time, which the zip and the installer
+# record.
+find "$stage" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
+mkdir -p "$dist"
+zip="$dist/$name.zip"
 rm -f "$zip"
-(cd "$build/dist" && cmake -E tar cf "$zip" --format=zip "$name")
+# The zip by Python's zipfile, which writes exactly what it is given: entries
+# in sorted order, each with the commit's time, fixed attributes and no extra
+# fields, so the same stage gives the same bytes.
+python3 - "$build/dist" "$name" "$zip" <<'EOF'
+import os, sys, time, zipfile
+root, top, out = sys.argv[1:4]
+when = time.gmtime(max(int(os.environ["SOURCE_DATE_EPOCH"]), 315532800))[:6]
+names = [top + "/"]
+for folder, subfolders, files in os.walk(os.path.join(root, top)):
+    relative = os.path.relpath(folder, root)
+    names += [os.path.join(relative, n) + "/" for n in subfolders]
+    names += [os.path.join(relative, n) for n in files]
+with zipfile.ZipFile(out, "w") as archive:
+    for name in sorted(names):
+        entry = zipfile.ZipInfo(name, when)
+        entry.create_system = 3
+        if name.endswith("/"):
+            entry.external_attr = (0o40755 << 16) | 0x10
+            archive.writestr(entry, b"")
+        else:
+            entry.external_attr = 0o100644 << 16
+            entry.compress_type = zipfile.ZIP_DEFLATED
+            with open(os.path.join(root, name), "rb") as f:
+                archive.writestr(entry, f.read(), compresslevel=9)
+EOF
 echo "$zip"
 
 step "Making the installer"
@@ -247,12 +308,15 @@ done >"$nsis/files.nsh"
   (cd "$stage" && find . -mindepth 1 -type d | sort -r) | windows_path |
     sed 's/.*/RMDir "$INSTDIR\\&"/'
 } >"$nsis/removals.nsh"
-setup="$here/dist/Sparkloom-Setup-$version.exe"
+setup="$dist/Sparkloom-Setup-$version.exe"
 with_window=""
 if [ -f "$stage/sparkloom.exe" ]; then with_window=-DWINDOW; fi
 makensis -V2 -NOCD -DVERSION="$version" -DOUTFILE="$setup" -DFILES="$nsis/files.nsh" \
   -DREMOVALS="$nsis/removals.nsh" ${with_window:+"$with_window"} "$here/packaging/windows/sparkloom.nsi"
 echo "$setup"
+# What a person who downloads either checks it against (README: Windows).
+(cd "$dist" && sha256sum "$(basename "$zip")" "$(basename "$setup")" >SHA256SUMS)
+echo "$dist/SHA256SUMS"
 
 if [ "$run_tests" = yes ]; then
   step "Testing under Wine"
@@ -260,5 +324,34 @@ if [ "$run_tests" = yes ]; then
   # ten runs, never twice for the same program), so a failed test gets one more
   # run; a real fault fails both.
   (cd "$build" && ctest --output-on-failure --repeat until-pass:2 -j"${SPARKLOOM_WINE_JOBS:-1}")
+
+  step "The same bytes from a second build in another folder"
+  (cd "$dist" && sha256sum -c SHA256SUMS)
+  again=$build-again
+  rm -rf "$again"
+  mkdir -p "$again"
+  cp -a "$build/ffmpeg-build" "$again/"
+  SPARKLOOM_DIST="$again/dist-out" SPARKLOOM_JOBS=$jobs "$0" "$again" >"$again.log" 2>&1 || {
+    tail -n 30 "$again.log" >&2
+    echo "the second build failed; see $again.log" >&2
+    exit 1
+  }
+  differ=""
+  for file in sparkloom.exe sparkloom-cli.exe ffmpeg.exe ffprobe.exe; do
+    cmp "$stage/$file" "$again/dist/$name/$file" || differ="$differ $file"
+  done
+  cmp "$zip" "$again/dist-out/$name.zip" || differ="$differ $name.zip"
+  if [ -n "$differ" ]; then
+    echo "A second build of the same commit gave other bytes:$differ" >&2
+    exit 1
+  fi
+  # makensis writes the same bytes for the same files as far as it can; its
+  # result is reported, not required.
+  if cmp -s "$setup" "$again/dist-out/$(basename "$setup")"; then
+    echo "The installer is the same bytes too."
+  else
+    echo "note: the installer differs between the two builds" >&2
+  fi
+  rm -rf "$again" "$again.log"
 fi
 step "Done"

@@ -153,6 +153,20 @@ std::string Chopped(const std::string& path) {
     return path.substr(0, path.size() - 4);
 }
 
+// A JPEG less its comment, in which ffmpeg names its encoder's version
+// ("Lavc61.19.101"): under Wine the converter runs ffmpeg.exe 7.1 and the
+// test the host's ffmpeg, whose pictures are the same bytes. In the
+// entropy-coded data a 0xFF byte is never followed by 0xFE.
+std::string PictureOf(const std::string& jpeg) {
+    const std::size_t at = jpeg.find("\xff\xfe");
+    if (at == std::string::npos || at + 4 > jpeg.size()) {
+        return jpeg;
+    }
+    const std::size_t length =
+        static_cast<unsigned char>(jpeg[at + 2]) * 256u + static_cast<unsigned char>(jpeg[at + 3]);
+    return jpeg.substr(0, at) + jpeg.substr(std::min(jpeg.size(), at + 2 + length));
+}
+
 void CompareWithFolder(const std::vector<ArchiveEntry>& entries, const std::string& folder) {
     for (const ArchiveEntry& entry : entries) {
         const std::string file = folder + '/' + entry.rawName.substr(2);
@@ -344,7 +358,7 @@ TEST_CASE("startTakesTheExactFrame") {
     REQUIRE_MESSAGE(run.exitCode == 0, run.err);
     const std::string frames = Chopped(package) + "_frames";
     const std::string first = ReadAll(frames + "/options-3-64x48-30_00001.jpg");
-    CHECK(first == ReadAll(byHand));
+    CHECK(PictureOf(first) == PictureOf(ReadAll(byHand)));
     CHECK(first != ReadAll(frames + "/options-3-64x48-30_00002.jpg"));
 }
 

@@ -95,7 +95,7 @@ expected=$( (unzip -Z1 "$zip" | sed -n 's|^[^/]*/\(.*[^/]\)$|\1|p'; echo uninsta
   fail "the installed files differ from the zip's"
 # Each part the programs carry, with the Debian source version built and the
 # newest one offered.
-for part in zlib minizip expat ffmpeg CLI11 "MinGW-w64 runtime" "GCC runtime libraries"; do
+for part in zlib minizip expat ffmpeg ffprobe CLI11 "MinGW-w64 runtime" "GCC runtime libraries"; do
   tr -d '\r' <"$folder/licenses/VERSIONS.txt" |
     grep -Eq "^$part: Debian source [a-z0-9.+-]+ [0-9][^ ;]*; newest offered [0-9]" ||
     fail "licenses/VERSIONS.txt gives no built and newest version for $part"

@@ -461,6 +461,15 @@ TEST_CASE("pathsInAnyLetters") {
     REQUIRE(CopyTestFile(F().clip, video));
     REQUIRE(CopyTestFile(SPARKLOOM_CLI, programs + "\\sparkloom-cli.exe"));
     REQUIRE(CopyTestFile(F().ffmpeg, programs + "\\ffmpeg.exe"));
+    // ffmpeg.exe runs on the DLLs that ship beside it.
+    const std::string ffmpegFolder = F().ffmpeg.substr(0, F().ffmpeg.find_last_of('\\'));
+    std::error_code error;
+    for (const platform::FolderEntry& entry : platform::ListFolder(P(ffmpegFolder), error)) {
+        if (entry.name.ends_with(".dll")) {
+            REQUIRE(CopyTestFile(ffmpegFolder + "\\" + entry.name, programs + "\\" + entry.name));
+        }
+    }
+    REQUIRE(!error);
 
     ToolOptions options;
     options.startFolder = home;
