@@ -12,7 +12,10 @@
 # sparkloom-cli runs is enabled: the common camera and download formats read,
 # the first video stream copied to the null muxer (the count), decoded,
 # trimmed, rotated, thinned to a frame rate and scaled into numbered JPEG
-# files; ffprobe reads the same formats for the clip's facts.
+# files; ffprobe reads the same formats for the clip's facts. The Frames
+# dialog's estimate keeps its sample frames decoded once (rawvideo in NUT,
+# joined by concat and setpts) and encodes them again to a pipe (image2pipe)
+# on each change of width or quality.
 #
 # A cold build takes a while, so DIR/build/.stamp records the source versions
 # and the configure line; a second run with these unchanged only copies. The
@@ -36,7 +39,7 @@ parsers=$(list h264 hevc mpeg4video h263 mpegvideo vp8 vp9 vc1 mjpeg png)
 demuxers=$(list mov matroska avi asf mpegps mpegts mpegvideo flv)
 # The ffmpeg program itself selects trim, transpose, hflip, vflip and format;
 # they are named here all the same, as the road relies on them.
-filters=$(list fps scale trim transpose hflip vflip rotate format null)
+filters=$(list fps scale trim transpose hflip vflip rotate format null concat setpts)
 # No time stamp in the PE headers; zlib from ../zlib, a copy of the prefix's.
 configure="--target-os=mingw32 --arch=x86_64 --enable-cross-compile
   --cross-prefix=$host- --cc=$host-gcc-posix --pkg-config=false
@@ -46,9 +49,9 @@ configure="--target-os=mingw32 --arch=x86_64 --enable-cross-compile
   --disable-autodetect --enable-w32threads --enable-zlib
   --disable-everything --disable-network --disable-doc
   --disable-ffplay --disable-avdevice --disable-swresample
-  --enable-protocol=file,pipe --enable-demuxer=$demuxers --enable-parser=$parsers
-  --enable-decoder=$decoders --enable-filter=$filters
-  --enable-encoder=mjpeg --enable-muxer=image2,null"
+  --enable-protocol=file,pipe --enable-demuxer=$demuxers,nut --enable-parser=$parsers
+  --enable-decoder=$decoders,rawvideo --enable-filter=$filters
+  --enable-encoder=mjpeg,rawvideo --enable-muxer=image2,image2pipe,nut,null"
 
 # shellcheck source=scripts/windows-sources.sh
 . "$here/scripts/windows-sources.sh"
