@@ -58,7 +58,7 @@ step() { echo "== $1 ($(($(date +%s) - started)) s)"; }
 
 step "Debian packages"
 packages="g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev locales
-  cmake make pkg-config libcli11-dev doctest-dev xz-utils nasm nsis python3 git"
+  cmake make pkg-config libcli11-dev doctest-dev nlohmann-json3-dev xz-utils nasm nsis python3 git"
 if [ "$run_tests" = yes ]; then
   # The suite's independent readers and clip makers run on the Linux side.
   packages="$packages ffmpeg python3 unzip"

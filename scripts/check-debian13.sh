@@ -11,7 +11,7 @@ src=$(cd "$(dirname "$0")/.." && pwd)
 root=${DEBIAN13_ROOT:-/work/deb13root}
 jobs=${JOBS:-2}
 packages="build-essential cmake pkg-config qt6-base-dev zlib1g-dev libminizip-dev
-  libexpat1-dev libcli11-dev doctest-dev
+  libexpat1-dev libcli11-dev doctest-dev nlohmann-json3-dev
   ffmpeg unzip zip python3 libarchive-tools xvfb xauth fonts-dejavu-core"
 
 if [ "$(id -u)" -ne 0 ]; then
