@@ -176,10 +176,11 @@ refused before anything is written.
 Stopping
 --------
 Ctrl+C, Ctrl+Break or closing the window stops a conversion: ffmpeg ends,
-the half-written package is removed and the frames folder is kept. The exit
-status is then 130 (Ctrl+C) or 143 (Ctrl+Break, closing the window).
-Otherwise it is 0 when every package was made, 1 after a failure and 2 for a
-usage error.
+the half-written package is removed, an older package of the same name is
+kept as it was, and the frames folder is kept. The exit status is then 130
+(Ctrl+C) or 143 (Ctrl+Break, closing the window). Otherwise it is 0 when
+every package was made, 1 after a failure and 2 for a usage error;
+--estimate exits with 3 when the frames would not fit one package.
 
 Licences
 --------
