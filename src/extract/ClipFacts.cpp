@@ -189,26 +189,32 @@ std::optional<double> TaggedDuration(const Json& stream) {
     return ParseTime(text->get<std::string>());
 }
 
-}  // namespace
-
-ClipFacts ClipFactsOfProbe(std::string_view json) {
-    ClipFacts facts;
-    const Json probe = Json::parse(json.begin(), json.end(), nullptr, false);
+// What "-map 0:V:0" takes: the first video stream that is no cover art.
+const Json* ChosenStream(const Json& probe) {
     const Json* streams = probe.is_discarded() ? nullptr : Member(probe, "streams");
-    const Json* chosen = nullptr;
-    if (streams != nullptr && streams->is_array()) {
-        // What "-map 0:V:0" takes: the first video stream that is no cover art.
-        for (const Json& stream : *streams) {
-            const Json* type = Member(stream, "codec_type");
-            const Json* disposition = Member(stream, "disposition");
-            const bool picture =
-                disposition != nullptr && NumberOf(*disposition, "attached_pic").value_or(0) != 0;
-            if (type != nullptr && *type == "video" && !picture) {
-                chosen = &stream;
-                break;
-            }
+    if (streams == nullptr || !streams->is_array()) {
+        return nullptr;
+    }
+    for (const Json& stream : *streams) {
+        const Json* type = Member(stream, "codec_type");
+        const Json* disposition = Member(stream, "disposition");
+        const bool picture =
+            disposition != nullptr && NumberOf(*disposition, "attached_pic").value_or(0) != 0;
+        if (type != nullptr && *type == "video" && !picture) {
+            return &stream;
         }
     }
+    return nullptr;
+}
+
+double FileStartOf(const Json& probe) {
+    const Json* format = probe.is_discarded() ? nullptr : Member(probe, "format");
+    return format == nullptr ? 0 : NumberOf(*format, "start_time").value_or(0);
+}
+
+ClipFacts FactsOfProbe(const Json& probe) {
+    ClipFacts facts;
+    const Json* chosen = ChosenStream(probe);
     if (chosen == nullptr) {
         facts.error = "The video could not be read.\nIt holds no video stream.";
         return facts;
@@ -229,7 +235,7 @@ ClipFacts ClipFactsOfProbe(std::string_view json) {
     }
     facts.fps = WrittenRate(stream);
     // ffmpeg's -ss counts from the file's start, where the first of its streams begins.
-    const double fileStart = NumberOf(container, "start_time").value_or(0);
+    const double fileStart = FileStartOf(probe);
     facts.start = std::max(NumberOf(stream, "start_time").value_or(fileStart) - fileStart, 0.0);
     if (!std::isfinite(facts.start)) {
         facts.start = 0;
@@ -262,6 +268,12 @@ ClipFacts ClipFactsOfProbe(std::string_view json) {
     facts.probed = true;
     facts.ok = true;
     return facts;
+}
+
+}  // namespace
+
+ClipFacts ClipFactsOfProbe(std::string_view json) {
+    return FactsOfProbe(Json::parse(json.begin(), json.end(), nullptr, false));
 }
 
 std::string ProbeMissingText() {
@@ -339,24 +351,6 @@ std::optional<double> PacketsEnd(const std::string& ffprobe, const std::string& 
         return std::nullopt;
     }
     return last;
-}
-
-// The index of the stream ClipFactsOfProbe took.
-int ChosenIndex(std::string_view json) {
-    const Json probe = Json::parse(json.begin(), json.end(), nullptr, false);
-    const Json* streams = probe.is_discarded() ? nullptr : Member(probe, "streams");
-    if (streams != nullptr && streams->is_array()) {
-        for (const Json& stream : *streams) {
-            const Json* disposition = Member(stream, "disposition");
-            if (const Json* type = Member(stream, "codec_type");
-                type != nullptr && *type == "video" &&
-                (disposition == nullptr ||
-                 NumberOf(*disposition, "attached_pic").value_or(0) == 0)) {
-                return static_cast<int>(NumberOf(stream, "index").value_or(-1));
-            }
-        }
-    }
-    return -1;
 }
 
 // Without ffprobe, ffmpeg's banner still tells the size and the rate; its
@@ -447,18 +441,18 @@ ClipFacts ReadClipFacts(const std::string& videoFile, const std::function<bool()
         facts.error = "The video could not be read." + (reason.empty() ? "" : "\n" + reason);
         return facts;
     }
-    facts = ClipFactsOfProbe(json);
+    const Json probe = Json::parse(json, nullptr, false);
+    facts = FactsOfProbe(probe);
     if (!facts.ok) {
         return facts;
     }
     // The last few seconds are enough where the length is known; a seek finds them.
-    const Json probe = Json::parse(json, nullptr, false);
-    const double fileStart =
-        NumberOf(probe.value("format", Json::object()), "start_time").value_or(0);
+    const double fileStart = FileStartOf(probe);
     const double from =
         facts.seconds < 0 ? -1 : std::max(fileStart + facts.start + facts.seconds - 3, 0.0);
+    const int index = static_cast<int>(NumberOf(*ChosenStream(probe), "index").value_or(-1));
     if (const std::optional<double> end =
-            PacketsEnd(ffprobe, video, ChosenIndex(json), from, stop, serveEvents);
+            PacketsEnd(ffprobe, video, index, from, stop, serveEvents);
         end && *end - fileStart - facts.start > 0) {
         const double seconds = *end - fileStart - facts.start;
         if (std::abs(seconds - facts.seconds) > 1e-3) {
