@@ -207,12 +207,9 @@ bool MakePlan(const ConvertOptions& options, Plan& plan, std::string& error) {
         error = "The folder " + Shown(plan.packageFolder) + " does not exist.";
         return false;
     }
-    if (IsFolder(plan.packagePath)) {
-        error = Shown(plan.packagePath) + " is a folder; please name the package file.";
-        return false;
-    }
-    if (NamesNoFile(options.package)) {
-        error = Shown(Absolute(options.package)) + " is a folder; please name the package file.";
+    const bool packageIsFolder = IsFolder(plan.packagePath);
+    if (packageIsFolder || NamesNoFile(options.package)) {
+        error = NamesFolderText(packageIsFolder ? plan.packagePath : Absolute(options.package));
         return false;
     }
     const bool framesFolderExists = Exists(plan.framesFolder);

@@ -26,6 +26,10 @@ std::string WithPackageExtension(const std::string& packagePath) {
     return packagePath + ".dzp";
 }
 
+std::string NamesFolderText(const std::string& shownPath) {
+    return Shown(shownPath) + " is a folder; please name the package file.";
+}
+
 bool NamesNoFile(const std::string& packagePath) {
     if (packagePath.empty()) {
         return false;

@@ -13,5 +13,7 @@ std::string WithPackageExtension(const std::string& packagePath);
 // or the ".dzp" rule leaves the name nothing before its extension (which would
 // write a hidden ".dzp").
 bool NamesNoFile(const std::string& packagePath);
+// The refusal of a package path that is, or names, a folder.
+std::string NamesFolderText(const std::string& shownPath);
 
 }  // namespace sparkloom

@@ -515,7 +515,7 @@ void WindowModel::BuildParticle() {
         return;
     }
     if (IsFolder(packagePath) || NamesNoFile(packagePath)) {
-        Warn(Shown(packagePath) + " is a folder; please name the package file.");
+        Warn(NamesFolderText(packagePath));
         return;
     }
     if (const std::string refusal = ReservedNameRefusal(WithPackageExtension(packagePath));
